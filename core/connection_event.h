@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// What a ServerConnection reports to its owner. The numbers are fixed.
+enum class ConnectionEvent : std::int8_t {
+    Error = -1,   // a failure text, or the empty text when a read failed
+    Closed = 0,   // the server closed the connection; the empty text
+    Line = 1,     // one received line without CR LF, dot-unstuffed
+    DotLine = 2,  // a received line that is exactly "."
+    Reply = 3,    // a complete reply, up to (not including) its terminator
+    RawData = 4,  // a raw report exactly as read (first for every report)
+    Sent = 5,     // the exact text handed to the socket
+};
+
+// The owner's handler: a plain function with a user-data pointer.
+using ConnectionHandler = void (*)(void* userData, ConnectionEvent event, const std::string& text);

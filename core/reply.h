@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The reading of a POP3 reply's status prefix.
+enum class ReplyStatus : int {
+    Negative = 0,  // begins with "-ERR "; rest is what follows the five bytes
+    Positive = 1,  // begins with "+OK "; rest is what follows the four bytes
+    Unknown = 2,   // anything else; rest is the whole reply
+};
+
+// Three-way classification; callers treat Negative as failure and both
+// other results as success.
+ReplyStatus ClassifyReply(std::string_view reply, std::string& rest);
+
+// Strict test used for the APOP reply: true only for "+OK ". When rest is
+// given it receives the text after "+OK " or "-ERR ", or the whole reply.
+bool IsPositiveReply(std::string_view reply, std::string* rest = nullptr);
