@@ -1,0 +1,22 @@
+#include "accounts/account.h"
+
+#include <string>
+
+Account DefaultAccount() {
+    Account account;
+    account.popOptions.Set(POPAutoSetting);
+    account.popOptions.Set(POPAuthAuto);
+    account.popOptions.Set(POPUseTop);
+    account.smtpOptions.Set(SMTPAutoSetting);
+    account.smtpOptions.Set(SMTPAuthNone);
+    account.smtpOptions.Set(SMTPUserAsPOP);
+    return account;
+}
+
+Account NewAccount(int tabCount) {
+    Account account = DefaultAccount();
+    // "新しいアカウント" in Shift_JIS.
+    account.name = "\x90\x56\x82\xb5\x82\xa2\x83\x41\x83\x4a\x83\x45\x83\x93\x83\x67";
+    account.name += std::to_string(tabCount);
+    return account;
+}

@@ -1,0 +1,66 @@
+#include "accounts/settings.h"
+
+#include "accounts/number_text.h"
+
+#include <algorithm>
+#include <string>
+
+namespace {
+
+std::string EntryName(std::size_t index) {
+    return "Entry" + std::to_string(index);
+}
+
+}  // namespace
+
+std::vector<Account> LoadSettings(SettingsStore& store) {
+    std::vector<Account> accounts;
+    if (!store.OpenKey(kSettingsKeyPath)) return accounts;
+
+    const std::int32_t version = ParseSettingsVersion(store.ReadText("Version"));
+    const std::int32_t counted = ParseDecimal(store.ReadText("Account"));
+    const std::size_t count =
+        counted <= 0 ? 0 : std::min(static_cast<std::size_t>(counted), kMaxStoredAccounts);
+
+    accounts.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        Account account = DefaultAccount();
+        // A missing or unreadable entry stays a default account with an
+        // empty name; it never inherits another entry's contents.
+        if (const std::optional<std::string> entry = store.ReadBytes(EntryName(i))) {
+            if (version >= kTextFormVersion) {
+                ParseAccount(*entry, account);
+            } else {
+                ParseLegacyAccount(*entry, account);
+            }
+        }
+        accounts.push_back(std::move(account));
+    }
+    store.CloseKey();
+    return accounts;
+}
+
+std::vector<Account> LoadSettings() {
+    SettingsStore store;
+    return LoadSettings(store);
+}
+
+bool SaveSettings(const std::vector<Account>& accounts, SettingsStore& store) {
+    if (!store.OpenKey(kSettingsKeyPath)) return false;
+    // Every value is replaced atomically. The count goes last and only after
+    // every entry it counts was written, so an interrupted save leaves each
+    // entry either old or new and never counts one that is not there.
+    bool ok = store.WriteText("Version", kSettingsVersion);
+    for (std::size_t i = 0; ok && i < accounts.size(); ++i) {
+        const std::string text = FormatAccount(accounts[i]);
+        ok = store.WriteBytes(EntryName(i), text.data(), text.size());
+    }
+    ok = ok && store.WriteText("Account", std::to_string(accounts.size()));
+    store.CloseKey();
+    return ok;
+}
+
+bool SaveSettings(const std::vector<Account>& accounts) {
+    SettingsStore store;
+    return SaveSettings(accounts, store);
+}

@@ -1,0 +1,251 @@
+#include "accounts/account.h"
+#include "account_print.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// "新しいアカウント" in Shift_JIS.
+const std::string kNewAccountName =
+    "\x90\x56\x82\xb5\x82\xa2\x83\x41\x83\x4a\x83\x45\x83\x93\x83\x67";
+
+Account Sample() {
+    Account a = DefaultAccount();
+    a.name = "work";
+    a.popServer = "mailhost";
+    a.popUser = "user1";
+    a.smtpServer = "mailhost";
+    return a;
+}
+
+// Parses from a heap copy of exactly the given size, so a read past the
+// end shows up under AddressSanitizer.
+template <typename Parser>
+Account ParseExact(std::string_view bytes, Parser parse) {
+    auto copy = std::make_unique<char[]>(bytes.size() + (bytes.empty() ? 1 : 0));
+    std::copy(bytes.begin(), bytes.end(), copy.get());
+    Account account = DefaultAccount();
+    parse(std::string_view(copy.get(), bytes.size()), account);
+    return account;
+}
+
+Account ParseText(std::string_view text) {
+    return ParseExact(text, ParseAccount);
+}
+
+TEST(AccountOptions, BitsAndNumberForm) {
+    AccountOptions o;
+    o.Set(0);
+    o.Set(20);
+    o.Set(31);
+    EXPECT_EQ(o.ToNumber(), 0x80100001u);
+    EXPECT_TRUE(o.Test(20));
+    o.Clear(20);
+    EXPECT_FALSE(o.Test(20));
+    o.FromNumber(6);
+    EXPECT_EQ(o.ToNumber(), 6u);
+    EXPECT_TRUE(o.Test(1) && o.Test(2) && !o.Test(0));
+    // Bits that do not exist are never set and changing them does nothing.
+    for (int bit : {-1, 32, 1000}) {
+        o.Set(bit);
+        o.Clear(bit);
+        EXPECT_FALSE(o.Test(bit));
+    }
+    EXPECT_EQ(o.ToNumber(), 6u);
+}
+
+TEST(Account, DefaultsOfANewAccount) {
+    const Account a = NewAccount(0);
+    EXPECT_EQ(a.name, kNewAccountName + "0");
+    EXPECT_EQ(NewAccount(12).name, kNewAccountName + "12");
+    EXPECT_EQ(a.popServer, "");
+    EXPECT_EQ(a.popPort, 110);
+    EXPECT_EQ(a.popPassword, "");
+    EXPECT_EQ(a.popOptions.ToNumber(), 100u);  // bits 2, 5, 6
+    EXPECT_EQ(a.smtpPort, 25);
+    EXPECT_EQ(a.smtpOptions.ToNumber(), 19u);  // bits 0, 1, 4
+    Account expectedDefault = a;
+    expectedDefault.name.clear();
+    EXPECT_EQ(DefaultAccount(), expectedDefault);
+}
+
+TEST(FormatAccount, WritesTheDocumentedTextWithItsNul) {
+    const std::string text = FormatAccount(Sample());
+    EXPECT_EQ(text, std::string("work,POP,mailhost,110,user1,,100,SMTP,mailhost,25,,19,EOD\0", 58));
+    // The three parts' lengths plus the joining commas, ",EOD" and the NUL.
+    EXPECT_EQ(text.size(), std::string("work").size() + std::string("POP,mailhost,110,user1,,100").size() +
+                               std::string("SMTP,mailhost,25,,19").size() + 7);
+}
+
+TEST(FormatAccount, PasswordIsWrittenOnlyWhenSaved) {
+    Account a = Sample();
+    a.popPassword = "secret";
+    EXPECT_EQ(ParseText(FormatAccount(a)).popPassword, "");
+    a.popOptions.Set(POPSavePassword);
+    EXPECT_NE(FormatAccount(a).find(",user1,secret,102,SMTP,"), std::string::npos);
+    EXPECT_EQ(ParseText(FormatAccount(a)).popPassword, "secret");
+    a.popPassword.clear();
+    EXPECT_EQ(ParseText(FormatAccount(a)).popPassword, "");
+}
+
+TEST(ParseAccount, RoundTrips) {
+    std::vector<Account> accounts;
+    accounts.push_back(Sample());
+    {
+        Account a = NewAccount(3);
+        a.popServer = "192.0.2.1";
+        a.popPort = -1;
+        a.popUser = "\x83\x65\x83\x58\x83\x67";  // "テスト"
+        a.popPassword = "p@ss word";
+        a.popOptions.FromNumber((1u << 20) | (1u << POPSavePassword) | 0x80000000u);
+        a.smtpPort = 2147483647;
+        a.smtpUser = "me";
+        a.smtpOptions.FromNumber(0xFFFFFFFFu);
+        accounts.push_back(a);
+    }
+    {
+        Account a;  // every field empty or zero
+        a.popPort = 0;
+        a.smtpPort = -2147483647 - 1;
+        accounts.push_back(a);
+    }
+    {
+        Account a = Sample();
+        a.popOptions.Set(POPSavePassword);
+        a.popServer.assign(100000, 's');  // fields of any length
+        a.popPassword.assign(70000, 'p');
+        a.smtpUser.assign(5000, '\x82');
+        accounts.push_back(a);
+    }
+    for (const Account& a : accounts) {
+        EXPECT_EQ(ParseText(FormatAccount(a)), a) << a.name;
+    }
+}
+
+TEST(ParseAccount, UnknownBitsSurvive) {
+    Account a = Sample();
+    a.popOptions.Set(20);
+    a.smtpOptions.Set(20);
+    const Account b = ParseText(FormatAccount(a));
+    EXPECT_TRUE(b.popOptions.Test(20));
+    EXPECT_TRUE(b.smtpOptions.Test(20));
+    EXPECT_EQ(b, a);
+}
+
+TEST(ParseAccount, TextsWrittenByHand) {
+    const Account d = DefaultAccount();
+    const struct {
+        const char* why;
+        std::string text;
+        void (*check)(const Account&, const Account&);
+    } cases[] = {
+        {"octal port", "x,POP,h,0110,u,,100,SMTP,h,025,,19,EOD",
+         [](const Account& a, const Account&) {
+             EXPECT_EQ(a.popPort, 72);
+             EXPECT_EQ(a.smtpPort, 21);
+         }},
+        {"comma in name", "my,work,POP,h,110,u,,100,SMTP,s,25,su,19,EOD",
+         [](const Account& a, const Account&) {
+             EXPECT_EQ(a.name, "my");
+             EXPECT_EQ(a.popServer, "h");
+             EXPECT_EQ(a.popUser, "u");
+             EXPECT_EQ(a.smtpServer, "s");
+             EXPECT_EQ(a.smtpUser, "su");
+         }},
+        {"stops after the name", "work",
+         [](const Account& a, const Account& d) {
+             Account expected = d;
+             expected.name = "work";
+             EXPECT_EQ(a, expected);
+         }},
+        {"ends at the first NUL", std::string("work\0,POP,h,1,u,p,0,SMTP,h,2,u,0,EOD", 36),
+         [](const Account& a, const Account& d) {
+             Account expected = d;
+             expected.name = "work";
+             EXPECT_EQ(a, expected);
+         }},
+        {"no SMTP keyword", "n,POP,h,1,u,p,7,smtp,s,2,su,3,EOD",
+         [](const Account& a, const Account& d) {
+             EXPECT_EQ(a.popOptions.ToNumber(), 7u);
+             EXPECT_EQ(a.smtpServer, d.smtpServer);
+             EXPECT_EQ(a.smtpOptions, d.smtpOptions);
+         }},
+        {"not numbers", "n,POP,h,port,u,p,opts,SMTP,s,,su,x,EOD",
+         [](const Account& a, const Account&) {
+             EXPECT_EQ(a.popPort, 0);
+             EXPECT_EQ(a.popOptions.ToNumber(), 0u);
+             EXPECT_EQ(a.smtpPort, 0);
+             EXPECT_EQ(a.smtpOptions.ToNumber(), 0u);
+         }},
+        {"keyword is case sensitive", "n,pop,h,1,u,p,7,SMTP,s,2,su,3,EOD",
+         [](const Account& a, const Account& d) {
+             EXPECT_EQ(a.name, "n");
+             EXPECT_EQ(a.popServer, d.popServer);
+             EXPECT_EQ(a.smtpServer, d.smtpServer);
+         }},
+        {"empty text", "",
+         [](const Account& a, const Account& d) { EXPECT_EQ(a, d); }},
+        {"saturating options", "n,POP,h,99999999999,u,p,99999999999,SMTP,s,-25,su,-1,EOD",
+         [](const Account& a, const Account&) {
+             EXPECT_EQ(a.popPort, -1);
+             EXPECT_EQ(a.popOptions.ToNumber(), 4294967295u);
+             EXPECT_EQ(a.smtpPort, -25);
+             EXPECT_EQ(a.smtpOptions.ToNumber(), 4294967295u);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        c.check(ParseText(c.text), d);
+    }
+}
+
+// Every field a prefix reaches is a prefix of the full value (the last one
+// reached may be cut), and every field it does not reach keeps its default.
+TEST(ParseAccount, TruncatedAtEveryLength) {
+    Account full = Sample();
+    full.popOptions.Set(POPSavePassword);
+    full.popPassword = "pw";
+    full.smtpUser = "su";
+    full.smtpOptions.FromNumber(3);
+    const std::string text = FormatAccount(full);
+    const Account d = DefaultAccount();
+    auto prefixOrDefault = [](const std::string& got, const std::string& whole, const std::string& def) {
+        return got == def || whole.compare(0, got.size(), got) == 0;
+    };
+    for (std::size_t length = 0; length <= text.size(); ++length) {
+        SCOPED_TRACE(length);
+        const Account a = ParseText(std::string_view(text).substr(0, length));
+        EXPECT_TRUE(prefixOrDefault(a.name, full.name, ""));
+        EXPECT_TRUE(prefixOrDefault(a.popServer, full.popServer, d.popServer));
+        EXPECT_TRUE(prefixOrDefault(a.popUser, full.popUser, d.popUser));
+        EXPECT_TRUE(prefixOrDefault(a.smtpServer, full.smtpServer, d.smtpServer));
+        EXPECT_TRUE(prefixOrDefault(a.smtpUser, full.smtpUser, d.smtpUser));
+    }
+    EXPECT_EQ(ParseText(text.substr(0, text.size() - 1)), full);  // without the NUL
+}
+
+TEST(ParseAccount, GarbageOfEveryLength) {
+    std::mt19937 random(1234);
+    const std::string alphabet[] = {",", "POP", "SMTP", "0x", "0", "9", "-", std::string(1, '\0'),
+                                    "\x82", "\xff", "EOD", " "};
+    for (std::size_t length = 0; length < 400; ++length) {
+        std::string text;
+        while (text.size() < length) {
+            text += alphabet[random() % std::size(alphabet)];
+        }
+        text.resize(length);
+        ParseText(text);
+        std::string bytes(length, '\0');
+        for (char& c : bytes) c = static_cast<char>(random());
+        ParseText(bytes);
+        ParseExact(bytes, ParseLegacyAccount);
+        ParseExact(text, ParseLegacyAccount);
+    }
+}
+
+}  // namespace
