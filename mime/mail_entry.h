@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,3 +24,7 @@ std::vector<std::string> MessageViewLines(const std::string& text, bool headerWi
 // The mail list's sort orders (tag 0 number, 1 size, 2 date, 3 subject,
 // 4 sender). Negative, zero or positive like strcmp.
 int CompareMailEntries(const MailEntry& a, const MailEntry& b, int sortTag);
+
+// The integer value of a number or size text as the sort reads it: digits
+// after optional blanks and sign, saturating; zero when there are none.
+std::int64_t ListNumberValue(const std::string& text);

@@ -1,0 +1,40 @@
+#include "platform/locale_compare.h"
+
+#include <cwchar>
+
+#include "platform/cp932.h"
+
+LocaleCollator::LocaleCollator(const char* name)
+    : locale_(newlocale(LC_COLLATE_MASK, name, static_cast<locale_t>(0))), loaded_(locale_ != static_cast<locale_t>(0))
+{
+    if (!loaded_) {
+        locale_ = newlocale(LC_COLLATE_MASK, "C", static_cast<locale_t>(0));
+    }
+}
+
+LocaleCollator::~LocaleCollator()
+{
+    if (locale_ != static_cast<locale_t>(0)) {
+        freelocale(locale_);
+    }
+}
+
+int LocaleCollator::Compare(std::string_view a, std::string_view b) const
+{
+    if (a == b) {
+        return 0;
+    }
+    const std::wstring wa = Cp932ToWide(a);
+    const std::wstring wb = Cp932ToWide(b);
+    const int r = wcscoll_l(wa.c_str(), wb.c_str(), locale_);
+    if (r != 0) {
+        return r < 0 ? -1 : 1;
+    }
+    return a < b ? -1 : 1;
+}
+
+int LocaleCompare(std::string_view a, std::string_view b)
+{
+    static const LocaleCollator collator("");
+    return collator.Compare(a, b);
+}
