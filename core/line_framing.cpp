@@ -1,0 +1,146 @@
+#include "core/line_framing.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+constexpr std::string_view kNegative = "-ERR ";
+
+// Where a search for a pattern of this length may resume once it failed on
+// a buffer of this size: the pattern may still start in the last bytes.
+std::size_t ResumeAt(std::size_t from, std::size_t size, std::size_t patternLength)
+{
+    return std::max(from, size >= patternLength ? size - patternLength + 1 : 0);
+}
+
+}  // namespace
+
+void LineFraming::Reset()
+{
+    buffer_.clear();
+    head_ = scan_ = lineSearch_ = termSearch_ = firstLineSearch_ = 0;
+    firstLineEnd_ = std::string::npos;
+}
+
+void LineFraming::SetTerminator(const std::string& terminator)
+{
+    if (terminator == terminator_) return;
+    terminator_ = terminator;
+    termSearch_ = head_;
+}
+
+std::string_view LineFraming::Buffered() const { return std::string_view(buffer_).substr(head_); }
+
+void LineFraming::Feed(int count, const std::string& text, const Sink& sink)
+{
+    sink(ConnectionEvent::RawData, text);
+    if (count < 0) {
+        sink(ConnectionEvent::Error, text);
+        return;
+    }
+    if (count == 0) {
+        sink(ConnectionEvent::Closed, text);
+        return;
+    }
+    Compact();
+    buffer_ += text;
+    CutLines(sink);
+    CompleteReplies(sink);
+}
+
+void LineFraming::CutLines(const Sink& sink)
+{
+    std::string_view view(buffer_);
+    for (;;) {
+        std::size_t crlf = view.find(kCrLf, std::max(scan_, lineSearch_));
+        if (crlf == std::string_view::npos) {
+            lineSearch_ = ResumeAt(scan_, buffer_.size(), kCrLf.size());
+            return;
+        }
+        // Dot-unstuffing: a line of two or more dots loses the first.
+        std::size_t from = scan_;
+        if (crlf - scan_ >= 2 && buffer_[scan_] == '.' && buffer_[scan_ + 1] == '.') ++from;
+        line_.assign(buffer_, from, crlf - from);  // reuses line_'s storage
+        bool dotLine = crlf - scan_ == 1 && buffer_[scan_] == '.';
+        scan_ = lineSearch_ = crlf + kCrLf.size();
+        sink(dotLine ? ConnectionEvent::DotLine : ConnectionEvent::Line, line_);
+        view = buffer_;  // the sink may have reset the buffer
+    }
+}
+
+bool LineFraming::FindReplyEnd(std::size_t& end, std::size_t& endLength)
+{
+    if (terminator_.empty()) return false;
+    std::string_view view(buffer_);
+
+    std::size_t at = view.find(terminator_, std::max(termSearch_, head_));
+    if (at != std::string_view::npos) {
+        end = at;
+        endLength = terminator_.size();
+        return true;
+    }
+    termSearch_ = ResumeAt(head_, buffer_.size(), terminator_.size());
+
+    // A negative status line ends the reply whatever the terminator.
+    if (firstLineEnd_ == std::string::npos) {
+        firstLineEnd_ = view.find(kCrLf, std::max(firstLineSearch_, head_));
+        if (firstLineEnd_ == std::string::npos) {
+            firstLineSearch_ = ResumeAt(head_, buffer_.size(), kCrLf.size());
+            return false;
+        }
+    }
+    if (firstLineEnd_ - head_ >= kNegative.size() && view.substr(head_, kNegative.size()) == kNegative) {
+        end = firstLineEnd_;
+        endLength = kCrLf.size();
+        return true;
+    }
+    return false;
+}
+
+void LineFraming::CompleteReplies(const Sink& sink)
+{
+    std::size_t end = 0;
+    std::size_t endLength = 0;
+    while (FindReplyEnd(end, endLength)) {
+        std::string reply;
+        if (head_ == 0 && end + endLength == buffer_.size()) {
+            // The usual case: the reply is all there is. Hand the buffer
+            // over instead of copying what may be a whole large message.
+            reply = std::move(buffer_);
+            reply.resize(end);
+            Reset();
+        } else {
+            reply = buffer_.substr(head_, end - head_);
+            Consume(end + endLength);
+        }
+        sink(ConnectionEvent::Reply, reply);
+    }
+}
+
+void LineFraming::Consume(std::size_t end)
+{
+    head_ = end;
+    if (head_ >= buffer_.size()) {
+        Reset();
+        return;
+    }
+    // Bytes that followed the reply count as already cut into lines.
+    scan_ = lineSearch_ = buffer_.size();
+    termSearch_ = firstLineSearch_ = head_;
+    firstLineEnd_ = std::string::npos;
+}
+
+void LineFraming::Compact()
+{
+    if (head_ == 0 || head_ < buffer_.size() / 2) return;
+    buffer_.erase(0, head_);
+    auto shift = [this](std::size_t& pos) { pos = pos > head_ ? pos - head_ : 0; };
+    shift(scan_);
+    shift(lineSearch_);
+    shift(termSearch_);
+    shift(firstLineSearch_);
+    if (firstLineEnd_ != std::string::npos) firstLineEnd_ -= head_;
+    head_ = 0;
+}

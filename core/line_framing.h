@@ -1,0 +1,55 @@
+#pragma once
+
+#include "core/connection_event.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+// Turns raw reports (count, text) into RawData, Error, Closed, Line,
+// DotLine and Reply events. Every search resumes where the previous one
+// stopped, so the cost is linear in the bytes received however finely a
+// long reply is split.
+//
+// The sink may call SetTerminator or Reset while a report is being framed
+// (the owner does so from its Reply handler); framing continues from the
+// changed state.
+class LineFraming {
+public:
+    using Sink = std::function<void(ConnectionEvent, const std::string&)>;
+
+    // Empties the buffer; the next byte starts a new reply.
+    void Reset();
+    // The next completion test uses the new terminator, searching it from
+    // the first buffered byte.
+    void SetTerminator(const std::string& terminator);
+    const std::string& Terminator() const { return terminator_; }
+
+    // One raw report: count > 0 bytes read, 0 closed, -1 a failure.
+    void Feed(int count, const std::string& text, const Sink& sink);
+
+    // What is buffered of a reply that has not completed.
+    std::string_view Buffered() const;
+    // Buffered bytes already cut into lines.
+    std::size_t LinesCut() const { return scan_ - head_; }
+
+private:
+    void CutLines(const Sink& sink);
+    void CompleteReplies(const Sink& sink);
+    // Where the current reply ends (and how long its ending is), if it has.
+    bool FindReplyEnd(std::size_t& end, std::size_t& endLength);
+    void Consume(std::size_t end);
+    void Compact();
+
+    // All positions index buffer_; bytes before head_ are already consumed.
+    std::string buffer_;
+    std::size_t head_ = 0;
+    std::size_t scan_ = 0;             // first byte not yet cut into lines
+    std::size_t lineSearch_ = 0;       // no CR LF starts in [scan_, lineSearch_)
+    std::size_t termSearch_ = 0;       // the terminator starts nowhere in [head_, termSearch_)
+    std::size_t firstLineEnd_ = std::string::npos;  // CR LF of the reply's first line
+    std::size_t firstLineSearch_ = 0;  // no CR LF starts in [head_, firstLineSearch_)
+    std::string terminator_;
+    std::string line_;  // the line being reported
+};

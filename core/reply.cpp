@@ -1,0 +1,34 @@
+#include "core/reply.h"
+
+namespace {
+
+constexpr std::string_view kPositive = "+OK ";
+constexpr std::string_view kNegative = "-ERR ";
+
+// Byte-wise and case-sensitive; a reply shorter than the prefix never matches.
+bool HasPrefix(std::string_view reply, std::string_view prefix)
+{
+    return reply.size() >= prefix.size() && reply.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
+ReplyStatus ClassifyReply(std::string_view reply, std::string& rest)
+{
+    if (HasPrefix(reply, kPositive)) {
+        rest.assign(reply.substr(kPositive.size()));
+        return ReplyStatus::Positive;
+    }
+    if (HasPrefix(reply, kNegative)) {
+        rest.assign(reply.substr(kNegative.size()));
+        return ReplyStatus::Negative;
+    }
+    rest.assign(reply);
+    return ReplyStatus::Unknown;
+}
+
+bool IsPositiveReply(std::string_view reply, std::string* rest)
+{
+    std::string ignored;
+    return ClassifyReply(reply, rest ? *rest : ignored) == ReplyStatus::Positive;
+}

@@ -1,0 +1,229 @@
+#include "core/line_framing.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Event = std::pair<ConnectionEvent, std::string>;
+using Events = std::vector<Event>;
+
+const std::string kMulti = "\r\n.\r\n";
+const std::string kSingle = "\r\n";
+
+Event L(std::string s) { return {ConnectionEvent::Line, std::move(s)}; }
+Event D() { return {ConnectionEvent::DotLine, "."}; }
+Event R(std::string s) { return {ConnectionEvent::Reply, std::move(s)}; }
+Event Raw(std::string s) { return {ConnectionEvent::RawData, std::move(s)}; }
+
+struct Recorder {
+    LineFraming framing;
+    Events events;
+    LineFraming::Sink sink = [this](ConnectionEvent e, const std::string& t) { events.emplace_back(e, t); };
+
+    explicit Recorder(const std::string& terminator) { framing.SetTerminator(terminator); }
+
+    void Feed(const std::string& text) { framing.Feed(static_cast<int>(text.size()), text, sink); }
+
+    // The events without RawData, which mirrors the pieces fed.
+    Events Framed() const
+    {
+        Events out;
+        for (const Event& e : events)
+            if (e.first != ConnectionEvent::RawData) out.push_back(e);
+        return out;
+    }
+};
+
+Events FrameInPieces(const std::string& terminator, const std::vector<std::string>& pieces)
+{
+    Recorder r(terminator);
+    for (const std::string& p : pieces) r.Feed(p);
+    EXPECT_TRUE(r.framing.Buffered().empty());
+    return r.Framed();
+}
+
+TEST(LineFraming, MultiLineReplyInOneRead)
+{
+    Recorder r(kMulti);
+    r.Feed("+OK 2 messages\r\n1 120\r\n2 200\r\n.\r\n");
+    EXPECT_EQ(r.events, (Events{Raw("+OK 2 messages\r\n1 120\r\n2 200\r\n.\r\n"), L("+OK 2 messages"), L("1 120"),
+                                L("2 200"), D(), R("+OK 2 messages\r\n1 120\r\n2 200")}));
+    EXPECT_TRUE(r.framing.Buffered().empty());
+}
+
+TEST(LineFraming, StatusLineAloneBeforeTerminator)
+{
+    EXPECT_EQ(FrameInPieces(kMulti, {"+OK 0 messages\r\n.\r\n"}), (Events{L("+OK 0 messages"), D(), R("+OK 0 messages")}));
+}
+
+// Every way of cutting a dialogue in two, and byte by byte, gives the same
+// lines and replies: CR LF split, terminator split, status split.
+struct SplitCase {
+    const char* name;
+    std::string terminator;
+    std::string stream;
+    Events expected;
+};
+
+class FramingSplitTest : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(FramingSplitTest, SameEventsHoweverSplit)
+{
+    const SplitCase& c = GetParam();
+    EXPECT_EQ(FrameInPieces(c.terminator, {c.stream}), c.expected);
+    for (std::size_t cut = 1; cut < c.stream.size(); ++cut) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        EXPECT_EQ(FrameInPieces(c.terminator, {c.stream.substr(0, cut), c.stream.substr(cut)}), c.expected);
+    }
+    std::vector<std::string> bytes;
+    for (char ch : c.stream) bytes.emplace_back(1, ch);
+    EXPECT_EQ(FrameInPieces(c.terminator, bytes), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Splits, FramingSplitTest,
+    ::testing::Values(
+        SplitCase{"single", kSingle, "+OK ready <1.2@x>\r\n", {L("+OK ready <1.2@x>"), R("+OK ready <1.2@x>")}},
+        SplitCase{"multi", kMulti, "+OK 5 octets\r\nab\r\n\r\ncd\r\n.\r\n",
+                  {L("+OK 5 octets"), L("ab"), L(""), L("cd"), D(), R("+OK 5 octets\r\nab\r\n\r\ncd")}},
+        SplitCase{"stuffed", kMulti, "+OK\r\n..\r\n..x\r\n.y\r\n...\r\n.\r\n",
+                  {L("+OK"), L("."), L(".x"), L(".y"), L(".."), D(), R("+OK\r\n..\r\n..x\r\n.y\r\n...")}},
+        SplitCase{"negative", kMulti, "-ERR no such message\r\n", {L("-ERR no such message"), R("-ERR no such message")}},
+        SplitCase{"lone cr and lf", kMulti, "+OK\r\na\rb\nc\r\n.\r\n", {L("+OK"), L("a\rb\nc"), D(), R("+OK\r\na\rb\nc")}},
+        SplitCase{"nul bytes", kMulti, std::string("+OK\r\na\0b\r\n.\r\n", 13),
+                  {L("+OK"), L(std::string("a\0b", 3)), D(), R(std::string("+OK\r\na\0b", 8))}}),
+    [](const auto& info) {
+        std::string n = info.param.name;
+        for (char& ch : n)
+            if (ch == ' ') ch = '_';
+        return n;
+    });
+
+TEST(LineFraming, DotLineAloneGivesNoLine)
+{
+    Recorder r(kMulti);
+    r.Feed("+OK\r\n.\r\n");
+    EXPECT_EQ(r.Framed(), (Events{L("+OK"), D(), R("+OK")}));
+}
+
+TEST(LineFraming, BareOkDoesNotCompleteMultiLineReply)
+{
+    Recorder r(kMulti);
+    r.Feed("+OK\r\n");
+    r.Feed("-ERR looks negative but is data\r\n");
+    EXPECT_EQ(r.Framed(), (Events{L("+OK"), L("-ERR looks negative but is data")}));
+    r.Feed(".\r\n");
+    EXPECT_EQ(r.Framed().back(), R("+OK\r\n-ERR looks negative but is data"));
+}
+
+TEST(LineFraming, NegativeNeedsItsSpace)
+{
+    Recorder r(kMulti);
+    r.Feed("-ERR\r\n");
+    EXPECT_EQ(r.Framed(), (Events{L("-ERR")}));
+    EXPECT_EQ(r.framing.Buffered(), "-ERR\r\n");
+}
+
+TEST(LineFraming, ErrorAndClosedLeaveTheBufferAlone)
+{
+    Recorder r(kMulti);
+    r.Feed("+OK 9 octets\r\npart");
+    r.framing.Feed(-1, "Timed out.", r.sink);
+    r.framing.Feed(0, "", r.sink);
+    EXPECT_EQ(r.framing.Buffered(), "+OK 9 octets\r\npart");
+    EXPECT_EQ(r.framing.LinesCut(), std::string("+OK 9 octets\r\n").size());
+    r.Feed("ial\r\n.\r\n");
+    EXPECT_EQ(r.events, (Events{Raw("+OK 9 octets\r\npart"), L("+OK 9 octets"), Raw("Timed out."),
+                                {ConnectionEvent::Error, "Timed out."}, Raw(""), {ConnectionEvent::Closed, ""},
+                                Raw("ial\r\n.\r\n"), L("partial"), D(), R("+OK 9 octets\r\npartial")}));
+}
+
+TEST(LineFraming, EmptyTerminatorCompletesNothing)
+{
+    Recorder r("");
+    r.Feed("-ERR x\r\n+OK\r\n.\r\n");
+    EXPECT_EQ(r.Framed(), (Events{L("-ERR x"), L("+OK"), D()}));
+    r.framing.SetTerminator(kSingle);
+    r.Feed("+");
+    EXPECT_EQ(r.Framed(), (Events{L("-ERR x"), L("+OK"), D(), R("-ERR x"), R("+OK"), R(".")}));
+}
+
+TEST(LineFraming, TerminatorChangedInsideReplyHandlerAppliesToTheNextTest)
+{
+    LineFraming framing;
+    Events events;
+    LineFraming::Sink sink = [&](ConnectionEvent e, const std::string& t) {
+        events.emplace_back(e, t);
+        if (e == ConnectionEvent::Reply) framing.SetTerminator(kMulti);
+    };
+    framing.SetTerminator(kSingle);
+    std::string first = "+OK a\r\n+OK b\r\n";
+    framing.Feed(static_cast<int>(first.size()), first, sink);
+    // What followed the reply counts as already cut into lines.
+    EXPECT_EQ(events, (Events{Raw(first), L("+OK a"), L("+OK b"), R("+OK a")}));
+    EXPECT_EQ(framing.Buffered(), "+OK b\r\n");
+    std::string rest = ".\r\n";
+    framing.Feed(static_cast<int>(rest.size()), rest, sink);
+    EXPECT_EQ(events, (Events{Raw(first), L("+OK a"), L("+OK b"), R("+OK a"), Raw(rest), D(), R("+OK b")}));
+    EXPECT_TRUE(framing.Buffered().empty());
+}
+
+TEST(LineFraming, SeveralRepliesInOneRead)
+{
+    Recorder r(kSingle);
+    r.Feed("+OK one\r\n-ERR two\r\n+OK thr");
+    EXPECT_EQ(r.Framed(), (Events{L("+OK one"), L("-ERR two"), R("+OK one"), R("-ERR two")}));
+    EXPECT_EQ(r.framing.Buffered(), "+OK thr");
+    r.Feed("ee\r\n+OK fo");
+    r.Feed("ur\r\n");
+    // "ee" and "ur" follow the scan position left after the earlier replies.
+    EXPECT_EQ(r.Framed(), (Events{L("+OK one"), L("-ERR two"), R("+OK one"), R("-ERR two"), L("ee"), R("+OK three"),
+                                  L("ur"), R("+OK four")}));
+    EXPECT_TRUE(r.framing.Buffered().empty());
+}
+
+TEST(LineFraming, ResetDropsAPartialReply)
+{
+    Recorder r(kMulti);
+    r.Feed("+OK 100 octets\r\nhalf a messa");
+    r.framing.Reset();
+    EXPECT_TRUE(r.framing.Buffered().empty());
+    r.framing.SetTerminator(kSingle);
+    r.Feed("+OK greeting\r\n");
+    EXPECT_EQ(r.Framed().back(), R("+OK greeting"));
+}
+
+TEST(LineFraming, ResetFromInsideTheSinkStopsFramingTheOldBytes)
+{
+    LineFraming framing;
+    Events events;
+    LineFraming::Sink sink = [&](ConnectionEvent e, const std::string& t) {
+        events.emplace_back(e, t);
+        if (e == ConnectionEvent::Line) framing.Reset();
+    };
+    framing.SetTerminator(kSingle);
+    std::string text = "+OK a\r\n+OK b\r\n";
+    framing.Feed(static_cast<int>(text.size()), text, sink);
+    EXPECT_EQ(events, (Events{Raw(text), L("+OK a")}));
+    EXPECT_TRUE(framing.Buffered().empty());
+}
+
+TEST(LineFraming, LongReplyInReadSizedPiecesIsJoinedExactly)
+{
+    std::string body;
+    for (int i = 0; i < 3000; ++i) body += (i % 7 == 0 ? ".." : "") + std::string("line ") + std::to_string(i) + "\r\n";
+    std::string stream = "+OK big\r\n" + body + ".\r\n";
+    Recorder r(kMulti);
+    std::size_t lines = 0;
+    for (std::size_t at = 0; at < stream.size(); at += 1023) r.Feed(stream.substr(at, 1023));
+    for (const Event& e : r.events) lines += e.first == ConnectionEvent::Line;
+    EXPECT_EQ(lines, 3001u);
+    EXPECT_EQ(r.events.back(), R("+OK big\r\n" + body.substr(0, body.size() - 2)));
+    EXPECT_TRUE(r.framing.Buffered().empty());
+}
+
+}  // namespace
