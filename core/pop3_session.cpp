@@ -1,0 +1,327 @@
+#include "core/pop3_session.h"
+
+#include "core/reply.h"
+#include "core/session_apop.h"
+#include "core/session_list.h"
+#include "core/session_messages.h"
+
+#include <string_view>
+
+namespace {
+
+constexpr char kLineEnd[] = "\r\n";
+constexpr char kMultiLineEnd[] = "\r\n.\r\n";
+
+void IgnoreEvent(void*, ConnectionEvent, const std::string&) {}
+
+// A line break inside a value would put a second command on the wire and
+// break the lock-step dialogue.
+bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+
+}  // namespace
+
+Pop3Session::Pop3Session(SessionOwner& owner, ServerConnection::Dispatcher dispatcher,
+                         std::chrono::milliseconds replyTimeout)
+    : owner_(owner), connection_(std::move(dispatcher), replyTimeout)
+{
+}
+
+Pop3Session::~Pop3Session()
+{
+    // Whatever the connection still reports while it shuts down must not
+    // reach a half-destroyed session or owner.
+    connection_.SetOwner(&IgnoreEvent, nullptr);
+}
+
+void Pop3Session::ConnectButtonClick()
+{
+    if (sessionState_ != SessionState::Idle) return;
+    Account& account = owner_.CurrentAccount();
+    bool complete = !account.popServer.empty() && !account.popUser.empty() && !HasLineBreak(account.popServer) &&
+                    !HasLineBreak(account.popUser);
+    if (complete && account.popPassword.empty()) {
+        std::string password;
+        if (!owner_.PromptPassword(password)) return;
+        account.popPassword = password;
+    }
+    complete = complete && !HasLineBreak(account.popPassword);
+
+    if (!complete) {
+        owner_.ShowMessage(session_messages::kSettingsIncomplete);
+    } else {
+        // Rows left by an earlier connection that ended in an error would
+        // otherwise stay in front of the new listing.
+        owner_.RemoveAllRows();
+        greetingChunkSeen_ = false;
+        pendingDele_.clear();
+        sessionState_ = SessionState::Greeting;
+        connection_.SetOwner(&HandleConnectionEvent, this);
+        connection_.SetTerminator(kLineEnd);
+        // Failures arrive as events; a refusal without one (a socket still
+        // held) must not leave the session waiting for a greeting.
+        if (!connection_.Open(account.popServer, account.popPort) && sessionState_ == SessionState::Greeting)
+            sessionState_ = SessionState::Idle;
+    }
+    UpdateButtons();
+    owner_.ResetSortToNumber();
+}
+
+void Pop3Session::DisconnectButtonClick()
+{
+    if (sessionState_ != SessionState::Greeting && sessionState_ != SessionState::Ready) return;
+    SendCommand(SessionState::QuitSent, "QUIT", kLineEnd);
+    owner_.RemoveAllRows();
+}
+
+void Pop3Session::ReadButtonClick()
+{
+    if (sessionState_ != SessionState::Ready) return;
+    int row = owner_.FirstSelectedRow();
+    if (row < 0) return;
+    headerIndex_ = row;
+    SendCommand(SessionState::RetrSent, "RETR " + owner_.RowCaption(row), kMultiLineEnd);
+}
+
+void Pop3Session::DeleteButtonClick()
+{
+    if (sessionState_ != SessionState::Ready) return;
+    int row = owner_.FirstSelectedRow();
+    if (row < 0) return;
+    headerIndex_ = row;
+    DeleteFirstSelected();
+}
+
+void Pop3Session::UpdateButtons()
+{
+    SessionOwner::ButtonStates states;
+    states.connect = sessionState_ == SessionState::Idle;
+    states.disconnect = sessionState_ == SessionState::Greeting || sessionState_ == SessionState::Ready;
+    bool rowChosen = sessionState_ == SessionState::Ready && owner_.FirstSelectedRow() >= 0;
+    states.read = rowChosen;
+    states.remove = rowChosen;
+    states.send = true;
+    owner_.SetButtonStates(states);
+}
+
+void Pop3Session::HandleConnectionEvent(void* userData, ConnectionEvent event, const std::string& text)
+{
+    static_cast<Pop3Session*>(userData)->OnEvent(event, text);
+}
+
+void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text)
+{
+    switch (event) {
+    case ConnectionEvent::RawData:
+        owner_.AppendLog(text);
+        if (sessionState_ == SessionState::Greeting && !greetingChunkSeen_) {
+            greetingChunkSeen_ = true;
+            std::string rest;
+            if (ClassifyReply(text, rest) == ReplyStatus::Negative) Fail(session_messages::kConnectFailed);
+        }
+        break;
+    case ConnectionEvent::Sent:
+        owner_.AppendLog(std::string_view(text).starts_with("PASS ") ? std::string("PASS ********") : text);
+        break;
+    case ConnectionEvent::Closed:
+        owner_.AppendLog("Disconnected.");
+        connection_.Close();
+        sessionState_ = SessionState::Idle;
+        owner_.RemoveAllRows();
+        break;
+    case ConnectionEvent::Error:
+        if (sessionState_ != SessionState::Idle) {
+            owner_.AppendLog("Error.");
+            owner_.AppendLog("Disconnected.");
+            connection_.Close();
+            sessionState_ = SessionState::Idle;
+        }
+        break;
+    case ConnectionEvent::Reply:
+        OnReply(text);
+        break;
+    case ConnectionEvent::Line:
+    case ConnectionEvent::DotLine:
+        // Nothing changes, so the buttons cannot either; these come once per
+        // received line and are the bulk of all events.
+        return;
+    }
+    UpdateButtons();
+}
+
+void Pop3Session::OnReply(const std::string& reply)
+{
+    std::string rest;
+    bool ok = ClassifyReply(reply, rest) != ReplyStatus::Negative;
+    Account& account = owner_.CurrentAccount();
+
+    switch (sessionState_) {
+    case SessionState::Greeting:
+        if (ok) OnGreeting(rest);
+        else Fail(session_messages::kConnectFailed);
+        break;
+    case SessionState::UserSent:
+        if (ok) SendCommand(SessionState::PassSent, "PASS " + account.popPassword, kLineEnd);
+        else SendCommand(SessionState::QuitSent, "QUIT", kLineEnd);
+        break;
+    case SessionState::PassSent:
+        if (ok) SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
+        else Fail(session_messages::kAuthFailed);
+        break;
+    case SessionState::ApopSent:
+        if (IsPositiveReply(reply)) SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
+        else Fail(session_messages::kApopFailed);
+        break;
+    case SessionState::ListSent:
+        // A refused LIST reads like an empty listing.
+        ParseList(rest);
+        if (messageCount_ > 0 && owner_.RowCount() > 0 && account.popOptions.Test(POPReadHeader)) {
+            headerIndex_ = 0;
+            FetchNextHeader();
+        } else {
+            sessionState_ = SessionState::Ready;
+        }
+        break;
+    case SessionState::TopSent:
+        if (ok) {
+            OnHeader(rest);
+        } else {
+            // The server does not know TOP: this row and all later ones by RETR.
+            account.popOptions.Clear(POPUseTop);
+            FetchNextHeader();
+        }
+        break;
+    case SessionState::RetrHeaderSent:
+        if (ok) OnHeader(rest);
+        else sessionState_ = SessionState::Ready;
+        break;
+    case SessionState::RetrSent:
+        if (ok) OnRetr(rest);
+        sessionState_ = SessionState::Ready;
+        break;
+    case SessionState::DeleSent:
+        if (ok) OnDele();
+        else sessionState_ = SessionState::Ready;
+        break;
+    case SessionState::QuitSent:
+        connection_.Close();
+        sessionState_ = SessionState::Idle;
+        break;
+    case SessionState::Idle:
+    case SessionState::Ready:
+        break;
+    }
+}
+
+void Pop3Session::OnGreeting(const std::string& rest)
+{
+    Account& account = owner_.CurrentAccount();
+    std::optional<std::string_view> timestamp = ApopTimestamp(rest);
+    if (account.popOptions.Test(POPAuthAuto)) {
+        if (timestamp) {
+            account.popOptions.Set(POPAuthAPOP);
+            account.popOptions.Clear(POPAuthBasic);
+        } else {
+            account.popOptions.Clear(POPAuthAPOP);
+            account.popOptions.Set(POPAuthBasic);
+        }
+    }
+    if (!account.popOptions.Test(POPAuthAPOP)) {
+        SendCommand(SessionState::UserSent, "USER " + account.popUser, kLineEnd);
+    } else if (!timestamp) {
+        // APOP chosen by hand, but nothing to digest: never fall back to
+        // sending the password in clear.
+        Fail(session_messages::kApopFailed);
+    } else {
+        SendCommand(SessionState::ApopSent,
+                    "APOP " + account.popUser + " " + ApopDigest(*timestamp, account.popPassword), kLineEnd);
+    }
+}
+
+void Pop3Session::OnHeader(const std::string& rest)
+{
+    if (headerIndex_ >= 0 && headerIndex_ < owner_.RowCount()) owner_.FillMailEntry(headerIndex_, rest);
+    ++headerIndex_;
+    FetchNextHeader();
+}
+
+void Pop3Session::OnRetr(const std::string& rest)
+{
+    if (headerIndex_ >= 0 && headerIndex_ < owner_.RowCount()) owner_.FillMailEntry(headerIndex_, rest);
+    owner_.ShowMessageText(rest);
+}
+
+void Pop3Session::OnDele()
+{
+    // Remove the row whose DELE was confirmed, even if the selection moved
+    // while the reply was on its way.
+    int row = owner_.FirstSelectedRow();
+    if (row < 0 || owner_.RowCaption(row) != pendingDele_) {
+        row = -1;
+        for (int i = 0, count = owner_.RowCount(); i < count; ++i) {
+            if (owner_.RowCaption(i) == pendingDele_) {
+                row = i;
+                break;
+            }
+        }
+    }
+    if (row >= 0) owner_.RemoveRow(row);
+    pendingDele_.clear();
+
+    if (owner_.FirstSelectedRow() >= 0) {
+        DeleteFirstSelected();
+        return;
+    }
+    int count = owner_.RowCount();
+    if (headerIndex_ >= 0 && headerIndex_ < count) owner_.SelectRow(headerIndex_);
+    else if (count > 0) owner_.SelectRow(count - 1);
+    owner_.ClearMessageText();
+    sessionState_ = SessionState::Ready;
+}
+
+void Pop3Session::SendCommand(SessionState state, const std::string& command, const char* terminator)
+{
+    sessionState_ = state;
+    connection_.SetTerminator(terminator);
+    connection_.Send(command + kLineEnd);
+    UpdateButtons();
+}
+
+void Pop3Session::FetchNextHeader()
+{
+    if (headerIndex_ < 0 || headerIndex_ >= owner_.RowCount()) {
+        sessionState_ = SessionState::Ready;
+        return;
+    }
+    std::string number = owner_.RowCaption(headerIndex_);
+    if (owner_.CurrentAccount().popOptions.Test(POPUseTop))
+        SendCommand(SessionState::TopSent, "TOP " + number + " 0", kMultiLineEnd);
+    else
+        SendCommand(SessionState::RetrHeaderSent, "RETR " + number, kMultiLineEnd);
+}
+
+void Pop3Session::ParseList(const std::string& text)
+{
+    ScanListing listing = ParseScanListing(text);
+    messageCount_ = listing.count;
+    for (const ScanListingEntry& entry : listing.entries)
+        owner_.AppendRow(std::to_string(entry.number), std::to_string(entry.size));
+}
+
+void Pop3Session::DeleteFirstSelected()
+{
+    int row = owner_.FirstSelectedRow();
+    if (row < 0) {
+        sessionState_ = SessionState::Ready;
+        return;
+    }
+    pendingDele_ = owner_.RowCaption(row);
+    SendCommand(SessionState::DeleSent, "DELE " + pendingDele_, kLineEnd);
+}
+
+void Pop3Session::Fail(const char* message)
+{
+    connection_.Close();
+    sessionState_ = SessionState::Idle;
+    UpdateButtons();
+    owner_.ShowMessage(message);
+}

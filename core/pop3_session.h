@@ -1,0 +1,65 @@
+#pragma once
+
+#include "core/server_connection.h"
+#include "core/session_owner.h"
+#include "core/session_state.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+// One POP3 dialogue at a time for the owner's current account: greeting,
+// login, LIST, the header fetch, reading, deleting and QUIT. Strictly
+// lock-step: one command outstanding at a time. The session reaches the
+// rest of the program only through its owner.
+//
+// All calls, the connection's events included, must arrive on one thread:
+// the dispatcher given here is expected to post the connection's tasks to
+// the thread that also runs the button handlers.
+class Pop3Session {
+public:
+    explicit Pop3Session(SessionOwner& owner, ServerConnection::Dispatcher dispatcher = {},
+                         std::chrono::milliseconds replyTimeout = ServerConnection::kDefaultReplyTimeout);
+    ~Pop3Session();
+
+    Pop3Session(const Pop3Session&) = delete;
+    Pop3Session& operator=(const Pop3Session&) = delete;
+
+    void ConnectButtonClick();
+    void DisconnectButtonClick();
+    void ReadButtonClick();
+    void DeleteButtonClick();
+    void UpdateButtons();
+
+    SessionState State() const { return sessionState_; }
+    std::int32_t HeaderIndex() const { return headerIndex_; }
+    std::int32_t MessageCount() const { return messageCount_; }
+    // The window refuses to close while this holds.
+    bool IsConnectionOpen() const { return connection_.IsOpen(); }
+
+    // The connection's handler; userData is the session.
+    static void HandleConnectionEvent(void* userData, ConnectionEvent event, const std::string& text);
+
+private:
+    void OnEvent(ConnectionEvent event, const std::string& text);
+    void OnReply(const std::string& reply);
+    void OnGreeting(const std::string& rest);
+    void OnHeader(const std::string& rest);
+    void OnRetr(const std::string& rest);
+    void OnDele();
+
+    void SendCommand(SessionState state, const std::string& command, const char* terminator);
+    void FetchNextHeader();
+    void ParseList(const std::string& text);
+    void DeleteFirstSelected();
+    // Closes the connection, goes Idle and shows the text.
+    void Fail(const char* message);
+
+    SessionOwner& owner_;
+    SessionState sessionState_ = SessionState::Idle;
+    std::int32_t headerIndex_ = 0;
+    std::int32_t messageCount_ = 0;
+    bool greetingChunkSeen_ = false;  // the negative greeting is told from the first chunk only
+    std::string pendingDele_;         // caption of the row whose DELE awaits its reply
+    ServerConnection connection_;     // last: closed and joined before the rest goes
+};

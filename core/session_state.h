@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+
+// Where the POP3 dialogue stands. The numbers are fixed; 2 is not used.
+enum class SessionState : std::uint8_t {
+    Idle = 0,            // no connection
+    Greeting = 1,        // Open called, waiting for the greeting
+    Ready = 3,           // logged in and listed, waiting for the user
+    UserSent = 4,
+    PassSent = 5,
+    ApopSent = 6,
+    ListSent = 7,
+    RetrHeaderSent = 8,  // RETR for one row's header
+    RetrSent = 9,        // RETR for reading the selected message
+    DeleSent = 10,
+    QuitSent = 11,
+    TopSent = 12,        // TOP n 0 for one row's header
+};

@@ -1,0 +1,570 @@
+#include "session_script_support.h"
+
+#include "core/session_apop.h"
+#include "core/session_messages.h"
+
+#include <atomic>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Message(const std::string& subject, const std::string& body = "Hello.\r\n")
+{
+    return "From: someone@example.com\r\nSubject: " + subject + "\r\nDate: Mon, 7 Dec 2026 10:00:00 +0900\r\n\r\n" + body;
+}
+
+ScriptedMailbox ThreeMessages()
+{
+    ScriptedMailbox box;
+    box.messages = {Message("one"), Message("two"), Message("three")};
+    return box;
+}
+
+TEST_F(SessionScript, NegativeGreetingShowsOneBoxAndGoesIdle)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> pieces;
+    };
+    const Case cases[] = {
+        {"whole", {"-ERR go away\r\n"}},
+        {"split", {"-ER", "R busy\r\n"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        owner = RecordingOwner{};
+        SetUp();
+        MakeSession();
+        server.Serve([&c](ScriptPeer& peer) {
+            for (const std::string& piece : c.pieces) peer.Send(piece);
+            peer.WaitForClose();
+        });
+        session->ConnectButtonClick();
+        EXPECT_EQ(session->State(), SessionState::Greeting);
+        ASSERT_TRUE(RunUntilIdle());
+        server.Join();
+        queue.RunPending();
+        EXPECT_EQ(owner.messages, std::vector<std::string>{session_messages::kConnectFailed});
+        EXPECT_TRUE(owner.SentLines().empty());
+        EXPECT_TRUE(owner.buttons.connect);
+        session.reset();
+    }
+}
+
+TEST_F(SessionScript, BareOkRepliesWorkForUserPassAndMaskThePassword)
+{
+    SetOptions({POPAuthAuto, POPReadHeader, POPUseTop});
+    MakeSession();
+    ScriptedMailbox box;
+    box.overrides = {{"USER", "+OK\r\n"}, {"PASS", "+OK\r\n"}, {"LIST", "+OK\r\n.\r\n"}, {"QUIT", "+OK\r\n"}};
+    ServeMailbox("+OK\r\n", box);
+
+    ConnectToReady();
+    EXPECT_EQ(session->MessageCount(), 0);
+    EXPECT_TRUE(owner.rows.empty());
+    // The automatic choice found no timestamp and recorded USER/PASS.
+    EXPECT_TRUE(owner.account.popOptions.Test(POPAuthBasic));
+    EXPECT_FALSE(owner.account.popOptions.Test(POPAuthAPOP));
+    EXPECT_TRUE(owner.account.popOptions.Test(POPAuthAuto));
+    EXPECT_EQ(owner.buttons, (SessionOwner::ButtonStates{false, true, false, false, true}));
+    DisconnectAndFinish();
+
+    EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "QUIT"}));
+    ExpectLog(owner.log, {"+OK\r\n", "USER alice\r\n", "+OK\r\n", "PASS ********", "+OK\r\n", "LIST\r\n",
+                          "+OK\r\n.\r\n", "QUIT\r\n", "+OK\r\n"});
+    for (const std::string& entry : owner.log) EXPECT_EQ(entry.find("s3cret"), std::string::npos);
+    EXPECT_TRUE(owner.messages.empty());
+    EXPECT_EQ(owner.buttons, (SessionOwner::ButtonStates{true, false, false, false, true}));
+}
+
+TEST_F(SessionScript, ApopAnsweredWithBareOkFails)
+{
+    SetOptions({POPAuthAPOP});
+    owner.account.popUser = "mrose";
+    owner.account.popPassword = "tanstaaf";
+    MakeSession();
+    ScriptedMailbox box;
+    box.overrides = {{"APOP", "+OK\r\n"}};
+    ServeMailbox("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n", box);
+
+    session->ConnectButtonClick();
+    ASSERT_TRUE(RunUntilIdle());
+    server.Join();
+    // The digest of RFC 1939's example.
+    EXPECT_EQ(received, std::vector<std::string>{"APOP mrose c4c9334bac560ecc979e58001b3e22fb"});
+    EXPECT_EQ(owner.messages, std::vector<std::string>{session_messages::kApopFailed});
+    ExpectLog(owner.log, {"+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n",
+                          "APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\n", "+OK\r\n"});
+}
+
+TEST_F(SessionScript, ApopChosenByHandWithoutTimestampNeverSendsThePassword)
+{
+    SetOptions({POPAuthAPOP});
+    MakeSession();
+    ServeMailbox("+OK hello\r\n", ScriptedMailbox{});
+
+    session->ConnectButtonClick();
+    ASSERT_TRUE(RunUntilIdle());
+    server.Join();
+    EXPECT_TRUE(received.empty());
+    EXPECT_EQ(owner.messages, std::vector<std::string>{session_messages::kApopFailed});
+    ExpectLog(owner.log, {"+OK hello\r\n"});
+    // A greeting with a stamp under the automatic mode sends APOP instead.
+}
+
+TEST_F(SessionScript, AutomaticModeChoosesApopFromTimestamp)
+{
+    SetOptions({POPAuthAuto, POPAuthBasic});
+    MakeSession();
+    ScriptedMailbox box = ThreeMessages();
+    box.overrides = {{"APOP", "+OK Logged in.\r\n"}};
+    ServeMailbox("+OK ready <1.2@host> \r\n", box);
+
+    ConnectToReady();
+    EXPECT_TRUE(owner.account.popOptions.Test(POPAuthAPOP));
+    EXPECT_FALSE(owner.account.popOptions.Test(POPAuthBasic));
+    EXPECT_EQ(owner.Captions(), (std::vector<std::string>{"1", "2", "3"}));
+    DisconnectAndFinish();
+    ASSERT_FALSE(received.empty());
+    // The timestamp runs to the end of the line, trailing space included.
+    EXPECT_EQ(received[0], "APOP alice " + ApopDigest("<1.2@host> ", "s3cret"));
+}
+
+TEST_F(SessionScript, UserRefusedSendsQuitWithoutBox)
+{
+    MakeSession();
+    ScriptedMailbox box;
+    box.overrides = {{"USER", "-ERR no such user\r\n"}};
+    ServeMailbox("+OK hi\r\n", box);
+
+    session->ConnectButtonClick();
+    ASSERT_TRUE(RunUntilIdle());
+    server.Join();
+    EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "QUIT"}));
+    EXPECT_TRUE(owner.messages.empty());
+    ExpectLog(owner.log, {"+OK hi\r\n", "USER alice\r\n", "-ERR no such user\r\n", "QUIT\r\n",
+                          "+OK Logging out.\r\n"});
+}
+
+TEST_F(SessionScript, PassRefusedClosesWithBox)
+{
+    MakeSession();
+    ScriptedMailbox box;
+    box.overrides = {{"PASS", "-ERR [AUTH] Authentication failed.\r\n"}};
+    ServeMailbox("+OK hi\r\n", box);
+
+    session->ConnectButtonClick();
+    ASSERT_TRUE(RunUntilIdle());
+    server.Join();
+    EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret"}));
+    EXPECT_EQ(owner.messages, std::vector<std::string>{session_messages::kAuthFailed});
+    ExpectLog(owner.log, {"+OK hi\r\n", "USER alice\r\n", "+OK\r\n", "PASS ********",
+                          "-ERR [AUTH] Authentication failed.\r\n"});
+}
+
+TEST_F(SessionScript, TopRefusedFallsBackToRetrForEveryRow)
+{
+    SetOptions({POPAuthBasic, POPReadHeader, POPUseTop});
+    MakeSession();
+    ScriptedMailbox box = ThreeMessages();
+    box.overrides = {{"TOP", "-ERR Unknown command.\r\n"}};
+    ServeMailbox("+OK hi\r\n", box);
+
+    ConnectToReady();
+    EXPECT_FALSE(owner.account.popOptions.Test(POPUseTop));
+    ASSERT_EQ(owner.rows.size(), 3u);
+    const char* subjects[] = {"one", "two", "three"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(owner.rows[i].subItems.size(), 4u);
+        EXPECT_EQ(owner.rows[i].subItems[2], subjects[i]);
+        EXPECT_EQ(owner.rows[i].subItems[3], "someone@example.com");
+    }
+    DisconnectAndFinish();
+    EXPECT_EQ(received,
+              (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "TOP 1 0", "RETR 1", "RETR 2", "RETR 3", "QUIT"}));
+}
+
+TEST_F(SessionScript, ListingsWithoutMessagesGiveNoRows)
+{
+    struct Case {
+        const char* name;
+        std::string reply;
+    };
+    const Case cases[] = {
+        {"count zero", "+OK 0 messages:\r\n.\r\n"},
+        {"count zero with lines", "+OK 0 messages:\r\n1 100\r\n.\r\n"},
+        {"no number", "+OK here they are\r\n1 100\r\n2 200\r\n.\r\n"},
+        {"refused", "-ERR not now\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        owner = RecordingOwner{};
+        received.clear();
+        SetUp();
+        SetOptions({POPAuthBasic, POPReadHeader, POPUseTop});
+        MakeSession();
+        ScriptedMailbox box;
+        box.overrides = {{"LIST", c.reply}};
+        ServeMailbox("+OK hi\r\n", box);
+        ConnectToReady();
+        EXPECT_EQ(session->MessageCount(), 0);
+        EXPECT_TRUE(owner.rows.empty());
+        DisconnectAndFinish();
+        EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "QUIT"}));
+        session.reset();
+    }
+}
+
+TEST_F(SessionScript, ListLinesWithoutTwoNumbersAreSkipped)
+{
+    SetOptions({POPAuthBasic});
+    MakeSession();
+    ScriptedMailbox box;
+    box.overrides = {{"LIST", "+OK 4 messages:\r\n1 120\r\n2\r\nthree 300\r\n4 0400\r\n.\r\n"}};
+    ServeMailbox("+OK hi\r\n", box);
+    ConnectToReady();
+    EXPECT_EQ(session->MessageCount(), 4);
+    ASSERT_EQ(owner.rows.size(), 2u);
+    EXPECT_EQ(owner.rows[0].number, "1");
+    EXPECT_EQ(owner.rows[0].subItems, std::vector<std::string>{"120"});
+    EXPECT_EQ(owner.rows[1].number, "4");
+    EXPECT_EQ(owner.rows[1].subItems, std::vector<std::string>{"400"});
+    DisconnectAndFinish();
+}
+
+TEST_F(SessionScript, NegativeHeaderRetrStopsTheFetch)
+{
+    SetOptions({POPAuthBasic, POPReadHeader});
+    MakeSession();
+    ScriptedMailbox box = ThreeMessages();
+    box.overrides = {{"RETR 2", "-ERR gone\r\n"}};
+    ServeMailbox("+OK hi\r\n", box);
+    ConnectToReady();
+    ASSERT_EQ(owner.rows.size(), 3u);
+    EXPECT_EQ(owner.rows[0].subItems.size(), 4u);
+    EXPECT_EQ(owner.rows[1].subItems.size(), 1u);
+    EXPECT_EQ(owner.rows[2].subItems.size(), 1u);
+    DisconnectAndFinish();
+    EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "RETR 1", "RETR 2", "QUIT"}));
+}
+
+TEST_F(SessionScript, DeleteSelectsTheFollowingRow)
+{
+    struct Case {
+        const char* name;
+        std::initializer_list<int> selection;
+        std::vector<std::string> deleted;
+        std::vector<std::string> remaining;
+        std::vector<int> selectedAfter;
+    };
+    const Case cases[] = {
+        {"three in the middle", {1, 2, 3}, {"2", "3", "4"}, {"1", "5"}, {1}},
+        {"scattered", {0, 2}, {"1", "3"}, {"2", "4", "5"}, {0}},
+        {"last row", {4}, {"5"}, {"1", "2", "3", "4"}, {3}},
+        {"second to last", {3}, {"4"}, {"1", "2", "3", "5"}, {3}},
+        {"all", {0, 1, 2, 3, 4}, {"1", "2", "3", "4", "5"}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        owner = RecordingOwner{};
+        received.clear();
+        SetUp();
+        MakeSession();
+        ScriptedMailbox box;
+        box.messages = {Message("a"), Message("b"), Message("c"), Message("d"), Message("e")};
+        ServeMailbox("+OK hi\r\n", box);
+        ConnectToReady();
+        owner.body = {"old text"};
+        owner.SelectOnly(c.selection);
+        session->UpdateButtons();
+        EXPECT_TRUE(owner.buttons.remove);
+        session->DeleteButtonClick();
+        EXPECT_EQ(owner.buttons, (SessionOwner::ButtonStates{false, false, false, false, true}));
+        ASSERT_TRUE(RunUntilState(SessionState::Ready));
+        EXPECT_EQ(owner.Captions(), c.remaining);
+        EXPECT_EQ(owner.SelectedRows(), c.selectedAfter);
+        EXPECT_TRUE(owner.body.empty());
+        DisconnectAndFinish();
+        std::vector<std::string> expected = {"USER alice", "PASS s3cret", "LIST"};
+        for (const std::string& n : c.deleted) expected.push_back("DELE " + n);
+        expected.push_back("QUIT");
+        EXPECT_EQ(received, expected);
+        session.reset();
+    }
+}
+
+TEST_F(SessionScript, DeleRefusedMidwayStopsAtThatRow)
+{
+    MakeSession();
+    ScriptedMailbox box;
+    box.messages = {Message("a"), Message("b"), Message("c"), Message("d")};
+    box.overrides = {{"DELE 2", "-ERR cannot\r\n"}};
+    ServeMailbox("+OK hi\r\n", box);
+    ConnectToReady();
+    owner.body = {"kept"};
+    owner.SelectOnly({0, 1, 2});
+    session->DeleteButtonClick();
+    ASSERT_TRUE(RunUntilState(SessionState::Ready));
+    EXPECT_EQ(owner.Captions(), (std::vector<std::string>{"2", "3", "4"}));
+    EXPECT_EQ(owner.SelectedRows(), (std::vector<int>{0, 1}));
+    EXPECT_EQ(owner.body, std::vector<std::string>{"kept"});
+    EXPECT_TRUE(owner.messages.empty());
+    DisconnectAndFinish();
+    EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "DELE 1", "DELE 2", "QUIT"}));
+}
+
+TEST_F(SessionScript, DeleteRemovesTheConfirmedRowEvenIfTheSelectionMoved)
+{
+    MakeSession();
+    ScriptedMailbox box;
+    box.messages = {Message("a"), Message("b"), Message("c")};
+    ServeMailbox("+OK hi\r\n", box);
+    ConnectToReady();
+    owner.SelectOnly({0});
+    session->DeleteButtonClick();
+    // The user clicks another row before the reply arrives.
+    owner.SelectOnly({2});
+    ASSERT_TRUE(queue.RunUntil([&] { return owner.rows.size() < 3 || session->State() == SessionState::Ready; }));
+    EXPECT_EQ(owner.Captions(), (std::vector<std::string>{"2", "3"}));
+    // Row "3" was selected, so its DELE follows.
+    ASSERT_TRUE(RunUntilState(SessionState::Ready));
+    EXPECT_EQ(owner.Captions(), std::vector<std::string>{"2"});
+    DisconnectAndFinish();
+    EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "DELE 1", "DELE 3", "QUIT"}));
+}
+
+TEST_F(SessionScript, ReadShowsBodyWithAndWithoutHeader)
+{
+    for (bool withHeader : {false, true}) {
+        SCOPED_TRACE(withHeader);
+        owner = RecordingOwner{};
+        received.clear();
+        SetUp();
+        SetOptions(withHeader ? std::initializer_list<int>{POPAuthBasic, POPHeaderWithBody}
+                              : std::initializer_list<int>{POPAuthBasic});
+        MakeSession();
+        ScriptedMailbox box;
+        box.messages = {Message("first"), "Subject: second\r\n\r\nline 1\r\n.dot\r\n"};
+        box.overrides = {{"RETR 1", "-ERR locked\r\n"}};
+        ServeMailbox("+OK hi\r\n", box);
+        ConnectToReady();
+
+        owner.SelectOnly({1});
+        session->ReadButtonClick();
+        ASSERT_TRUE(RunUntilState(SessionState::Ready));
+        EXPECT_EQ(owner.rows[1].subItems.size(), 4u);
+        EXPECT_EQ(owner.rows[1].subItems[2], "second");
+        std::vector<std::string> expected;
+        if (withHeader) expected = {"33 octets", "Subject: second", " "};
+        for (const char* line : {"line 1", "..dot"}) expected.push_back(line);
+        EXPECT_EQ(owner.body, expected);
+
+        // A refused RETR leaves the pane as it was.
+        owner.SelectOnly({0});
+        session->ReadButtonClick();
+        ASSERT_TRUE(RunUntilState(SessionState::Ready));
+        EXPECT_EQ(owner.body, expected);
+        EXPECT_EQ(owner.rows[0].subItems.size(), 1u);
+        DisconnectAndFinish();
+        EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "RETR 2", "RETR 1", "QUIT"}));
+        session.reset();
+    }
+}
+
+TEST_F(SessionScript, ServerClosingMidReplyRemovesRows)
+{
+    SetOptions({POPAuthBasic, POPReadHeader, POPUseTop});
+    MakeSession();
+    ScriptedMailbox box = ThreeMessages();
+    box.overrides = {{"TOP 2 0", "+OK\r\nSubject: half"}};
+    box.closeAfter = {"TOP 2 0"};
+    ServeMailbox("+OK hi\r\n", box);
+
+    session->ConnectButtonClick();
+    ASSERT_TRUE(queue.RunUntil([&] { return owner.rows.size() == 3; }));
+    ASSERT_TRUE(RunUntilIdle());
+    server.Join();
+    EXPECT_TRUE(owner.rows.empty());
+    EXPECT_TRUE(owner.messages.empty());
+    ASSERT_GE(owner.log.size(), 3u);
+    EXPECT_EQ(owner.log[owner.log.size() - 3], "+OK\r\nSubject: half");
+    EXPECT_EQ(owner.log[owner.log.size() - 2], "");
+    EXPECT_EQ(owner.log.back(), "Disconnected.");
+    EXPECT_TRUE(owner.buttons.connect);
+}
+
+TEST_F(SessionScript, RefusedConnectLogsFailureErrorDisconnected)
+{
+    owner.account.popPort = ScriptServer::RefusedPort();
+    MakeSession();
+    session->ConnectButtonClick();
+    EXPECT_FALSE(owner.buttons.connect);
+    EXPECT_TRUE(owner.buttons.disconnect);
+    ASSERT_TRUE(RunUntilIdle());
+    queue.RunPending();
+    EXPECT_EQ(owner.log, (std::vector<std::string>{"Failed to open socket.", "Error.", "Disconnected."}));
+    EXPECT_TRUE(owner.messages.empty());
+    EXPECT_TRUE(owner.buttons.connect);
+    EXPECT_EQ(owner.sortResets, 1);
+}
+
+TEST_F(SessionScript, DisconnectInGreetingQuitsWhenTheGreetingArrives)
+{
+    MakeSession();
+    std::atomic<bool> accepted{false};
+    server.Serve([&](ScriptPeer& peer) {
+        accepted = true;
+        queue.Post([] {});  // wakes the test thread
+        std::string line = peer.ReadLine(3s);
+        if (!peer.Eof()) received.push_back(line);
+        peer.Send("+OK hi\r\n");
+        peer.WaitForClose();
+    });
+    session->ConnectButtonClick();
+    ASSERT_TRUE(queue.RunUntil([&] { return accepted.load(); }));
+    session->DisconnectButtonClick();
+    EXPECT_EQ(session->State(), SessionState::QuitSent);
+    EXPECT_EQ(owner.buttons, (SessionOwner::ButtonStates{false, false, false, false, true}));
+    ASSERT_TRUE(RunUntilIdle());
+    server.Join();
+    EXPECT_TRUE(owner.messages.empty());
+    EXPECT_EQ(owner.SentLines(), std::vector<std::string>{"QUIT\r\n"});
+    // The greeting was taken as QUIT's reply.
+    EXPECT_NE(std::find(owner.log.begin(), owner.log.end(), "+OK hi\r\n"), owner.log.end());
+}
+
+TEST_F(SessionScript, SilentServerTimesOut)
+{
+    struct Case {
+        const char* name;
+        std::string greeting;
+        std::vector<std::string> logBeforeTimeout;
+    };
+    const Case cases[] = {
+        {"no greeting", "", {}},
+        {"no LIST reply", "+OK hi\r\n",
+         {"+OK hi\r\n", "USER alice\r\n", "+OK\r\n", "PASS ********", "+OK Logged in.\r\n", "LIST\r\n"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        owner = RecordingOwner{};
+        SetUp();
+        MakeSession(300ms);
+        ScriptedMailbox box;
+        box.overrides = {{"LIST", ""}};
+        ServeMailbox(c.greeting, box);
+        session->ConnectButtonClick();
+        ASSERT_TRUE(RunUntilIdle(10s));
+        server.Join();
+        queue.RunPending();
+        std::vector<std::string> expected = c.logBeforeTimeout;
+        for (const char* entry : {"Timed out.", "Error.", "Disconnected."}) expected.push_back(entry);
+        ExpectLog(owner.log, expected);
+        EXPECT_TRUE(owner.messages.empty());
+        EXPECT_TRUE(owner.buttons.connect);
+        session.reset();
+    }
+}
+
+TEST_F(SessionScript, SlowButSteadyReplyDoesNotTimeOut)
+{
+    MakeSession(300ms);
+    server.Serve([this](ScriptPeer& peer) {
+        peer.Send("+OK hi\r\n");
+        ScriptedMailbox box;
+        for (;;) {
+            std::string line = peer.ReadLine();
+            if (peer.Eof()) return;
+            received.push_back(line);
+            if (line == "LIST") {
+                for (const char* piece : {"+OK 3 messages:\r\n", "1 1", "00\r\n", "2 200\r\n", "3 300", "\r\n", ".\r\n"}) {
+                    peer.Pause(100ms);
+                    peer.Send(piece);
+                }
+                continue;
+            }
+            peer.Send(box.Respond(line));
+            if (line == "QUIT") {
+                peer.WaitForClose();
+                return;
+            }
+        }
+    });
+    ConnectToReady();
+    EXPECT_EQ(owner.Captions(), (std::vector<std::string>{"1", "2", "3"}));
+    DisconnectAndFinish();
+}
+
+TEST_F(SessionScript, ConnectAfterErrorStartsWithAnEmptyList)
+{
+    MakeSession(300ms);
+    ScriptedMailbox box = ThreeMessages();
+    box.overrides = {{"RETR", ""}};  // the read goes unanswered
+    ServeMailbox("+OK hi\r\n", box);
+    ConnectToReady();
+    owner.SelectOnly({0});
+    session->ReadButtonClick();
+    ASSERT_TRUE(RunUntilIdle(10s));
+    server.Join();
+    EXPECT_EQ(owner.rows.size(), 3u);  // an error keeps the rows
+
+    received.clear();
+    ServeMailbox("+OK again\r\n", ThreeMessages());
+    ConnectToReady();
+    EXPECT_EQ(owner.Captions(), (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_EQ(owner.sortResets, 2);
+    DisconnectAndFinish();
+}
+
+TEST_F(SessionScript, ConnectChecksSettingsAndAsksForMissingPassword)
+{
+    MakeSession();
+    struct Case {
+        const char* name;
+        std::string server, user, password;
+        bool confirm;
+        int prompts;
+        bool refused;  // the settings box
+    };
+    const Case cases[] = {
+        {"no server", "", "alice", "pw", true, 0, true},
+        {"no user", "127.0.0.1", "", "pw", true, 0, true},
+        {"line break in user", "127.0.0.1", "alice\r\nDELE 1", "pw", true, 0, true},
+        {"line break in password", "127.0.0.1", "alice", "pw\r\nDELE 1", true, 0, true},
+        {"prompt cancelled", "127.0.0.1", "alice", "", false, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        owner.messages.clear();
+        owner.prompts = 0;
+        owner.promptConfirms = c.confirm;
+        owner.account.popServer = c.server;
+        owner.account.popUser = c.user;
+        owner.account.popPassword = c.password;
+        session->ConnectButtonClick();
+        EXPECT_EQ(session->State(), SessionState::Idle);
+        EXPECT_FALSE(session->IsConnectionOpen());
+        EXPECT_EQ(owner.prompts, c.prompts);
+        EXPECT_EQ(owner.messages.size(), c.refused ? 1u : 0u);
+        if (c.refused) {
+            EXPECT_EQ(owner.messages[0], session_messages::kSettingsIncomplete);
+        }
+    }
+    EXPECT_TRUE(owner.log.empty());
+}
+
+TEST_F(SessionScript, PromptedPasswordIsUsedEvenWhenEmpty)
+{
+    owner.account.popPassword.clear();
+    owner.promptAnswer = "";
+    MakeSession();
+    ServeMailbox("+OK hi\r\n", ThreeMessages());
+    ConnectToReady();
+    EXPECT_EQ(owner.prompts, 1);
+    DisconnectAndFinish();
+    EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS ", "LIST", "QUIT"}));
+    EXPECT_NE(std::find(owner.log.begin(), owner.log.end(), "PASS ********"), owner.log.end());
+}
+
+}  // namespace
