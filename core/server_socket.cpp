@@ -101,10 +101,13 @@ void SocketCore::Receive(std::shared_ptr<SocketCore> core, std::shared_ptr<Link>
     // while this one still uses it could let a reused descriptor be read here.
     auto finish = [&](int count, std::string text) {
         {
-            std::lock_guard<std::mutex> lock(core->mutex_);
-            link->fd = -1;
+            std::lock_guard<std::mutex> sending(core->sendMutex_);
+            {
+                std::lock_guard<std::mutex> lock(core->mutex_);
+                link->fd = -1;
+            }
+            platform::CloseSocket(fd);
         }
-        platform::CloseSocket(fd);
         core->Report(RawReport{link->generation, count, std::move(text), true});
         link->finished = true;
     };
@@ -143,10 +146,14 @@ void SocketCore::Receive(std::shared_ptr<SocketCore> core, std::shared_ptr<Link>
         if (n > 0) {
             clock.Touch();
             core->Report(RawReport{link->generation, static_cast<int>(n), std::string(buffer, static_cast<std::size_t>(n)), false});
-            continue;
+            // A full read may have more behind it; a short one has emptied
+            // the socket, so wait instead of asking again.
+            if (static_cast<std::size_t>(n) == kReadSize) continue;
+        } else if (n == 0) {
+            return finish(0, "");
+        } else if (!wouldBlock) {
+            return finish(-1, "");
         }
-        if (n == 0) return finish(0, "");
-        if (!wouldBlock) return finish(-1, "");
         nanoseconds left = clock.Left();
         if (left <= nanoseconds(0)) return finish(-1, kTimedOut);
         if (platform::WaitReadable(fd, Shorter(left, slice)) == platform::Wait::Failed) return finish(-1, "");
@@ -252,15 +259,14 @@ void ServerSocket::Close()
 
 bool ServerSocket::Send(const std::string& text)
 {
+    // The receive thread cannot close the descriptor while we write.
+    std::lock_guard<std::mutex> sending(core_->sendMutex_);
     int fd = -1;
     {
         std::lock_guard<std::mutex> lock(core_->mutex_);
         if (core_->handle_ == -1 || !core_->link_ || core_->link_->fd == -1) return false;
-        // A descriptor of our own keeps the socket valid while we write,
-        // even if the receive thread closes its descriptor meanwhile.
-        fd = platform::Duplicate(core_->link_->fd);
+        fd = core_->link_->fd;
     }
-    if (fd < 0) return false;
     const char* data = text.data();
     std::size_t left = text.size();
     while (left > 0) {
@@ -274,7 +280,6 @@ bool ServerSocket::Send(const std::string& text)
         // Still connecting or the peer is slow to read: wait, but not forever.
         if (!wouldBlock || platform::WaitWritable(fd, core_->clock_.timeout()) != platform::Wait::Ready) break;
     }
-    platform::CloseSocket(fd);
     return left == 0;
 }
 

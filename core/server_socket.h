@@ -87,6 +87,10 @@ private:
     ReplyClock clock_;
 
     mutable std::mutex mutex_;
+    // Held while a Send writes and while the receive thread closes its
+    // descriptor, so a write never lands on a reused descriptor number.
+    // Taken before mutex_ when both are needed.
+    std::mutex sendMutex_;
     int handle_ = -1;  // as the owner sees it: -1 means no socket
     std::uint64_t generation_ = 0;
     std::shared_ptr<Link> link_;  // the current connection

@@ -114,7 +114,6 @@ ssize_t SendSome(int fd, const char* data, std::size_t size, bool& wouldBlock)
     }
 }
 
-int Duplicate(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
 
 void Shutdown(int fd) { ::shutdown(fd, SHUT_RDWR); }
 

@@ -34,8 +34,6 @@ ssize_t ReceiveSome(int fd, char* buffer, std::size_t size, bool& wouldBlock);
 // One send without blocking and without SIGPIPE; like ReceiveSome.
 ssize_t SendSome(int fd, const char* data, std::size_t size, bool& wouldBlock);
 
-// Another descriptor for the same socket (close-on-exec); -1 on failure.
-int Duplicate(int fd);
 // Shuts the socket down in both directions; wakes a thread blocked on it.
 void Shutdown(int fd);
 void CloseSocket(int fd);
