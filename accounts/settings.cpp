@@ -4,11 +4,20 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 
 namespace {
 
 std::string EntryName(std::size_t index) {
     return "Entry" + std::to_string(index);
+}
+
+// Every entry this program writes ends in ",EOD" and its NUL. An entry of
+// the older binary form never does: the byte before its last four (the
+// options number) is the NUL that ends the SMTP user, never a comma.
+bool WrittenInTextForm(std::string_view entry) {
+    constexpr std::string_view kEnd(",EOD\0", 5);
+    return entry.ends_with(kEnd);
 }
 
 }  // namespace
@@ -28,7 +37,10 @@ std::vector<Account> LoadSettings(SettingsStore& store) {
         // A missing or unreadable entry stays a default account with an
         // empty name; it never inherits another entry's contents.
         if (const std::optional<std::string> entry = store.ReadBytes(EntryName(i))) {
-            if (version >= kTextFormVersion) {
+            // A save that converted older settings and was interrupted
+            // leaves a store whose "Version" is still old while some
+            // entries are already in the text form; those read as text.
+            if (version >= kTextFormVersion || WrittenInTextForm(*entry)) {
                 ParseAccount(*entry, account);
             } else {
                 ParseLegacyAccount(*entry, account);

@@ -170,6 +170,23 @@ TEST_F(SettingsTest, VersionChoosesTheReader) {
     EXPECT_EQ(LoadSettings(), std::vector<Account>{fromLegacy});
 }
 
+// An upgrade whose save stopped half way: "Version" is still the older one
+// but the first entry is already in the text form. Neither entry may lose
+// its fields, or the next save would store the loss.
+TEST_F(SettingsTest, InterruptedUpgradeKeepsBothForms) {
+    const std::string legacy("old\0\x01pop.example.jp\0\x6e\0\0\0\x01u\0pw\0\x65\0\0\0\0\0"
+                             "smtp.example.jp\0\x19\0\0\0\x01s\0\x13\0\0\0",
+                             63);
+    Account fromLegacy = DefaultAccount();
+    ParseLegacyAccount(legacy, fromLegacy);
+    ASSERT_EQ(fromLegacy.popServer, "pop.example.jp");
+    ASSERT_EQ(fromLegacy.smtpUser, "s");
+
+    const Account converted = Named("converted", 3);
+    Store({{"Version", "0.31"}, {"Account", "2"}, {"Entry0", FormatAccount(converted)}, {"Entry1", legacy}});
+    EXPECT_EQ(LoadSettings(), (std::vector<Account>{converted, fromLegacy}));
+}
+
 TEST_F(SettingsTest, BinaryEntryCutInTheMiddleOfAField) {
     std::string legacy("cut\0\x01pophost\0\x6e\x00", 15);  // port cut after 2 of its 4 bytes
     Store({{"Version", "0.31"}, {"Account", "1"}, {"Entry0", legacy}});
