@@ -36,7 +36,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kMessages = 10000;
-constexpr int kRuns = 7;
+constexpr int kRuns = 15;
 const char kUser[] = "user";
 const char kPassword[] = "pass";
 

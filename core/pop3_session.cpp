@@ -239,9 +239,12 @@ void Pop3Session::OnGreeting(const std::string& rest)
 
 void Pop3Session::OnHeader(const std::string& rest)
 {
-    if (headerIndex_ >= 0 && headerIndex_ < owner_.RowCount()) owner_.FillMailEntry(headerIndex_, rest);
+    // The next header is asked for first, so the server works on it while
+    // this one is parsed into its row.
+    const std::int32_t row = headerIndex_;
     ++headerIndex_;
     FetchNextHeader();
+    if (row >= 0 && row < owner_.RowCount()) owner_.FillMailEntry(row, rest);
 }
 
 void Pop3Session::OnRetr(const std::string& rest)
