@@ -107,6 +107,17 @@ std::string JisToShiftJis(std::string_view text)
     auto* out = reinterpret_cast<unsigned char*>(result.data());
     std::size_t o = 0;
     std::size_t i = 0;
+    // Copies b, and b2 too unless b2 is an ESC: a stray ESC must start the
+    // next escape sequence, or the switch back to ASCII would be lost and the
+    // rest of the text read as kanji.
+    auto copyUnlessEscapeFollows = [&](unsigned char b, unsigned char b2) {
+        out[o++] = b;
+        ++i;
+        if (b2 != kEsc) {
+            out[o++] = b2;
+            ++i;
+        }
+    };
     bool kanjiMode = false;
 
     while (i < n) {
@@ -205,13 +216,8 @@ std::string JisToShiftJis(std::string_view text)
             } else if (b2 == 'K' || b2 == 'H') {
                 kanjiMode = b2 == 'K';
                 i += 2;
-            } else if (b2 == kEsc) {
-                out[o++] = b;
-                i += 1;
             } else {
-                out[o++] = b;
-                out[o++] = b2;
-                i += 2;
+                copyUnlessEscapeFollows(b, b2);
             }
         } else if (kanjiMode && IsJisByte(b)) {
             if (i + 1 >= n) {
@@ -220,16 +226,7 @@ std::string JisToShiftJis(std::string_view text)
             }
             const unsigned char b2 = in[i + 1];
             // Only a broken pair reaches here: whole pairs were done above.
-            if (b2 == kEsc) {
-                // A broken pair before an escape: keep the escape working so
-                // the rest of the text is not read as kanji.
-                out[o++] = b;
-                i += 1;
-            } else {
-                out[o++] = b;
-                out[o++] = b2;
-                i += 2;
-            }
+            copyUnlessEscapeFollows(b, b2);
         } else {
             out[o++] = b;
             i += 1;

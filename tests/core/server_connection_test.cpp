@@ -396,18 +396,25 @@ std::string BigReply(std::size_t size)
     return reply + ".\r\n";
 }
 
+// Serves one 3 MB reply to an owner that handles nothing for 300 ms, so
+// reports pile up and reading pauses.
+void ServeToOwnerFallingBehind(ScriptServer& server, Fixture& f, const std::string& reply)
+{
+    server.Serve([&reply](ScriptPeer& peer) {
+        peer.Send(reply);
+        peer.WaitForClose(10s);
+    });
+    f.connection.SetTerminator(kMulti);
+    ASSERT_TRUE(f.connection.Open("127.0.0.1", server.port()));
+    std::this_thread::sleep_for(300ms);
+}
+
 TEST(ServerConnection, OwnerFallingBehindGetsEverythingLater)
 {
     const std::string reply = BigReply(3u << 20);
     ScriptServer server;
-    server.Serve([&](ScriptPeer& peer) {
-        peer.Send(reply);
-        peer.WaitForClose(10s);
-    });
     Fixture f;
-    f.connection.SetTerminator(kMulti);
-    ASSERT_TRUE(f.connection.Open("127.0.0.1", server.port()));
-    std::this_thread::sleep_for(300ms);  // reports pile up, then reading pauses
+    ServeToOwnerFallingBehind(server, f, reply);
     ASSERT_TRUE(f.RunUntilReplies(1));
     EXPECT_EQ(f.owner.Essential().back(), R(reply.substr(0, reply.size() - 5)));
     f.connection.Close();
@@ -418,14 +425,8 @@ TEST(ServerConnection, OwnerFallingBehindCanStillClose)
 {
     const std::string reply = BigReply(3u << 20);
     ScriptServer server;
-    server.Serve([&](ScriptPeer& peer) {
-        peer.Send(reply);
-        peer.WaitForClose(10s);
-    });
     Fixture f;
-    f.connection.SetTerminator(kMulti);
-    ASSERT_TRUE(f.connection.Open("127.0.0.1", server.port()));
-    std::this_thread::sleep_for(300ms);
+    ServeToOwnerFallingBehind(server, f, reply);
     f.connection.Close();
     ASSERT_TRUE(f.RunUntilEnded());
     // What was queued before the owner closed is not delivered after it.
