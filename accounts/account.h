@@ -30,6 +30,11 @@ enum PopOption : int {
     POPUseTop = 6,
     POPUseCache = 7,
     POPHeaderWithBody = 8,
+    // Bits beyond the original dialog; an account with them clear behaves as before.
+    POPDecodeMime = 9,   // decode today's MIME mail (any charset, Q words, multipart)
+    POPUseTLS = 10,      // TLS from the first byte
+    POPUseSTLS = 11,     // STLS upgrade after the greeting; with POPUseTLS set, POPUseTLS wins
+    POPPipelining = 12,  // pipeline TOP/RETR and DELE when the server offers PIPELINING
 };
 
 // smtpOptions bits.
@@ -39,6 +44,9 @@ enum SmtpOption : int {
     SMTPAuthPbS = 2,
     SMTPAuthAUTH = 3,
     SMTPUserAsPOP = 4,
+    // Bits beyond the original dialog; an account with them clear sends as before.
+    SMTPUseTLS = 5,       // TLS from the first byte
+    SMTPUseSTARTTLS = 6,  // STARTTLS after EHLO
 };
 
 // One account's settings. Texts are Shift_JIS bytes.
