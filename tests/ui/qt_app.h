@@ -32,6 +32,7 @@ public:
         QString caption, text;
         int buttons = 0;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
+        friend bool operator==(const Box&, const Box&) = default;
     };
 
     MessageBoxAnswerer()

@@ -1,180 +1,145 @@
 #include "ui/setting_form.h"
 #include "qt_app.h"
 
-#include <QCheckBox>
-#include <QLabel>
+#include <QAbstractButton>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QTabWidget>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
+#include <functional>
 #include <string>
 
 namespace {
 
-class SettingFormTest : public testing::Test {
-protected:
-    void SetUp() override { EnsureQtApplication(); }
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
-    template <typename W = QWidget>
-    static W* Get(QWidget& form, const char* name)
-    {
-        W* w = form.findChild<W*>(QString::fromLatin1(name));
-        EXPECT_NE(w, nullptr) << name;
-        return w;
-    }
-    static QLineEdit* Edit(QWidget& form, const char* name) { return Get<QLineEdit>(form, name); }
-    static QAbstractButton* Button(QWidget& form, const char* name) { return Get<QAbstractButton>(form, name); }
-    static bool Checked(QWidget& form, const char* name) { return Button(form, name)->isChecked(); }
-    static bool Enabled(QWidget& form, const char* name) { return Get(form, name)->isEnabled(); }
+struct Form {
+    Account& account;
+    TSettingForm form{nullptr, account};
 
-    // The radios of a group that are checked, as their names joined by '+'.
-    static std::string CheckedOf(QWidget& form, std::initializer_list<const char*> group)
+    QWidget* W(const char* name) const { return form.findChild<QWidget*>(QString::fromLatin1(name)); }
+    QLineEdit* Edit(const char* name) const { return qobject_cast<QLineEdit*>(W(name)); }
+    void Click(const char* name) const { qobject_cast<QAbstractButton*>(W(name))->click(); }
+    bool On(const char* name) const { return qobject_cast<QAbstractButton*>(W(name))->isChecked(); }
+
+    // Names of the checked ones among `names`, then whether the group is
+    // all enabled ("en"), all disabled ("dis") or mixed.
+    std::string State(std::initializer_list<const char*> names, std::initializer_list<const char*> group) const
     {
         std::string out;
-        for (const char* name : group) {
-            if (Checked(form, name)) {
-                out += out.empty() ? name : std::string("+") + name;
-            }
-        }
-        return out;
+        for (const char* n : names) out += On(n) ? std::string(n) + " " : "";
+        int enabled = 0;
+        for (const char* n : group) enabled += W(n)->isEnabled();
+        return out + (enabled == 0 ? "dis" : enabled == int(group.size()) ? "en" : "mixed");
     }
-    static std::string PopAuth(QWidget& f) { return CheckedOf(f, {"POPAuthBasic", "POPAuthAPOP", "POPAuthAuto"}); }
-    static std::string SmtpAuth(QWidget& f) { return CheckedOf(f, {"SMTPAuthNone", "SMTPAuthPbS", "SMTPAuthAUTH"}); }
-    static std::string Encrypt(QWidget& f)
+    // The advanced POP3 page and the encryption: checked controls, port, enabled state.
+    std::string Pop() const
     {
-        return CheckedOf(f, {"POPEncryptNone", "POPEncryptTLS", "POPEncryptSTLS"});
+        return Edit("POPPort")->text().toStdString() + " " +
+               State({"POPEncryptNone", "POPEncryptTLS", "POPEncryptSTLS", "POPAuthBasic", "POPAuthAPOP", "POPAuthAuto",
+                      "POPUseTop", "POPHeaderWithBody"},
+                     {"POPAuthLabel", "POPAuthBasic", "POPAuthAPOP", "POPAuthAuto", "POPPortLabel", "POPPort",
+                      "POPOptionLabel", "POPUseTop", "POPHeaderWithBody"});
     }
-
-    // A filled account with both automatic boxes clear and its own advanced values.
-    static Account Manual()
+    std::string Smtp() const
     {
-        Account a = NewAccount(1);
-        a.popServer = "pop.example.jp";
-        a.popUser = "taro";
-        a.popPassword = "secret";
-        a.popPort = 2110;
-        a.popOptions.FromNumber((1u << POPAuthAPOP) | (1u << POPHeaderWithBody) | (1u << 20));
-        a.smtpServer = "smtp.example.jp";
-        a.smtpPort = 2525;
-        a.smtpOptions.FromNumber((1u << SMTPAuthPbS) | (1u << 30));
-        return a;
+        return Edit("SMTPPort")->text().toStdString() + " " +
+               State({"SMTPAuthNone", "SMTPAuthPbS", "SMTPAuthAUTH"},
+                     {"SMTPAuthLabel", "SMTPAuthNone", "SMTPPortLabel", "SMTPPort"});
     }
 };
 
-const char* const kPopAdvanced[] = {"POPAuthLabel", "POPAuthBasic", "POPAuthAPOP", "POPAuthAuto", "POPPortLabel",
-                                    "POPPort",      "POPOptionLabel", "POPUseTop", "POPHeaderWithBody"};
+// A filled account with both automatic boxes clear and its own advanced values.
+Account Manual(std::uint32_t pop = (1u << POPAuthAPOP) | (1u << POPHeaderWithBody) | (1u << 20),
+               std::uint32_t smtp = (1u << SMTPAuthPbS) | (1u << 30))
+{
+    Account a = NewAccount(1);
+    a.popServer = "pop.example.jp";
+    a.popPassword = "secret";
+    a.popPort = 2110;
+    a.popOptions.FromNumber(pop);
+    a.smtpPort = 2525;
+    a.smtpOptions.FromNumber(smtp);
+    return a;
+}
 
-TEST_F(SettingFormTest, NewAccountOpensOnDefaultsAndTheAutomaticRulesFollowTheirBoxes)
+class SettingFormTest : public testing::Test {
+protected:
+    void SetUp() override { EnsureQtApplication(); }
+};
+
+TEST_F(SettingFormTest, AutomaticRulesRunOnOpeningAndOnEveryChangeOfTheirBox)
 {
     Account account = NewAccount(0);
     const Account before = account;
-    TSettingForm form(nullptr, account);
-    EXPECT_EQ(form.objectName(), "SettingForm");
-    EXPECT_EQ(form.windowTitle(), QString::fromUtf8("アカウントの設定"));
-    EXPECT_EQ(form.findChild<QTabWidget*>()->currentIndex(), 0);
-    EXPECT_EQ(Edit(form, "AccountName")->text(), QString::fromUtf8("新しいアカウント0"));
-    EXPECT_EQ(Edit(form, "POPPassword")->echoMode(), QLineEdit::Password);
+    Form f{account};
+    EXPECT_EQ(f.Edit("AccountName")->text(), U("新しいアカウント0"));
+    EXPECT_EQ(f.form.findChild<QTabWidget*>()->currentIndex(), 0);
+    // The new controls are enabled whatever the box says; bit 9 comes with a new account.
+    EXPECT_TRUE(f.On("POPDecodeMime") && !f.On("POPPipelining"));
+    for (const char* n : {"POPDecodeMime", "POPPipelining", "POPEncryptNone", "POPEncryptTLS", "POPEncryptSTLS"})
+        EXPECT_TRUE(f.W(n)->isEnabled()) << n;
+    EXPECT_TRUE(!f.W("POPUseCache")->isEnabled() && f.W("POPUseCache")->isHidden() && f.W("SMTPAuthAUTH")->isHidden());
 
-    // Defaults, all disabled; the new controls are enabled whatever the box says.
-    EXPECT_EQ(PopAuth(form), "POPAuthAuto");
-    EXPECT_EQ(Edit(form, "POPPort")->text(), "110");
-    EXPECT_TRUE(Checked(form, "POPUseTop"));
-    EXPECT_FALSE(Checked(form, "POPHeaderWithBody"));
-    EXPECT_EQ(SmtpAuth(form), "SMTPAuthNone");
-    EXPECT_EQ(Edit(form, "SMTPPort")->text(), "25");
-    for (const char* name : kPopAdvanced) {
-        EXPECT_FALSE(Enabled(form, name)) << name;
+    const struct Step {
+        std::function<void()> act;
+        const char *pop, *smtp;
+    } steps[] = {
+        {[] {}, "110 POPEncryptNone POPAuthAuto POPUseTop dis", "25 SMTPAuthNone dis"},
+        {[&] { f.Click("POPEncryptTLS"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis", "25 SMTPAuthNone dis"},
+        {[&] { f.Click("POPEncryptSTLS"); }, "110 POPEncryptSTLS POPAuthAuto POPUseTop dis", "25 SMTPAuthNone dis"},
+        {[&] { f.Click("POPAutoSetting"); }, "110 POPEncryptSTLS POPAuthAuto POPUseTop en", "25 SMTPAuthNone dis"},
+        {[&] {
+             f.Click("POPAuthBasic");
+             f.Edit("POPPort")->setText("10110");
+             f.Click("POPUseTop");
+             f.Click("POPHeaderWithBody");
+             f.Click("POPEncryptTLS");  // no automatic port now
+         },
+         "10110 POPEncryptTLS POPAuthBasic POPHeaderWithBody en", "25 SMTPAuthNone dis"},
+        {[&] { f.Click("POPAutoSetting"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis", "25 SMTPAuthNone dis"},
+        // Only "なし" can be chosen by hand.
+        {[&] { f.Click("SMTPAutoSetting"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis", "25 SMTPAuthNone en"},
+        {[&] { f.Edit("SMTPPort")->setText("587"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
+         "587 SMTPAuthNone en"},
+        {[&] { f.Click("SMTPAutoSetting"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis", "25 SMTPAuthNone dis"},
+    };
+    for (const Step& s : steps) {
+        s.act();
+        EXPECT_EQ(f.Pop(), s.pop);
+        EXPECT_EQ(f.Smtp(), s.smtp);
+        EXPECT_TRUE(!f.W("SMTPAuthPbS")->isEnabled() && !f.W("SMTPAuthAUTH")->isEnabled());
     }
-    for (const char* name : {"SMTPAuthLabel", "SMTPAuthNone", "SMTPAuthPbS", "SMTPAuthAUTH", "SMTPPortLabel", "SMTPPort"}) {
-        EXPECT_FALSE(Enabled(form, name)) << name;
-    }
-    EXPECT_TRUE(Checked(form, "POPDecodeMime"));
-    EXPECT_FALSE(Checked(form, "POPPipelining"));
-    EXPECT_EQ(Encrypt(form), "POPEncryptNone");
-    for (const char* name : {"POPDecodeMime", "POPPipelining", "POPEncryptNone", "POPEncryptTLS", "POPEncryptSTLS"}) {
-        EXPECT_TRUE(Enabled(form, name)) << name;
-    }
-    EXPECT_TRUE(Get(form, "POPUseCache")->isHidden());
-    EXPECT_TRUE(Get(form, "SMTPAuthAUTH")->isHidden());
-
-    // With the box checked the port follows the encryption choice.
-    Button(form, "POPEncryptTLS")->click();
-    EXPECT_EQ(Edit(form, "POPPort")->text(), "995");
-    Button(form, "POPEncryptSTLS")->click();
-    EXPECT_EQ(Edit(form, "POPPort")->text(), "110");
-
-    // Unchecked: enabled with the current values, which the user may change.
-    Button(form, "POPAutoSetting")->click();
-    for (const char* name : kPopAdvanced) {
-        EXPECT_TRUE(Enabled(form, name)) << name;
-    }
-    EXPECT_FALSE(Enabled(form, "POPUseCache"));
-    Button(form, "POPAuthBasic")->click();
-    EXPECT_EQ(PopAuth(form), "POPAuthBasic");
-    Edit(form, "POPPort")->setText("10110");
-    Button(form, "POPUseTop")->click();
-    Button(form, "POPHeaderWithBody")->click();
-    Button(form, "POPEncryptTLS")->click();  // no automatic port now
-    EXPECT_EQ(Edit(form, "POPPort")->text(), "10110");
-
-    // Checked again: defaults at once, the port for SSL/TLS.
-    Button(form, "POPAutoSetting")->click();
-    EXPECT_EQ(PopAuth(form), "POPAuthAuto");
-    EXPECT_EQ(Edit(form, "POPPort")->text(), "995");
-    EXPECT_TRUE(Checked(form, "POPUseTop"));
-    EXPECT_FALSE(Checked(form, "POPHeaderWithBody"));
-    EXPECT_FALSE(Enabled(form, "POPPort"));
-
-    // SMTP: only "なし" can be chosen by hand.
-    Button(form, "SMTPAutoSetting")->click();
-    for (const char* name : {"SMTPAuthLabel", "SMTPAuthNone", "SMTPPortLabel", "SMTPPort"}) {
-        EXPECT_TRUE(Enabled(form, name)) << name;
-    }
-    EXPECT_FALSE(Enabled(form, "SMTPAuthPbS"));
-    EXPECT_FALSE(Enabled(form, "SMTPAuthAUTH"));
-    Edit(form, "SMTPPort")->setText("587");
-    Button(form, "SMTPAutoSetting")->click();
-    EXPECT_EQ(Edit(form, "SMTPPort")->text(), "25");
-
     // The close box changes nothing.
-    form.show();
-    form.close();
-    EXPECT_EQ(form.result(), QDialog::Rejected);
+    f.form.show();
+    f.form.close();
+    EXPECT_EQ(f.form.result(), QDialog::Rejected);
     EXPECT_EQ(account, before);
 }
 
-TEST_F(SettingFormTest, RadiosLoadTheLastSetBitOrNone)
+TEST_F(SettingFormTest, RadiosLoadTheLastSetBitOrNoneAndManualValuesStay)
 {
-    struct Case {
+    const struct {
         std::uint32_t pop, smtp;
-        const char *popAuth, *smtpAuth, *encrypt;
+        const char *popState, *smtpState;
+    } cases[] = {
+        {0, 0, "2110 POPEncryptNone en", "2525 en"},
+        {1u << 3 | 1u << 8, 1u << 2, "2110 POPEncryptNone POPAuthBasic POPHeaderWithBody en", "2525 SMTPAuthPbS en"},
+        {1u << 3 | 1u << 4, 1u << 1 | 1u << 2, "2110 POPEncryptNone POPAuthAPOP en", "2525 SMTPAuthPbS en"},
+        {1u << 3 | 1u << 4 | 1u << 5 | 1u << 6 | 1u << 10, 1u << 1 | 1u << 3,
+         "2110 POPEncryptTLS POPAuthAuto POPUseTop en", "2525 SMTPAuthAUTH en"},
+        {1u << 4 | 1u << 11, 1u << 1, "2110 POPEncryptSTLS POPAuthAPOP en", "2525 SMTPAuthNone en"},
+        {1u << 10 | 1u << 11, 0, "2110 POPEncryptTLS en", "2525 en"},  // both set reads as SSL/TLS
+        {1u << 2 | 1u << 3 | 1u << 10, 1u << 0 | 1u << 2, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
+         "25 SMTPAuthNone dis"},
     };
-    const Case cases[] = {
-        {0, 0, "", "", "POPEncryptNone"},
-        {1u << 3, 1u << 2, "POPAuthBasic", "SMTPAuthPbS", "POPEncryptNone"},
-        {(1u << 3) | (1u << 4), (1u << 1) | (1u << 2), "POPAuthAPOP", "SMTPAuthPbS", "POPEncryptNone"},
-        {(1u << 3) | (1u << 4) | (1u << 5) | (1u << 10), (1u << 1) | (1u << 3), "POPAuthAuto", "SMTPAuthAUTH",
-         "POPEncryptTLS"},
-        {(1u << 4) | (1u << 11), 1u << 1, "POPAuthAPOP", "SMTPAuthNone", "POPEncryptSTLS"},
-        {(1u << 10) | (1u << 11), 0, "", "", "POPEncryptTLS"},  // both set reads as SSL/TLS
-    };
-    for (const Case& c : cases) {
-        Account account = Manual();
-        account.popOptions.FromNumber(c.pop);
-        account.smtpOptions.FromNumber(c.smtp);
-        TSettingForm form(nullptr, account);
-        EXPECT_EQ(PopAuth(form), c.popAuth) << c.pop;
-        EXPECT_EQ(SmtpAuth(form), c.smtpAuth) << c.smtp;
-        EXPECT_EQ(Encrypt(form), c.encrypt) << c.pop;
-        // The account's own values, enabled, whatever the encryption.
-        EXPECT_EQ(Edit(form, "POPPort")->text(), "2110");
-        EXPECT_EQ(Edit(form, "SMTPPort")->text(), "2525");
-        EXPECT_TRUE(Enabled(form, "POPPort"));
+    for (const auto& c : cases) {
+        Account account = Manual(c.pop, c.smtp);
+        Form f{account};
+        EXPECT_EQ(f.Pop(), c.popState) << c.pop;
+        EXPECT_EQ(f.Smtp(), c.smtpState) << c.smtp;
     }
 }
 
@@ -182,54 +147,41 @@ TEST_F(SettingFormTest, OkCopiesEveryControlBackAndKeepsUnknownBits)
 {
     Account account = Manual();
     account.name = "\x8e\x64\x8e\x96";  // "仕事"
+    const Account before = account;
     {
-        TSettingForm form(nullptr, account);
-        EXPECT_EQ(Edit(form, "AccountName")->text(), QString::fromUtf8("仕事"));
-        EXPECT_TRUE(Checked(form, "POPHeaderWithBody"));
-        EXPECT_FALSE(Checked(form, "POPUseTop"));
-        EXPECT_FALSE(Checked(form, "POPDecodeMime"));
-        QTimer::singleShot(0, &form, [&] { Button(form, "OKButton")->click(); });
-        EXPECT_EQ(form.exec(), QDialog::Accepted);
+        Form f{account};
+        EXPECT_EQ(f.Edit("AccountName")->text(), U("仕事"));
+        QTimer::singleShot(0, &f.form, [&] { f.Click("OKButton"); });
+        EXPECT_EQ(f.form.exec(), QDialog::Accepted);
     }
-    EXPECT_EQ(account, [] {
-        Account a = Manual();
-        a.name = "\x8e\x64\x8e\x96";
-        return a;
-    }());
+    EXPECT_EQ(account, before);
 
-    TSettingForm form(nullptr, account);
-    Edit(form, "AccountName")->setText(QString::fromUtf8("自宅 ～①"));
-    Edit(form, "POPPassword")->setText("p,w");  // not saved, so a comma is fine
-    Button(form, "POPReadHeader")->click();
-    Button(form, "SMTPUserAsPOP")->click();
-    Button(form, "POPAuthBasic")->click();
-    Edit(form, "POPPort")->setText(" 995 ");
-    Button(form, "POPEncryptSTLS")->click();
-    Button(form, "POPDecodeMime")->click();
-    Button(form, "POPPipelining")->click();
-    Button(form, "SMTPAutoSetting")->click();  // on: なし, 25
-    form.show();
-    Button(form, "OKButton")->click();
-    EXPECT_EQ(form.result(), QDialog::Accepted);
+    Form f{account};
+    f.Edit("AccountName")->setText(U("自宅 ～①"));
+    f.Edit("POPPassword")->setText("p,w");  // not saved, so a comma is fine
+    for (const char* n : {"POPReadHeader", "SMTPUserAsPOP", "POPAuthBasic", "POPEncryptSTLS", "POPDecodeMime",
+                          "POPPipelining", "SMTPAutoSetting"})
+        f.Click(n);
+    f.Edit("POPPort")->setText(" 995 ");
+    f.form.show();
+    f.Click("OKButton");
+    EXPECT_EQ(f.form.result(), QDialog::Accepted);
     EXPECT_EQ(account.name, "\x8e\xa9\x91\xee\x20\x81\x60\x87\x40");  // CP932
     EXPECT_EQ(account.popPassword, "p,w");
     EXPECT_EQ(account.popPort, 995);
     EXPECT_EQ(account.smtpPort, 25);
-    EXPECT_EQ(account.popOptions.ToNumber(),
-              (1u << POPReadHeader) | (1u << POPAuthBasic) | (1u << POPHeaderWithBody) | (1u << POPDecodeMime) |
-                  (1u << POPUseSTLS) | (1u << POPPipelining) | (1u << 20));
-    EXPECT_EQ(account.smtpOptions.ToNumber(), (1u << SMTPAutoSetting) | (1u << SMTPAuthNone) | (1u << SMTPUserAsPOP) | (1u << 30));
+    EXPECT_EQ(account.popOptions.ToNumber(), 1u << POPReadHeader | 1u << POPAuthBasic | 1u << POPHeaderWithBody |
+                                                 1u << POPDecodeMime | 1u << POPUseSTLS | 1u << POPPipelining | 1u << 20);
+    EXPECT_EQ(account.smtpOptions.ToNumber(), 1u << SMTPAutoSetting | 1u << SMTPAuthNone | 1u << SMTPUserAsPOP | 1u << 30);
 }
 
 TEST_F(SettingFormTest, FieldsThatCannotBeStoredAreRefusedByNameAndTheDialogStaysOpen)
 {
-    struct Case {
-        const char* field;
-        const char* text;
+    const struct {
+        const char *field, *text;
         bool savePassword;
-        const char* message;  // UTF-8
-    };
-    const Case cases[] = {
+        const char* message;
+    } cases[] = {
         {"AccountName", "a,b", false, "「アカウント設定名」にカンマ（,）は使えません"},
         {"POPServerName", "pop,example", false, "「POP3サーバー名」にカンマ（,）は使えません"},
         {"POPUserName", "ta,ro", false, "「POP3のユーザー名」にカンマ（,）は使えません"},
@@ -247,30 +199,24 @@ TEST_F(SettingFormTest, FieldsThatCannotBeStoredAreRefusedByNameAndTheDialogStay
         {"SMTPPort", "65536", false, "「SMTPのポート番号」は1から65535までの数で入力してください"},
         {"SMTPPort", "-25", false, "「SMTPのポート番号」は1から65535までの数で入力してください"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         Account account = Manual();
         const Account before = account;
-        TSettingForm form(nullptr, account);
-        if (c.savePassword) {
-            Button(form, "POPSavePassword")->click();
-        }
-        Edit(form, "AccountName")->setText("changed");
-        Edit(form, c.field)->setText(QString::fromUtf8(c.text));
-        form.show();
+        Form f{account};
+        if (c.savePassword) f.Click("POPSavePassword");
+        f.Edit("AccountName")->setText("changed");
+        f.Edit(c.field)->setText(U(c.text));
+        f.form.show();
         MessageBoxAnswerer answerer;
-        Button(form, "OKButton")->click();
+        f.Click("OKButton");
         ASSERT_EQ(answerer.boxes.size(), 1u) << c.field << " " << c.text;
-        const auto& box = answerer.boxes[0];
-        EXPECT_EQ(box.text, QString::fromUtf8(c.message));
-        EXPECT_EQ(box.caption, "Boxsweeper");
-        EXPECT_EQ(box.buttons, 1);
-        EXPECT_EQ(box.icon, QMessageBox::NoIcon);
-        EXPECT_TRUE(form.isVisible()) << c.field;
+        EXPECT_EQ(answerer.boxes[0], (MessageBoxAnswerer::Box{"Boxsweeper", U(c.message), 1, QMessageBox::NoIcon}));
+        EXPECT_TRUE(f.form.isVisible()) << c.field;
         EXPECT_EQ(account, before) << c.field;
         // The page holding the field is shown so the user can mend it (the name sits above the pages).
-        const auto* page = form.findChild<QTabWidget*>()->currentWidget();
-        EXPECT_TRUE(std::string(c.field) == "AccountName" || page->isAncestorOf(Edit(form, c.field))) << c.field;
-        form.reject();
+        const QWidget* page = f.form.findChild<QTabWidget*>()->currentWidget();
+        EXPECT_TRUE(std::string(c.field) == "AccountName" || page->isAncestorOf(f.W(c.field))) << c.field;
+        f.form.reject();
     }
 }
 
