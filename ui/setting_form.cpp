@@ -22,7 +22,8 @@
 
 namespace {
 
-QString Quoted(const char* utf8) { return QString::fromUtf8(utf8); }
+// The source is UTF-8; the window works in QString.
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 QLabel* Label(QWidget* parent, const QString& text, const char* name = nullptr)
 {
@@ -137,14 +138,14 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
     : QDialog(owner, Qt::Dialog | Qt::WindowStaysOnTopHint), account_(account), controls_(new Controls)
 {
     setObjectName(QStringLiteral("SettingForm"));
-    setWindowTitle(Quoted("アカウントの設定"));
+    setWindowTitle(U("アカウントの設定"));
     setFont(AppFont());
     auto& c = *controls_;
 
     // Name and the two buttons around the pages.
     c.accountName = Edit(this, "AccountName");
-    c.okButton = Named(new QPushButton(Quoted("決定(&O)"), this), "OKButton");
-    c.cancelButton = Named(new QPushButton(Quoted("中止(&C)"), this), "CancelButton");
+    c.okButton = Named(new QPushButton(U("決定(&O)"), this), "OKButton");
+    c.cancelButton = Named(new QPushButton(U("中止(&C)"), this), "CancelButton");
     c.okButton->setDefault(true);
     connect(c.okButton, &QPushButton::clicked, this, &TSettingForm::accept);
     connect(c.cancelButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -153,17 +154,17 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
     // Page 1: the everyday fields.
     auto* page1 = new QWidget;
     {
-        auto* pop = new QGroupBox(Quoted("POP3（受信）の設定"), page1);
+        auto* pop = new QGroupBox(U("POP3（受信）の設定"), page1);
         c.popServerName = Edit(pop, "POPServerName");
-        c.popEncryptNone = Radio(pop, "POPEncryptNone", Quoted("なし"));
-        c.popEncryptTLS = Radio(pop, "POPEncryptTLS", Quoted("SSL/TLS"));
-        c.popEncryptSTLS = Radio(pop, "POPEncryptSTLS", Quoted("STARTTLS"));
+        c.popEncryptNone = Radio(pop, "POPEncryptNone", U("なし"));
+        c.popEncryptTLS = Radio(pop, "POPEncryptTLS", U("SSL/TLS"));
+        c.popEncryptSTLS = Radio(pop, "POPEncryptSTLS", U("STARTTLS"));
         c.popUserName = Edit(pop, "POPUserName");
         c.popPassword = Edit(pop, "POPPassword");
         c.popPassword->setEchoMode(QLineEdit::Password);
         c.popPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));  // '*'
-        c.popSavePassword = Check(pop, "POPSavePassword", Quoted("保存する"));
-        c.popReadHeader = Check(pop, "POPReadHeader", Quoted("リストと同時にヘッダも読み込む"));
+        c.popSavePassword = Check(pop, "POPSavePassword", U("保存する"));
+        c.popReadHeader = Check(pop, "POPReadHeader", U("リストと同時にヘッダも読み込む"));
 
         auto* encrypt = new QHBoxLayout;
         encrypt->addWidget(c.popEncryptNone);
@@ -172,31 +173,31 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         encrypt->addStretch();
 
         auto* grid = new QGridLayout(pop);
-        grid->addWidget(Label(pop, Quoted("POP3サーバー名：")), 0, 0);
+        grid->addWidget(Label(pop, U("POP3サーバー名：")), 0, 0);
         grid->addWidget(c.popServerName, 0, 1);
-        grid->addWidget(Label(pop, Quoted("例：pop.example.ne.jp")), 0, 2);
-        grid->addWidget(Label(pop, Quoted("暗号化："), "POPEncryptLabel"), 1, 0);
+        grid->addWidget(Label(pop, U("例：pop.example.ne.jp")), 0, 2);
+        grid->addWidget(Label(pop, U("暗号化："), "POPEncryptLabel"), 1, 0);
         grid->addLayout(encrypt, 1, 1, 1, 2);
-        grid->addWidget(Label(pop, Quoted("ユーザー名：")), 2, 0);
+        grid->addWidget(Label(pop, U("ユーザー名：")), 2, 0);
         grid->addWidget(c.popUserName, 2, 1);
-        grid->addWidget(Label(pop, Quoted("例：taro")), 2, 2);
-        grid->addWidget(Label(pop, Quoted("パスワード：")), 3, 0);
+        grid->addWidget(Label(pop, U("例：taro")), 2, 2);
+        grid->addWidget(Label(pop, U("パスワード：")), 3, 0);
         grid->addWidget(c.popPassword, 3, 1);
-        grid->addWidget(Label(pop, Quoted("例：********(笑)")), 3, 2);
+        grid->addWidget(Label(pop, U("例：********(笑)")), 3, 2);
         grid->addWidget(c.popSavePassword, 4, 1);
-        grid->addWidget(Label(pop, Quoted("オプション：")), 5, 0);
+        grid->addWidget(Label(pop, U("オプション：")), 5, 0);
         grid->addWidget(c.popReadHeader, 5, 1, 1, 2);
 
-        auto* smtp = new QGroupBox(Quoted("SMTP（送信）の設定"), page1);
+        auto* smtp = new QGroupBox(U("SMTP（送信）の設定"), page1);
         c.smtpServerName = Edit(smtp, "SMTPServerName");
         c.smtpUserName = Edit(smtp, "SMTPUserName");
-        c.smtpUserAsPOP = Check(smtp, "SMTPUserAsPOP", Quoted("POPと同じ"));
+        c.smtpUserAsPOP = Check(smtp, "SMTPUserAsPOP", U("POPと同じ"));
         c.smtpUserAsPOP->setChecked(true);
         auto* sgrid = new QGridLayout(smtp);
-        sgrid->addWidget(Label(smtp, Quoted("SMTPサーバー名：")), 0, 0);
+        sgrid->addWidget(Label(smtp, U("SMTPサーバー名：")), 0, 0);
         sgrid->addWidget(c.smtpServerName, 0, 1);
-        sgrid->addWidget(Label(smtp, Quoted("例：smtp.example.ne.jp")), 0, 2);
-        sgrid->addWidget(Label(smtp, Quoted("ユーザー名：")), 1, 0);
+        sgrid->addWidget(Label(smtp, U("例：smtp.example.ne.jp")), 0, 2);
+        sgrid->addWidget(Label(smtp, U("ユーザー名：")), 1, 0);
         sgrid->addWidget(c.smtpUserName, 1, 1);
         sgrid->addWidget(c.smtpUserAsPOP, 1, 2);
 
@@ -205,28 +206,28 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         box->addWidget(smtp);
         box->addStretch();
     }
-    c.pages->addTab(page1, Quoted("一般的な設定"));
+    c.pages->addTab(page1, U("一般的な設定"));
 
     // Page 2: advanced POP3 settings.
     auto* page2 = new QWidget;
     {
-        c.popAutoSetting = Check(page2, "POPAutoSetting", Quoted("自動（わからない場合は自動にしておいて下さい）"));
+        c.popAutoSetting = Check(page2, "POPAutoSetting", U("自動（わからない場合は自動にしておいて下さい）"));
         c.popAutoSetting->setChecked(true);
-        c.popAuthLabel = Label(page2, Quoted("認証方式："), "POPAuthLabel");
-        c.popAuthBasic = Radio(page2, "POPAuthBasic", Quoted("USER/PASS"));
-        c.popAuthAPOP = Radio(page2, "POPAuthAPOP", Quoted("APOP"));
-        c.popAuthAuto = Radio(page2, "POPAuthAuto", Quoted("自動検出"));
-        c.popPortLabel = Label(page2, Quoted("ポート番号："), "POPPortLabel");
+        c.popAuthLabel = Label(page2, U("認証方式："), "POPAuthLabel");
+        c.popAuthBasic = Radio(page2, "POPAuthBasic", U("USER/PASS"));
+        c.popAuthAPOP = Radio(page2, "POPAuthAPOP", U("APOP"));
+        c.popAuthAuto = Radio(page2, "POPAuthAuto", U("自動検出"));
+        c.popPortLabel = Label(page2, U("ポート番号："), "POPPortLabel");
         c.popPort = Edit(page2, "POPPort");
         c.popPort->setText(QStringLiteral("110"));
-        c.popOptionLabel = Label(page2, Quoted("オプション："), "POPOptionLabel");
-        c.popUseTop = Check(page2, "POPUseTop", Quoted("TOPコマンドの使用"));
+        c.popOptionLabel = Label(page2, U("オプション："), "POPOptionLabel");
+        c.popUseTop = Check(page2, "POPUseTop", U("TOPコマンドの使用"));
         c.popUseTop->setChecked(true);
-        c.popHeaderWithBody = Check(page2, "POPHeaderWithBody", Quoted("「読む」ときにヘッダも表示"));
-        c.popUseCache = Check(page2, "POPUseCache", Quoted("メールのキャッシュ"));
+        c.popHeaderWithBody = Check(page2, "POPHeaderWithBody", U("「読む」ときにヘッダも表示"));
+        c.popUseCache = Check(page2, "POPUseCache", U("メールのキャッシュ"));
         c.popUseCache->hide();
-        c.popDecodeMime = Check(page2, "POPDecodeMime", Quoted("MIMEメールもデコードする（UTF-8・添付など）"));
-        c.popPipelining = Check(page2, "POPPipelining", Quoted("コマンドをまとめて送る（高速）"));
+        c.popDecodeMime = Check(page2, "POPDecodeMime", U("MIMEメールもデコードする（UTF-8・添付など）"));
+        c.popPipelining = Check(page2, "POPPipelining", U("コマンドをまとめて送る（高速）"));
         for (QWidget* w : std::initializer_list<QWidget*>{c.popAuthLabel, c.popAuthBasic, c.popAuthAPOP,
                                                           c.popAuthAuto, c.popPortLabel, c.popPort, c.popOptionLabel,
                                                           c.popUseTop, c.popHeaderWithBody, c.popUseCache}) {
@@ -250,19 +251,19 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         grid->setRowStretch(8, 1);
         grid->setColumnStretch(4, 1);
     }
-    c.pages->addTab(page2, Quoted("POP3の高度な設定"));
+    c.pages->addTab(page2, U("POP3の高度な設定"));
 
     // Page 3: advanced SMTP settings.
     auto* page3 = new QWidget;
     {
-        c.smtpAutoSetting = Check(page3, "SMTPAutoSetting", Quoted("自動（わからない場合は自動にしておいて下さい）"));
+        c.smtpAutoSetting = Check(page3, "SMTPAutoSetting", U("自動（わからない場合は自動にしておいて下さい）"));
         c.smtpAutoSetting->setChecked(true);
-        c.smtpAuthLabel = Label(page3, Quoted("認証方式："), "SMTPAuthLabel");
-        c.smtpAuthNone = Radio(page3, "SMTPAuthNone", Quoted("なし"));
-        c.smtpAuthPbS = Radio(page3, "SMTPAuthPbS", Quoted("POP before SMTP"));
-        c.smtpAuthAUTH = Radio(page3, "SMTPAuthAUTH", Quoted("SMTP認証"));
+        c.smtpAuthLabel = Label(page3, U("認証方式："), "SMTPAuthLabel");
+        c.smtpAuthNone = Radio(page3, "SMTPAuthNone", U("なし"));
+        c.smtpAuthPbS = Radio(page3, "SMTPAuthPbS", U("POP before SMTP"));
+        c.smtpAuthAUTH = Radio(page3, "SMTPAuthAUTH", U("SMTP認証"));
         c.smtpAuthAUTH->hide();
-        c.smtpPortLabel = Label(page3, Quoted("ポート番号："), "SMTPPortLabel");
+        c.smtpPortLabel = Label(page3, U("ポート番号："), "SMTPPortLabel");
         c.smtpPort = Edit(page3, "SMTPPort");
         c.smtpPort->setText(QStringLiteral("25"));
         for (QWidget* w : std::initializer_list<QWidget*>{c.smtpAuthLabel, c.smtpAuthNone, c.smtpAuthPbS,
@@ -281,13 +282,13 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         grid->setRowStretch(3, 1);
         grid->setColumnStretch(4, 1);
     }
-    c.pages->addTab(page3, Quoted("SMTPの高度な設定"));
+    c.pages->addTab(page3, U("SMTPの高度な設定"));
     c.pages->setCurrentIndex(0);
 
     auto* nameRow = new QHBoxLayout;
-    nameRow->addWidget(Label(this, Quoted("アカウント設定名：")));
+    nameRow->addWidget(Label(this, U("アカウント設定名：")));
     nameRow->addWidget(c.accountName, 1);
-    nameRow->addWidget(Label(this, Quoted("例：会社のメール")));
+    nameRow->addWidget(Label(this, U("例：会社のメール")));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(c.okButton);
@@ -355,11 +356,9 @@ void TSettingForm::POPAutoSettingClick()
 {
     auto& c = *controls_;
     const bool automatic = c.popAutoSetting->isChecked();
-    for (QWidget* w : {static_cast<QWidget*>(c.popAuthLabel), static_cast<QWidget*>(c.popAuthBasic),
-                       static_cast<QWidget*>(c.popAuthAPOP), static_cast<QWidget*>(c.popAuthAuto),
-                       static_cast<QWidget*>(c.popPortLabel), static_cast<QWidget*>(c.popPort),
-                       static_cast<QWidget*>(c.popOptionLabel), static_cast<QWidget*>(c.popUseTop),
-                       static_cast<QWidget*>(c.popHeaderWithBody)}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{c.popAuthLabel, c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto,
+                                                      c.popPortLabel, c.popPort, c.popOptionLabel, c.popUseTop,
+                                                      c.popHeaderWithBody}) {
         w->setEnabled(!automatic);
     }
     c.popUseCache->setEnabled(false);
@@ -377,8 +376,7 @@ void TSettingForm::SMTPAutoSettingClick()
 {
     auto& c = *controls_;
     const bool automatic = c.smtpAutoSetting->isChecked();
-    for (QWidget* w : {static_cast<QWidget*>(c.smtpAuthLabel), static_cast<QWidget*>(c.smtpAuthNone),
-                       static_cast<QWidget*>(c.smtpPortLabel), static_cast<QWidget*>(c.smtpPort)}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{c.smtpAuthLabel, c.smtpAuthNone, c.smtpPortLabel, c.smtpPort}) {
         w->setEnabled(!automatic);
     }
     // "なし" is the only method the user can choose.
@@ -452,10 +450,10 @@ bool TSettingForm::Validate()
     for (const TextField& f : texts) {
         const QString text = f.edit->text();
         if (!f.commaAllowed && text.contains(QLatin1Char(','))) {
-            return refuse(f.edit, Quoted("「%1」にカンマ（,）は使えません").arg(Quoted(f.name)));
+            return refuse(f.edit, U("「%1」にカンマ（,）は使えません").arg(U(f.name)));
         }
         if (!IsCp932Storable(text)) {
-            return refuse(f.edit, Quoted("「%1」に使えない文字が含まれています").arg(Quoted(f.name)));
+            return refuse(f.edit, U("「%1」に使えない文字が含まれています").arg(U(f.name)));
         }
     }
 
@@ -469,9 +467,9 @@ bool TSettingForm::Validate()
         case PortCheck::Ok:
             break;
         case PortCheck::NotInteger:
-            return refuse(f.edit, Quoted("'%1' は整数ではありません").arg(f.edit->text()));
+            return refuse(f.edit, U("'%1' は整数ではありません").arg(f.edit->text()));
         case PortCheck::OutOfRange:
-            return refuse(f.edit, Quoted("「%1」は1から65535までの数で入力してください").arg(Quoted(f.name)));
+            return refuse(f.edit, U("「%1」は1から65535までの数で入力してください").arg(U(f.name)));
         }
     }
     return true;
