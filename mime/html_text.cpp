@@ -124,15 +124,18 @@ std::string HtmlToText(std::string_view html)
     // would fail too, so they are not repeated (keeps hostile input linear).
     std::array<bool, 4> noClosing{};
     constexpr std::array<std::string_view, 4> kDropped{"script", "style", "head", "title"};
+    bool lineHasText = false;
     std::size_t i = 0;
     while (i < html.size()) {
         const char c = html[i];
         if (c == '&') {
             i += DecodeReference(html, i, text);
+            lineHasText = true;
             continue;
         }
         if (c != '<') {
             text += IsSpace(c) ? ' ' : c;
+            lineHasText = lineHasText || !IsSpace(c);
             ++i;
             continue;
         }
@@ -155,7 +158,9 @@ std::string HtmlToText(std::string_view html)
         const std::size_t gt = html.find('>', j);
         i = gt == std::string_view::npos ? html.size() : gt + 1;
         if (EndsLine(name)) {
-            text += '\n';
+            // A block ends the line it is on; only br makes empty lines.
+            if (NameIs(name, "br") || lineHasText) text += '\n';
+            lineHasText = false;
             continue;
         }
         if (!closing) {
