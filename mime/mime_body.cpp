@@ -250,7 +250,7 @@ std::vector<std::string> MimeBodyLines(std::string_view message, const MimeHeade
     }
     for (const Leaf& leaf : walk.leaves) {
         if (&leaf == shown || (shown && SharesOtherAlternative(leaf, *shown))) continue;
-        lines.push_back("[添付] " + AttachmentName(*leaf.header) + " (" + leaf.type + ", " +
+        lines.push_back("[添付] " + AttachmentName(*leaf.header) + " (" + RawToUtf8(leaf.type) + ", " +
                         std::to_string(DecodedSize(*leaf.header, leaf.body)) + " bytes)");
     }
     return lines;

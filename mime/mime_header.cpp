@@ -251,7 +251,7 @@ std::string DecodeHeaderText(std::string_view value)
             continue;
         }
         if (!t.known) {
-            out.append(t.raw);
+            out += RawToUtf8(t.raw);
             continue;
         }
         // Joins the bytes of the following words in the same charset, with
