@@ -293,9 +293,11 @@ MimeValue ParseMimeValue(std::string_view value)
     while (i != std::string_view::npos && i < value.size()) {
         ++i;  // the ';'
         while (i < value.size() && (IsBlank(value[i]) || value[i] == ';')) ++i;
-        const std::size_t eq = value.find('=', i);
+        // Only this parameter's text is searched, so a value of many
+        // parameters without "=" stays linear.
         const std::size_t semi = value.find(';', i);
-        if (eq == std::string_view::npos || (semi != std::string_view::npos && semi < eq)) {
+        const std::size_t eq = value.substr(0, semi).find('=', i);
+        if (eq == std::string_view::npos) {
             i = semi;
             continue;
         }

@@ -189,10 +189,14 @@ TEST(MessagePaneLines, HostileInputStaysLinear)
     for (int i = 0; i < 5000; ++i) deep += "--b" + std::to_string(i) + "\r\nContent-Type: multipart/mixed; boundary=b" +
                                           std::to_string(i + 1) + "\r\n\r\n";
     deep = "Content-Type: multipart/mixed; boundary=b0\r\n\r\n" + deep;
+    std::string params = "Content-Type: text/plain";
+    for (int i = 0; i < 50000; ++i) params += "; a";
+    params += "; charset=utf-8\r\n\r\nx";
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(MessagePaneLines(kHead + heads, true, false).size(), 1u);
     EXPECT_EQ(MailRowTexts(words + "\r\n\r\n", true).subject.substr(0, 6), "a =?a ");
     EXPECT_EQ(MessagePaneLines(kHead + deep, true, false).size(), 1u);
+    EXPECT_EQ(MessagePaneLines(kHead + params, true, false), Lines{"x"});
     // Generous: a quadratic pass over these takes minutes.
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 20.0);
 }
