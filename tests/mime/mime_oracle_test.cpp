@@ -2,6 +2,8 @@
 // built by mime_oracle_gen.py from the Japanese corpus lines, every
 // charset, transfer encoding and structure the decoder handles, read once
 // by the email package and once by the list and pane texts here.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -114,11 +116,13 @@ TEST(MimeOracle, ListAndPaneTextsMatchPythonsEmailPackage)
 {
     const std::string corpus = RunCommand(std::string(BOXSWEEPER_SOURCE_DIR) + "/scripts/japanese-corpus");
     ASSERT_FALSE(corpus.empty()) << "the Japanese corpus could not be prepared";
-    const std::string out = corpus + "/mime-oracle.bin";
+    // One file per run: the sanitizer builds may run at the same time.
+    const std::string out = corpus + "/mime-oracle-" + std::to_string(getpid()) + ".bin";
     ASSERT_FALSE(RunCommand("/usr/bin/python3 " + std::string(BOXSWEEPER_SOURCE_DIR) +
                             "/tests/mime/mime_oracle_gen.py " + corpus + "/ja-lines.txt " + out)
                      .empty());
     const std::vector<Record> records = ReadRecords(out);
+    std::remove(out.c_str());
     ASSERT_GT(records.size(), 400u);
 
     std::map<std::string, int> seen;
