@@ -157,6 +157,11 @@ std::string HtmlToText(std::string_view html)
         const std::string_view name = html.substr(nameStart, j - nameStart);
         const std::size_t gt = html.find('>', j);
         i = gt == std::string_view::npos ? html.size() : gt + 1;
+        if (NameIs(name, "td") || NameIs(name, "th")) {
+            // Table cells side by side stay separate words.
+            text += ' ';
+            continue;
+        }
         if (EndsLine(name)) {
             // A block ends the line it is on; only br makes empty lines.
             if (NameIs(name, "br") || lineHasText) text += '\n';

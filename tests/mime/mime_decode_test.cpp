@@ -110,8 +110,8 @@ TEST(MessagePaneLines, ChoosesDecodesAndListsAttachments)
         {"single text/html turned into text",
          "Content-Type: text/html\r\n\r\n<html><head><title>T</title><script>x<y</script></head>"
          "<body><h1>A</h1><p>b &amp; &#x263A; &#12354; &bogus;</p><p></p><p></p><div>c<br>d</div>"
-         "<!-- hidden --><ul><li>e</li></ul></body></html>",
-         {"A", "b & ☺ あ &bogus;", "c", "d", "e"}},
+         "<!-- hidden --><ul><li>e</li></ul><table><tr><td>f</td><td>g</td></tr></table></body></html>",
+         {"A", "b & ☺ あ &bogus;", "c", "d", "e", "f g"}},
         {"any other single part: only its attachment line", kPdf, {"[添付] a.pdf (application/pdf, 6 bytes)"}},
         {"alternative: the plain text, the other alternative not listed",
          Multipart("alternative", "b1", {kHtml, kPlain}), {"plain text", ""}},
