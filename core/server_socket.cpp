@@ -294,9 +294,12 @@ void SocketCore::Receive(std::shared_ptr<SocketCore> core, std::shared_ptr<Link>
             clock.Touch();
             line.push_back(buffer[0]);
             if (buffer[0] != '\n' && line.size() < kReadSize) continue;
+            // Read before reporting: the owner arms the upgrade in answer to
+            // a report, so a line reported while plain is never the answer.
+            const bool answer = buffer[0] == '\n' && link->phase != Phase::Plain;
             core->Report(RawReport{link->generation, static_cast<int>(line.size()), std::move(line), false});
             line.clear();
-            if (buffer[0] != '\n' || link->phase == Phase::Plain) continue;
+            if (!answer) continue;
             // That was the answer: nothing more is read until the owner decides.
             {
                 std::unique_lock<std::mutex> lock(link->decisionMutex);
