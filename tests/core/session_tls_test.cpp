@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -314,9 +315,13 @@ TEST_F(SessionTlsRefusal, HandshakeTimeOutDisconnectAndCutConnections)
     SetOptions({POPUseTLS, POPAuthBasic});
     MakeSession();
     bool serverSawClose = false;
-    server.Serve([&](ScriptPeer& peer) { serverSawClose = peer.WaitForClose(); });
+    std::atomic<bool> accepted{false};
+    server.Serve([&](ScriptPeer& peer) {
+        accepted = true;
+        serverSawClose = peer.WaitForClose();
+    });
     session->ConnectButtonClick();
-    queue.RunUntil([] { return false; }, 200ms);
+    ASSERT_TRUE(queue.RunUntil([&] { return accepted.load(); }, 10s));
     ASSERT_TRUE(owner.buttons.disconnect);
     session->DisconnectButtonClick();
     EXPECT_EQ(session->State(), SessionState::Idle);
