@@ -288,14 +288,19 @@ void SocketCore::Receive(std::shared_ptr<SocketCore> core, std::shared_ptr<Link>
         }
         // After the owner's Close nothing more is reported but a failed read.
         if (link->ownerClosed) return finish(-1, "");
+        if (n <= 0 && !wouldBlock && !line.empty()) {
+            // The end of the stream cuts an unfinished line: report what came.
+            core->Report(RawReport{link->generation, static_cast<int>(line.size()), std::move(line), false});
+            line.clear();
+        }
         if (n > 0 && lineWise) {
             // The owner already asked for TLS: this is plain text after the answer.
             if (link->phase == Phase::Handshake) return finish(-1, kDataAfterAnswer, ReportKind::UpgradeRefused);
             clock.Touch();
             line.push_back(buffer[0]);
             if (buffer[0] != '\n' && line.size() < kReadSize) continue;
-            // Read before reporting: the owner arms the upgrade in answer to
-            // a report, so a line reported while plain is never the answer.
+            // Looked at before reporting: the owner arms the upgrade in answer
+            // to a report, so a line reported while plain is never the answer.
             const bool answer = buffer[0] == '\n' && link->phase != Phase::Plain;
             core->Report(RawReport{link->generation, static_cast<int>(line.size()), std::move(line), false});
             line.clear();
