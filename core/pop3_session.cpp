@@ -54,12 +54,19 @@ void Pop3Session::ConnectButtonClick()
         owner_.RemoveAllRows();
         greetingChunkSeen_ = false;
         pendingDele_.clear();
+        // TLS from the first byte wins when both bits are set.
+        security_ = account.popOptions.Test(POPUseTLS)    ? ServerConnection::Security::Tls
+                    : account.popOptions.Test(POPUseSTLS) ? ServerConnection::Security::Upgrade
+                                                          : ServerConnection::Security::Plain;
+        secured_ = false;
+        greeting_.clear();
         sessionState_ = SessionState::Greeting;
         connection_.SetOwner(&HandleConnectionEvent, this);
         connection_.SetTerminator(kLineEnd);
         // Failures arrive as events; a refusal without one (a socket still
         // held) must not leave the session waiting for a greeting.
-        if (!connection_.Open(account.popServer, account.popPort) && sessionState_ == SessionState::Greeting)
+        if (!connection_.Open(account.popServer, account.popPort, security_) &&
+            sessionState_ == SessionState::Greeting)
             sessionState_ = SessionState::Idle;
     }
     UpdateButtons();
@@ -68,6 +75,17 @@ void Pop3Session::ConnectButtonClick()
 
 void Pop3Session::DisconnectButtonClick()
 {
+    // During a handshake nothing can be sent: close at once.
+    bool handshaking = sessionState_ == SessionState::StlsSent ||
+                       (sessionState_ == SessionState::Greeting && security_ == ServerConnection::Security::Tls && !secured_);
+    if (handshaking) {
+        connection_.Close();
+        sessionState_ = SessionState::Idle;
+        owner_.AppendLog("Disconnected.");
+        owner_.RemoveAllRows();
+        UpdateButtons();
+        return;
+    }
     if (sessionState_ != SessionState::Greeting && sessionState_ != SessionState::Ready) return;
     SendCommand(SessionState::QuitSent, "QUIT", kLineEnd);
     owner_.RemoveAllRows();
@@ -95,7 +113,8 @@ void Pop3Session::UpdateButtons()
 {
     SessionOwner::ButtonStates states;
     states.connect = sessionState_ == SessionState::Idle;
-    states.disconnect = sessionState_ == SessionState::Greeting || sessionState_ == SessionState::Ready;
+    states.disconnect = sessionState_ == SessionState::Greeting || sessionState_ == SessionState::Ready ||
+                        sessionState_ == SessionState::StlsSent;
     bool rowChosen = sessionState_ == SessionState::Ready && owner_.FirstSelectedRow() >= 0;
     states.read = rowChosen;
     states.remove = rowChosen;
@@ -138,6 +157,12 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text)
         break;
     case ConnectionEvent::Reply:
         OnReply(text);
+        break;
+    case ConnectionEvent::Secured:
+    case ConnectionEvent::CertificateRejected:
+    case ConnectionEvent::TlsFailed:
+    case ConnectionEvent::UpgradeRefused:
+        OnTlsEvent(event, text);
         break;
     case ConnectionEvent::Line:
     case ConnectionEvent::DotLine:
@@ -206,14 +231,55 @@ void Pop3Session::OnReply(const std::string& reply)
         connection_.Close();
         sessionState_ = SessionState::Idle;
         break;
+    case SessionState::StlsSent:
+        // Only a positive answer starts the handshake; the login waits for it.
+        if (!reply.starts_with("+OK") || (reply.size() > 3 && reply[3] != ' '))
+            FailTls(session_messages::kStartTlsFailed, reply.substr(0, reply.find_first_of("\r\n")));
+        else if (!connection_.StartTls())
+            FailTls(session_messages::kStartTlsFailed, "the server sent data after its answer to STLS");
+        break;
     case SessionState::Idle:
     case SessionState::Ready:
         break;
     }
 }
 
+bool Pop3Session::StartUpgrade(const std::string& greeting)
+{
+    if (security_ != ServerConnection::Security::Upgrade || secured_) return false;
+    greeting_ = greeting;
+    connection_.ExpectUpgrade();
+    SendCommand(SessionState::StlsSent, "STLS", kLineEnd);
+    return true;
+}
+
+void Pop3Session::OnTlsEvent(ConnectionEvent event, const std::string& text)
+{
+    if (sessionState_ == SessionState::Idle) return;
+    if (event == ConnectionEvent::Secured) {
+        owner_.AppendLog("TLS: " + text);
+        secured_ = true;
+        // After STLS the login goes on from the greeting kept before it.
+        if (sessionState_ == SessionState::StlsSent) {
+            sessionState_ = SessionState::Greeting;
+            OnGreeting(greeting_);
+        }
+        return;
+    }
+    owner_.AppendLog("TLS failed: " + text);
+    if (event == ConnectionEvent::CertificateRejected) FailTls(session_messages::kCertificateFailed, text);
+    else if (event == ConnectionEvent::UpgradeRefused) FailTls(session_messages::kStartTlsFailed, text);
+    else FailTls(session_messages::kTlsFailed, text);
+}
+
+void Pop3Session::FailTls(const char* message, const std::string& reason)
+{
+    Fail((std::string(message) + "\n" + reason.substr(0, 200)).c_str());
+}
+
 void Pop3Session::OnGreeting(const std::string& rest)
 {
+    if (StartUpgrade(rest)) return;
     Account& account = owner_.CurrentAccount();
     std::optional<std::string_view> timestamp = ApopTimestamp(rest);
     if (account.popOptions.Test(POPAuthAuto)) {

@@ -47,6 +47,12 @@ private:
     void OnHeader(const std::string& rest);
     void OnRetr(const std::string& rest);
     void OnDele();
+    // The STLS upgrade, when the account asks for it and it has not happened:
+    // sends STLS and keeps the greeting for the login. True when it did.
+    bool StartUpgrade(const std::string& greeting);
+    void OnTlsEvent(ConnectionEvent event, const std::string& text);
+    // Closes, goes Idle and shows the text with the reason on a second line.
+    void FailTls(const char* message, const std::string& reason);
 
     void SendCommand(SessionState state, const std::string& command, const char* terminator);
     void FetchNextHeader();
@@ -61,5 +67,8 @@ private:
     std::int32_t messageCount_ = 0;
     bool greetingChunkSeen_ = false;  // the negative greeting is told from the first chunk only
     std::string pendingDele_;         // caption of the row whose DELE awaits its reply
+    ServerConnection::Security security_ = ServerConnection::Security::Plain;  // of this connection
+    bool secured_ = false;            // the handshake of this connection succeeded
+    std::string greeting_;            // the greeting's rest, kept across the STLS upgrade
     ServerConnection connection_;     // last: closed and joined before the rest goes
 };

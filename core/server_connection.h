@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/connection_event.h"
+#include "core/server_socket.h"
 
 #include <chrono>
 #include <functional>
@@ -44,7 +45,18 @@ public:
     // False with no event when a socket is already held; false after
     // reporting "Failed to create socket." or "Invalid server name.";
     // true once the receive thread runs (connect results come as events).
-    bool Open(const std::string& host, int port);
+    // With TLS the host is also the name the certificate must match; the
+    // handshake is timed like a reply and reported as Secured or as one of
+    // the TLS failure events.
+    using Security = ServerSocket::Security;
+    bool Open(const std::string& host, int port, Security security = Security::Plain);
+    // For Security::Upgrade: call before sending the upgrade command, then
+    // StartTls from the handler of its positive reply. Between the two the
+    // connection takes in nothing after the reply's line end. StartTls
+    // returns false (and does nothing) when bytes after the reply have
+    // already arrived; the owner then refuses the server.
+    void ExpectUpgrade();
+    bool StartTls();
     // Safe from any thread at any moment, also inside the owner's handler.
     void Close();
     // Sends the whole text if a socket is held, then reports Sent.
