@@ -190,7 +190,7 @@ struct TPowersock::Lookup {
     std::uint32_t address = 0;
 };
 
-TPowersock::TPowersock() = default;
+TPowersock::TPowersock() : Resolver(platform::ResolveIPv4) {}
 
 TPowersock::~TPowersock()
 {
@@ -270,9 +270,9 @@ void TPowersock::ResolveRemoteHost()
     auto lookup = std::make_shared<Lookup>();
     TimerOn();
     try {
-        std::thread([lookup, host = Host] {
+        std::thread([lookup, host = Host, resolve = Resolver] {
             std::uint32_t address = 0;
-            const bool found = platform::ResolveIPv4(host, address);
+            const bool found = resolve && resolve(host, address);
             std::lock_guard<std::mutex> lock(lookup->mutex);
             lookup->found = found;
             lookup->address = address;

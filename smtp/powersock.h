@@ -77,6 +77,9 @@ public:
     int TimeOut = 0;            // milliseconds per wait; 0 is no limit
     int ReportLevel = 0;        // highest StatusMessage level reported
     std::function<void()> Pump;  // run between socket polls; may be empty
+    // Looks a name up (on a thread of its own); platform::ResolveIPv4
+    // unless replaced.
+    std::function<bool(const std::string& host, std::uint32_t& address)> Resolver;
 
     // Events, each optional.
     std::function<void()> OnConnect;
