@@ -4,6 +4,8 @@
 #include "platform/cp932.h"
 #include "smtp/smtp.h"
 #include "ui/app_font.h"
+#include "ui/cp932_qstring.h"
+#include "ui/message_box.h"
 
 #include <QCoreApplication>
 #include <QFrame>
@@ -23,11 +25,9 @@ namespace {
 
 const char kXMailer[] = "X-Mailer: Boxsweeper ver0.30";
 
-QString FromCp932(const std::string& bytes) { return QString::fromStdString(Cp932ToUtf8(bytes)); }
-
 // The typed text as CP932, composed characters joined first (a combining
 // mark after か is が, which CP932 has).
-std::string ToCp932(const QString& text)
+std::string MailText(const QString& text)
 {
     return Utf8ToCp932ForMail(text.normalized(QString::NormalizationForm_C).toStdString());
 }
@@ -135,8 +135,12 @@ void TSendMailForm::NMSMTPSendStart() { nmsmtp_->FinalHeader.Add(kXMailer); }
 
 void TSendMailForm::ShowBox(const QString& text, bool error)
 {
-    QMessageBox box(error ? QMessageBox::Critical : QMessageBox::NoIcon, QStringLiteral("Boxsweeper"), text,
-                    QMessageBox::Ok, this);
+    if (!error) {
+        ShowMessageBox(this, text);
+        return;
+    }
+    // The error report: the failure's text with the error icon.
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Boxsweeper"), text, QMessageBox::Ok, this);
     box.exec();
 }
 
@@ -157,17 +161,17 @@ void TSendMailForm::SendButtonClick()
 
     TNMSMTP& smtp = *nmsmtp_;
     smtp.Charset = "iso-2022-jp";
-    smtp.Host = ToCp932(smtpServerEdit_->text());
-    smtp.UserID = ToCp932(userIdEdit_->text());
+    smtp.Host = MailText(smtpServerEdit_->text());
+    smtp.UserID = MailText(userIdEdit_->text());
     smtp.PostMessage.ToAddress.clear();
     for (const QString& entry : sendToEdit_->text().split(QLatin1Char('\n'))) {
-        smtp.PostMessage.ToAddress.push_back(EncodeAddressList(ToCp932(entry), 4));  // after "To: "
+        smtp.PostMessage.ToAddress.push_back(EncodeAddressList(MailText(entry), 4));  // after "To: "
     }
-    smtp.PostMessage.FromAddress = ToCp932(sendFromEdit_->text());
-    smtp.PostMessage.Subject = EncodeHeaderText(ToCp932(sendSubjectEdit_->text()), 9);  // after "Subject: "
+    smtp.PostMessage.FromAddress = MailText(sendFromEdit_->text());
+    smtp.PostMessage.Subject = EncodeHeaderText(MailText(sendSubjectEdit_->text()), 9);  // after "Subject: "
     smtp.PostMessage.Body.clear();
     for (const QString& line : body.split(QLatin1Char('\n'))) {
-        smtp.PostMessage.Body.push_back(Cp932ToJis(ToCp932(line)));
+        smtp.PostMessage.Body.push_back(Cp932ToJis(MailText(line)));
     }
     smtp.PostMessage.Date = MailDate(std::time(nullptr));
 
