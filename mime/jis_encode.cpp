@@ -205,7 +205,9 @@ void AppendWords(std::string_view text, std::string& out, std::size_t& column)
             ++end;
         }
         if (end == begin) {
-            // Not even one character fits here: go on on a new line.
+            // Not even one character fits here: go on on a new line, whose
+            // leading space stands for any blank that ended this one.
+            while (!out.empty() && (out.back() == ' ' || out.back() == '\t')) out.pop_back();
             out += "\r\n ";
             column = 1;
             continue;
