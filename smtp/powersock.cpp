@@ -227,6 +227,22 @@ TPowersock::Round TPowersock::WaitRound(short events, std::chrono::milliseconds 
     return Stopped() ? Round::Stop : Round::Ready;
 }
 
+ssize_t TPowersock::ReceiveBytes(char* buffer, std::size_t size, short& waitFor)
+{
+    bool wouldBlock = false;
+    const ssize_t n = platform::ReceiveSome(fd_, buffer, size, wouldBlock);
+    waitFor = n < 0 && wouldBlock ? POLLIN : 0;
+    return n;
+}
+
+ssize_t TPowersock::SendBytes(const char* data, std::size_t size, short& waitFor)
+{
+    bool wouldBlock = false;
+    const ssize_t n = platform::SendSome(fd_, data, size, wouldBlock);
+    waitFor = n < 0 && wouldBlock ? POLLOUT : 0;
+    return n;
+}
+
 void TPowersock::Cancel() { cancel_ = true; }
 
 void TPowersock::Abort() { Cancel(); }
@@ -424,14 +440,14 @@ void TPowersock::SendBuffer(const char* data, std::size_t length)
             TimerOff();
             RaiseErrno(ENOTCONN);
         }
-        bool wouldBlock = false;
-        const ssize_t n = platform::SendSome(fd_, data + sent, length - sent, wouldBlock);
+        short waitFor = 0;
+        const ssize_t n = SendBytes(data + sent, length - sent, waitFor);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
         } else if (n == 0) {
             break;
-        } else if (wouldBlock) {
-            WaitRound(POLLOUT, kIoSlice);
+        } else if (waitFor != 0) {
+            WaitRound(waitFor, kIoSlice);
         } else {
             TimerOff();
             RaiseErrno(errno);
@@ -459,8 +475,8 @@ void TPowersock::SendStream(TStream& stream)
             std::size_t sent = 0;
             while (sent < got && !cancel_) {
                 if (fd_ < 0) RaiseErrno(ENOTCONN);
-                bool wouldBlock = false;
-                const ssize_t n = platform::SendSome(fd_, chunk.data() + sent, got - sent, wouldBlock);
+                short waitFor = 0;
+                const ssize_t n = SendBytes(chunk.data() + sent, got - sent, waitFor);
                 if (n > 0) {
                     sent += static_cast<std::size_t>(n);
                     bytesSent_ += n;
@@ -468,8 +484,8 @@ void TPowersock::SendStream(TStream& stream)
                 } else if (n == 0) {
                     ended = true;
                     break;
-                } else if (wouldBlock) {
-                    WaitRound(POLLOUT, kIoSlice);
+                } else if (waitFor != 0) {
+                    WaitRound(waitFor, kIoSlice);
                     continue;
                 } else {
                     RaiseErrno(errno);
@@ -510,8 +526,8 @@ std::string TPowersock::ReadLn()
             cancel_ = false;
             throw EAbortError("Socket readln aborted");
         }
-        bool wouldBlock = false;
-        const ssize_t n = platform::ReceiveSome(fd_, buffer, sizeof buffer, wouldBlock);
+        short waitFor = 0;
+        const ssize_t n = ReceiveBytes(buffer, sizeof buffer, waitFor);
         if (n > 0) {
             pending_.append(buffer, static_cast<std::size_t>(n));
         } else if (n == 0) {
@@ -519,8 +535,8 @@ std::string TPowersock::ReadLn()
             TimerOff();
             RequestCloseSocket();
             return {};
-        } else if (wouldBlock) {
-            WaitRound(POLLIN, kIoSlice);
+        } else if (waitFor != 0) {
+            WaitRound(waitFor, kIoSlice);
         } else {
             const int e = errno;
             TimerOff();
@@ -561,8 +577,8 @@ void TPowersock::ClearInput()
     budget -= fromPending;
     char buffer[4096];
     while (budget > 0 && fd_ >= 0) {
-        bool wouldBlock = false;
-        const ssize_t n = platform::ReceiveSome(fd_, buffer, std::min(budget, sizeof buffer), wouldBlock);
+        short waitFor = 0;
+        const ssize_t n = ReceiveBytes(buffer, std::min(budget, sizeof buffer), waitFor);
         if (n <= 0) break;
         budget -= static_cast<std::size_t>(n);
     }

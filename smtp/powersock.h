@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 class TStream;
 
@@ -145,6 +146,13 @@ private:
     void TimerOn();
     void TimerOff() { timer_.Stop(); }
     void ResolveRemoteHost();
+    // One non-blocking step of the byte transfer: bytes moved, 0 at the end
+    // of the stream, -1 with waitFor set (POLLIN or POLLOUT) when it must
+    // wait, or with waitFor 0 and errno on failure. Everything the
+    // protocol reads and writes passes here, so a secure layer over the
+    // same socket goes in these two places.
+    ssize_t ReceiveBytes(char* buffer, std::size_t size, short& waitFor);
+    ssize_t SendBytes(const char* data, std::size_t size, short& waitFor);
     void RaiseErrno(int errnoValue);
 
     struct Lookup;

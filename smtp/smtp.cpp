@@ -61,9 +61,11 @@ void TNMSMTP::Abort() { TPowersock::Abort(); }
 
 std::string TNMSMTP::ReadContinuation(std::string line)
 {
+    replyLines_.assign(1, line);
     while (IsContinuation(line)) {
         line = ReadLn();
         if (line.empty()) throw std::runtime_error(kClosedByServer);
+        replyLines_.push_back(line);
     }
     return line;
 }

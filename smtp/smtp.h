@@ -76,6 +76,8 @@ public:
     bool Busy() const { return busy_; }
     const std::string& Boundary() const { return boundary_; }
     const std::string& MessageBuffer() const { return messageBuffer_.Data(); }
+    // Every line of the last whole reply read (an EHLO reply's keywords).
+    const std::vector<std::string>& ReplyLines() const { return replyLines_; }
 
 private:
     // Sends command (when given) and reads the whole reply; returns the
@@ -87,4 +89,5 @@ private:
     bool busy_ = false;
     TMemoryStream messageBuffer_;
     std::string boundary_;
+    std::vector<std::string> replyLines_;
 };
