@@ -54,13 +54,13 @@ void Pop3Session::ConnectButtonClick()
         owner_.RemoveAllRows();
         greetingChunkSeen_ = false;
         pendingDele_.clear();
-        sessionState_ = SessionState::Greeting;
+        SetState(SessionState::Greeting);
         connection_.SetOwner(&HandleConnectionEvent, this);
         connection_.SetTerminator(kLineEnd);
         // Failures arrive as events; a refusal without one (a socket still
         // held) must not leave the session waiting for a greeting.
         if (!connection_.Open(account.popServer, account.popPort) && sessionState_ == SessionState::Greeting)
-            sessionState_ = SessionState::Idle;
+            SetState(SessionState::Idle);
     }
     UpdateButtons();
     owner_.ResetSortToNumber();
@@ -68,9 +68,43 @@ void Pop3Session::ConnectButtonClick()
 
 void Pop3Session::DisconnectButtonClick()
 {
-    if (sessionState_ != SessionState::Greeting && sessionState_ != SessionState::Ready) return;
+    switch (sessionState_) {
+    case SessionState::Idle:
+        return;
+    case SessionState::Greeting:
+    case SessionState::Ready:
+        Quit();
+        return;
+    case SessionState::QuitSent:
+        Abandon();
+        return;
+    default:
+        // A reply is awaited. The first press lets it finish and quits
+        // after it, so confirmed deletions are committed; a second press
+        // does not wait for a server that may never finish.
+        if (stopRequested_) {
+            Abandon();
+        } else {
+            stopRequested_ = true;
+            UpdateButtons();
+        }
+        return;
+    }
+}
+
+void Pop3Session::Quit()
+{
     SendCommand(SessionState::QuitSent, "QUIT", kLineEnd);
     owner_.RemoveAllRows();
+}
+
+void Pop3Session::Abandon()
+{
+    // Whatever the old connection still delivers is dropped by it once closed.
+    connection_.Close();
+    owner_.AppendLog("Disconnected.");
+    SetState(SessionState::Idle);
+    UpdateButtons();
 }
 
 void Pop3Session::ReadButtonClick()
@@ -95,7 +129,8 @@ void Pop3Session::UpdateButtons()
 {
     SessionOwner::ButtonStates states;
     states.connect = sessionState_ == SessionState::Idle;
-    states.disconnect = sessionState_ == SessionState::Greeting || sessionState_ == SessionState::Ready;
+    // There is a way out at every moment while connected.
+    states.disconnect = sessionState_ != SessionState::Idle;
     bool rowChosen = sessionState_ == SessionState::Ready && owner_.FirstSelectedRow() >= 0;
     states.read = rowChosen;
     states.remove = rowChosen;
@@ -125,7 +160,7 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text)
     case ConnectionEvent::Closed:
         owner_.AppendLog("Disconnected.");
         connection_.Close();
-        sessionState_ = SessionState::Idle;
+        SetState(SessionState::Idle);
         owner_.RemoveAllRows();
         break;
     case ConnectionEvent::Error:
@@ -133,11 +168,14 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text)
             owner_.AppendLog("Error.");
             owner_.AppendLog("Disconnected.");
             connection_.Close();
-            sessionState_ = SessionState::Idle;
+            SetState(SessionState::Idle);
         }
         break;
     case ConnectionEvent::Reply:
         OnReply(text);
+        // A Disconnect pressed while this reply was awaited: nothing more
+        // was sent, so quit now.
+        if (stopRequested_ && sessionState_ == SessionState::Ready) Quit();
         break;
     case ConnectionEvent::Line:
     case ConnectionEvent::DotLine:
@@ -172,13 +210,18 @@ void Pop3Session::OnReply(const std::string& reply)
         else Fail(session_messages::kApopFailed);
         break;
     case SessionState::ListSent:
-        // A refused LIST reads like an empty listing.
+        if (!ok) {
+            // Not an empty mailbox: say why there is no list and leave.
+            owner_.ShowMessage(std::string(session_messages::kListFailed) + "\n" + reply);
+            Quit();
+            break;
+        }
         ParseList(rest);
         if (messageCount_ > 0 && owner_.RowCount() > 0 && account.popOptions.Test(POPReadHeader)) {
             headerIndex_ = 0;
             FetchNextHeader();
         } else {
-            sessionState_ = SessionState::Ready;
+            SetState(SessionState::Ready);
         }
         break;
     case SessionState::TopSent:
@@ -192,19 +235,19 @@ void Pop3Session::OnReply(const std::string& reply)
         break;
     case SessionState::RetrHeaderSent:
         if (ok) OnHeader(rest);
-        else sessionState_ = SessionState::Ready;
+        else SetState(SessionState::Ready);
         break;
     case SessionState::RetrSent:
         if (ok) OnRetr(rest);
-        sessionState_ = SessionState::Ready;
+        SetState(SessionState::Ready);
         break;
     case SessionState::DeleSent:
         if (ok) OnDele();
-        else sessionState_ = SessionState::Ready;
+        else SetState(SessionState::Ready);
         break;
     case SessionState::QuitSent:
         connection_.Close();
-        sessionState_ = SessionState::Idle;
+        SetState(SessionState::Idle);
         break;
     case SessionState::Idle:
     case SessionState::Ready:
@@ -278,12 +321,17 @@ void Pop3Session::OnDele()
     if (headerIndex_ >= 0 && headerIndex_ < count) owner_.SelectRow(headerIndex_);
     else if (count > 0) owner_.SelectRow(count - 1);
     owner_.ClearMessageText();
-    sessionState_ = SessionState::Ready;
+    SetState(SessionState::Ready);
 }
 
 void Pop3Session::SendCommand(SessionState state, const std::string& command, const char* terminator)
 {
-    sessionState_ = state;
+    if (stopRequested_ && state != SessionState::QuitSent) {
+        // The user asked to stop: the reply just handled was the last one.
+        SetState(SessionState::Ready);
+        return;
+    }
+    SetState(state);
     connection_.SetTerminator(terminator);
     connection_.Send(command + kLineEnd);
     UpdateButtons();
@@ -292,7 +340,7 @@ void Pop3Session::SendCommand(SessionState state, const std::string& command, co
 void Pop3Session::FetchNextHeader()
 {
     if (headerIndex_ < 0 || headerIndex_ >= owner_.RowCount()) {
-        sessionState_ = SessionState::Ready;
+        SetState(SessionState::Ready);
         return;
     }
     std::string number = owner_.RowCaption(headerIndex_);
@@ -314,17 +362,23 @@ void Pop3Session::DeleteFirstSelected()
 {
     int row = owner_.FirstSelectedRow();
     if (row < 0) {
-        sessionState_ = SessionState::Ready;
+        SetState(SessionState::Ready);
         return;
     }
     pendingDele_ = owner_.RowCaption(row);
     SendCommand(SessionState::DeleSent, "DELE " + pendingDele_, kLineEnd);
 }
 
+void Pop3Session::SetState(SessionState state)
+{
+    sessionState_ = state;
+    if (state == SessionState::Idle) stopRequested_ = false;
+}
+
 void Pop3Session::Fail(const char* message)
 {
     connection_.Close();
-    sessionState_ = SessionState::Idle;
+    SetState(SessionState::Idle);
     UpdateButtons();
     owner_.ShowMessage(message);
 }

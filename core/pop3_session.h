@@ -10,7 +10,9 @@
 
 // One POP3 dialogue at a time for the owner's current account: greeting,
 // login, LIST, the header fetch, reading, deleting and QUIT. Strictly
-// lock-step: one command outstanding at a time. The session reaches the
+// lock-step: one command outstanding at a time. Disconnect works in every
+// state: while a reply is awaited the first press quits once it has been
+// handled, a second press (or one while QUIT is awaited) closes at once. The session reaches the
 // rest of the program only through its owner.
 //
 // All calls, the connection's events included, must arrive on one thread:
@@ -47,11 +49,17 @@ private:
     void OnHeader(const std::string& rest);
     void OnRetr(const std::string& rest);
     void OnDele();
+    // Sends QUIT and empties the list, as Disconnect does from Ready.
+    void Quit();
+    // Closes at once without QUIT; the rows stay, as after an error.
+    void Abandon();
 
     void SendCommand(SessionState state, const std::string& command, const char* terminator);
     void FetchNextHeader();
     void ParseList(const std::string& text);
     void DeleteFirstSelected();
+    // Every change of sessionState_ goes through here.
+    void SetState(SessionState state);
     // Closes the connection, goes Idle and shows the text.
     void Fail(const char* message);
 
@@ -61,5 +69,6 @@ private:
     std::int32_t messageCount_ = 0;
     bool greetingChunkSeen_ = false;  // the negative greeting is told from the first chunk only
     std::string pendingDele_;         // caption of the row whose DELE awaits its reply
+    bool stopRequested_ = false;      // Disconnect pressed while a reply was awaited; cleared in Idle
     ServerConnection connection_;     // last: closed and joined before the rest goes
 };

@@ -306,4 +306,28 @@ TEST_F(SessionDovecot, DeletingThreeSelectedAndQuittingRemovesExactlyThem)
     EXPECT_EQ(left, expected);
 }
 
+TEST_F(SessionDovecot, DisconnectDuringDeletesCommitsTheConfirmedOnes)
+{
+    Prepare("user44", {POPAuthAuto});
+    for (int n = 1; n <= 7; ++n) Dovecot().AddMessage("user44", AsciiMessage(n));
+    ConnectToReady();
+    owner.SelectOnly({1, 2, 3, 4, 5});
+    session->DeleteButtonClick();
+    // Two confirmed, DELE 4 on its way: it is answered, nothing follows but QUIT.
+    ASSERT_TRUE(queue.RunUntil([&] { return owner.rows.size() == 5; }, 30s));
+    session->DisconnectButtonClick();
+    ASSERT_TRUE(queue.RunUntil([&] { return session->State() == SessionState::Idle && !session->IsConnectionOpen(); }, 30s));
+    std::vector<std::string> sent = owner.SentLines();
+    EXPECT_EQ(std::vector<std::string>(sent.end() - 4, sent.end()),
+              (std::vector<std::string>{"DELE 2\r\n", "DELE 3\r\n", "DELE 4\r\n", "QUIT\r\n"}));
+    std::vector<std::string> expected;
+    for (int n : {1, 5, 6, 7}) expected.push_back(StoredForm(AsciiMessage(n)));
+    std::vector<std::string> left;
+    for (int attempt = 0; attempt < 100 && left != expected; ++attempt) {
+        if (attempt > 0) queue.RunUntil([] { return false; }, 20ms);
+        left = Dovecot().Messages("user44");
+    }
+    EXPECT_EQ(left, expected);
+}
+
 }  // namespace
