@@ -18,5 +18,8 @@ Account NewAccount(int tabCount) {
     // "新しいアカウント" in Shift_JIS.
     account.name = "\x90\x56\x82\xb5\x82\xa2\x83\x41\x83\x4a\x83\x45\x83\x93\x83\x67";
     account.name += std::to_string(tabCount);
+    // New accounts pipeline where the server allows it; stored accounts
+    // keep the bits they were saved with.
+    account.popOptions.Set(POPPipelining);
     return account;
 }

@@ -54,6 +54,7 @@ void Pop3Session::ConnectButtonClick()
         owner_.RemoveAllRows();
         greetingChunkSeen_ = false;
         pendingDele_.clear();
+        pipelining_ = false;
         SetState(SessionState::Greeting);
         connection_.SetOwner(&HandleConnectionEvent, this);
         connection_.SetTerminator(kLineEnd);
@@ -122,7 +123,8 @@ void Pop3Session::DeleteButtonClick()
     int row = owner_.FirstSelectedRow();
     if (row < 0) return;
     headerIndex_ = row;
-    DeleteFirstSelected();
+    if (pipelining_) StartDeleteWindow();
+    else DeleteFirstSelected();
 }
 
 void Pop3Session::UpdateButtons()
@@ -147,7 +149,8 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text)
 {
     switch (event) {
     case ConnectionEvent::RawData:
-        owner_.AppendLog(text);
+        // Pipelined replies are logged one by one as they complete.
+        if (window_.Empty()) owner_.AppendLog(text);
         if (sessionState_ == SessionState::Greeting && !greetingChunkSeen_) {
             greetingChunkSeen_ = true;
             std::string rest;
@@ -188,6 +191,10 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text)
 
 void Pop3Session::OnReply(const std::string& reply)
 {
+    if (!window_.Empty()) {
+        OnWindowReply(reply);
+        return;
+    }
     std::string rest;
     bool ok = ClassifyReply(reply, rest) != ReplyStatus::Negative;
     Account& account = owner_.CurrentAccount();
@@ -202,12 +209,17 @@ void Pop3Session::OnReply(const std::string& reply)
         else SendCommand(SessionState::QuitSent, "QUIT", kLineEnd);
         break;
     case SessionState::PassSent:
-        if (ok) SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
+        if (ok) SendAfterLogin();
         else Fail(session_messages::kAuthFailed);
         break;
     case SessionState::ApopSent:
-        if (IsPositiveReply(reply)) SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
+        if (IsPositiveReply(reply)) SendAfterLogin();
         else Fail(session_messages::kApopFailed);
+        break;
+    case SessionState::CapaSent:
+        // Refused or without PIPELINING: the lock-step dialogue as before.
+        pipelining_ = ok && OffersPipelining(rest);
+        SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
         break;
     case SessionState::ListSent:
         if (!ok) {
@@ -219,7 +231,8 @@ void Pop3Session::OnReply(const std::string& reply)
         ParseList(rest);
         if (messageCount_ > 0 && owner_.RowCount() > 0 && account.popOptions.Test(POPReadHeader)) {
             headerIndex_ = 0;
-            FetchNextHeader();
+            if (pipelining_) StartHeaderWindow();
+            else FetchNextHeader();
         } else {
             SetState(SessionState::Ready);
         }
@@ -369,10 +382,22 @@ void Pop3Session::DeleteFirstSelected()
     SendCommand(SessionState::DeleSent, "DELE " + pendingDele_, kLineEnd);
 }
 
+void Pop3Session::SendAfterLogin()
+{
+    if (owner_.CurrentAccount().popOptions.Test(POPPipelining))
+        SendCommand(SessionState::CapaSent, "CAPA", kMultiLineEnd);
+    else
+        SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
+}
+
 void Pop3Session::SetState(SessionState state)
 {
     sessionState_ = state;
-    if (state == SessionState::Idle) stopRequested_ = false;
+    if (state == SessionState::Idle) {
+        stopRequested_ = false;
+        window_.Clear();
+        deleQueue_.clear();
+    }
 }
 
 void Pop3Session::Fail(const char* message)

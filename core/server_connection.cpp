@@ -191,12 +191,20 @@ void ServerConnection::SetTerminator(const std::string& terminator)
     r.core->clock().Await();
 }
 
+void ServerConnection::SetPipelined(bool on)
+{
+    Reception& r = *impl_->reception;
+    std::lock_guard<std::recursive_mutex> lock(r.mutex);
+    r.framing.SetNegativeEndsFirst(on);
+}
+
 bool ServerConnection::Open(const std::string& host, int port)
 {
     Reception& r = *impl_->reception;
     std::lock_guard<std::recursive_mutex> lock(r.mutex);
     if (impl_->socket->IsOpen()) return false;
     r.framing.Reset();
+    r.framing.SetNegativeEndsFirst(false);
     switch (impl_->socket->Open(host, port)) {
     case ServerSocket::OpenResult::Started:
         return true;

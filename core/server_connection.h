@@ -41,6 +41,9 @@ public:
     // What ends the next reply: "\r\n" or "\r\n.\r\n". Also marks a reply
     // as awaited (for the time-out) until the next Reply is reported.
     void SetTerminator(const std::string& terminator);
+    // Several commands may await their replies at once: see
+    // LineFraming::SetNegativeEndsFirst. Open switches it off.
+    void SetPipelined(bool on);
     // False with no event when a socket is already held; false after
     // reporting "Failed to create socket." or "Invalid server name.";
     // true once the receive thread runs (connect results come as events).

@@ -16,4 +16,5 @@ enum class SessionState : std::uint8_t {
     DeleSent = 10,
     QuitSent = 11,
     TopSent = 12,        // TOP n 0 for one row's header
+    CapaSent = 14,       // CAPA after the login, asking whether the server pipelines
 };

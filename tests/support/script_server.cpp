@@ -35,14 +35,19 @@ int ListenOnLoopback(int& port)
 
 void ScriptPeer::Send(std::string_view bytes)
 {
+    SendNow(bytes);
+    // Give the client a chance to read this piece on its own.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+void ScriptPeer::SendNow(std::string_view bytes)
+{
     while (!bytes.empty()) {
         ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return;
         bytes.remove_prefix(static_cast<size_t>(n));
     }
-    // Give the client a chance to read this piece on its own.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 std::string ScriptPeer::ReadLine(std::chrono::milliseconds timeout)
