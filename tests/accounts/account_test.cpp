@@ -66,11 +66,13 @@ TEST(Account, DefaultsOfANewAccount) {
     EXPECT_EQ(a.popServer, "");
     EXPECT_EQ(a.popPort, 110);
     EXPECT_EQ(a.popPassword, "");
-    EXPECT_EQ(a.popOptions.ToNumber(), 100u);  // bits 2, 5, 6
+    EXPECT_EQ(a.popOptions.ToNumber(), 100u | (1u << POPPipelining));  // bits 2, 5, 6 and pipelining
     EXPECT_EQ(a.smtpPort, 25);
     EXPECT_EQ(a.smtpOptions.ToNumber(), 19u);  // bits 0, 1, 4
+    // A stored account read back (or unreadable) keeps the plain defaults.
     Account expectedDefault = a;
     expectedDefault.name.clear();
+    expectedDefault.popOptions.Clear(POPPipelining);
     EXPECT_EQ(DefaultAccount(), expectedDefault);
 }
 
