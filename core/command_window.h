@@ -17,6 +17,9 @@ class CommandWindow {
 public:
     static constexpr std::size_t kMaxCommands = 100;
     static constexpr std::size_t kMaxBytes = 4096;
+    // Refilled only once this many places are free, so that commands leave
+    // in small bursts rather than one write per reply.
+    static constexpr std::size_t kRefillStep = 8;
 
     struct Entry {
         SessionState state = SessionState::Idle;  // TopSent, RetrHeaderSent or DeleSent
@@ -33,6 +36,7 @@ public:
     {
         return entries_.empty() || (entries_.size() < kMaxCommands && bytes_ + bytes <= kMaxBytes);
     }
+    bool WantsRefill() const { return entries_.size() + kRefillStep <= kMaxCommands; }
     const Entry& Front() const { return entries_.front(); }
 
     void Push(Entry entry)

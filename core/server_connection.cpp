@@ -233,4 +233,14 @@ void ServerConnection::Send(const std::string& text)
     r.Emit(ConnectionEvent::Sent, text);
 }
 
+void ServerConnection::Send(const std::vector<std::string>& texts)
+{
+    std::string all;
+    for (const std::string& text : texts) all += text;
+    impl_->socket->Send(all);
+    Reception& r = *impl_->reception;
+    std::lock_guard<std::recursive_mutex> lock(r.mutex);
+    for (const std::string& text : texts) r.Emit(ConnectionEvent::Sent, text);
+}
+
 bool ServerConnection::IsOpen() const { return impl_->socket->IsOpen(); }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The program's own TCP client for POP3: resolves the server, connects and
 // reads on a receive thread of its own, frames what arrives into lines and
@@ -52,6 +53,9 @@ public:
     void Close();
     // Sends the whole text if a socket is held, then reports Sent.
     void Send(const std::string& text);
+    // Several commands in one write (so they leave together), then Sent
+    // for each text in order.
+    void Send(const std::vector<std::string>& texts);
     bool IsOpen() const;
 
 private:

@@ -7,6 +7,7 @@
 #include "core/reply.h"
 
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -41,8 +42,9 @@ void Pop3Session::StartDeleteWindow()
 
 void Pop3Session::FillHeaderWindow()
 {
-    if (stopRequested_) return;
+    if (stopRequested_ || !window_.WantsRefill()) return;
     const Account& account = owner_.CurrentAccount();
+    std::vector<std::string> commands;
     while (nextHeader_ < owner_.RowCount()) {
         std::string number = owner_.RowCaption(nextHeader_);
         bool top = account.popOptions.Test(POPUseTop);
@@ -56,13 +58,15 @@ void Pop3Session::FillHeaderWindow()
         }
         window_.Push({state, nextHeader_, std::move(number), command.size(), false});
         ++nextHeader_;
-        connection_.Send(command);
+        commands.push_back(std::move(command));
     }
+    if (!commands.empty()) connection_.Send(commands);
 }
 
 void Pop3Session::FillDeleteWindow()
 {
-    if (stopRequested_) return;
+    if (stopRequested_ || !window_.WantsRefill()) return;
+    std::vector<std::string> commands;
     while (!deleQueue_.empty()) {
         std::string command = "DELE " + deleQueue_.front() + kLineEnd;
         if (!window_.HasRoomFor(command.size())) break;
@@ -72,8 +76,9 @@ void Pop3Session::FillDeleteWindow()
         }
         window_.Push({SessionState::DeleSent, -1, std::move(deleQueue_.front()), command.size(), false});
         deleQueue_.pop_front();
-        connection_.Send(command);
+        commands.push_back(std::move(command));
     }
+    if (!commands.empty()) connection_.Send(commands);
 }
 
 void Pop3Session::OnWindowReply(const std::string& reply)

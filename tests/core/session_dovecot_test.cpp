@@ -339,7 +339,9 @@ TEST_P(SessionDovecot, DisconnectDuringDeletesCommitsTheConfirmedOnes)
     session->DeleteButtonClick();
     // Lock-step: two confirmed, DELE 4 on its way: it is answered, nothing
     // follows but QUIT. Pipelined, all five are on their way at once.
-    if (!Pipelined()) ASSERT_TRUE(queue.RunUntil([&] { return owner.rows.size() == 5; }, 30s));
+    if (!Pipelined()) {
+        ASSERT_TRUE(queue.RunUntil([&] { return owner.rows.size() == 5; }, 30s));
+    }
     session->DisconnectButtonClick();
     ASSERT_TRUE(queue.RunUntil([&] { return session->State() == SessionState::Idle && !session->IsConnectionOpen(); }, 30s));
     std::vector<std::string> sent = owner.SentLines();
