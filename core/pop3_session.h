@@ -11,17 +11,19 @@
 #include <string>
 
 // One POP3 dialogue at a time for the owner's current account: greeting,
-// login, LIST, the header fetch, reading, deleting and QUIT. Strictly
-// lock-step: one command outstanding at a time. Disconnect works in every
-// state: while a reply is awaited the first press quits once it has been
-// handled, a second press (or one while QUIT is awaited) closes at once.
+// login, LIST, the header fetch, reading, deleting and QUIT. Lock-step:
+// one command outstanding at a time, except for the pipelining below. The
+// session reaches the rest of the program only through its owner.
+//
+// Disconnect works in every state: while a reply is awaited the first press
+// quits once it has been handled, a second press (or one while QUIT is
+// awaited) closes at once.
 //
 // With the account's POPPipelining bit set the session asks for CAPA after
 // the login; when the server lists PIPELINING, the header fetch and
 // deleting several rows keep a bounded window of commands in flight and
 // match the replies to them in order. The log then gets one entry per reply
-// (instead of one per read), so commands and replies still pair up. The session reaches the
-// rest of the program only through its owner.
+// (instead of one per read), so commands and replies still pair up.
 //
 // All calls, the connection's events included, must arrive on one thread:
 // the dispatcher given here is expected to post the connection's tasks to
