@@ -337,24 +337,24 @@ TEST_P(SessionDovecot, DisconnectDuringDeletesCommitsTheConfirmedOnes)
     ConnectToReady();
     owner.SelectOnly({1, 2, 3, 4, 5});
     session->DeleteButtonClick();
-    // Lock-step: two confirmed, DELE 4 on its way: it is answered, nothing
-    // follows but QUIT. Pipelined, all five are on their way at once.
+    // Lock-step: pressed once two are confirmed (or more, if replies came
+    // together); the DELE on its way is answered, then only QUIT follows.
+    // Pipelined, all five are on their way at once.
     if (!Pipelined()) {
-        ASSERT_TRUE(queue.RunUntil([&] { return owner.rows.size() == 5; }, 30s));
+        ASSERT_TRUE(queue.RunUntil([&] { return owner.rows.size() <= 5; }, 30s));
     }
+    std::vector<std::string> dele = owner.SentLines();
+    dele.erase(dele.begin(), std::find(dele.begin(), dele.end(), "DELE 2\r\n"));
+    const int deleted = static_cast<int>(dele.size());  // messages 2 .. deleted + 1
+    EXPECT_EQ(deleted, Pipelined() ? 5 : std::min(5, 8 - owner.RowCount()));
     session->DisconnectButtonClick();
     ASSERT_TRUE(queue.RunUntil([&] { return session->State() == SessionState::Idle && !session->IsConnectionOpen(); }, 30s));
     std::vector<std::string> sent = owner.SentLines();
-    std::vector<std::string> dele = {"DELE 2\r\n", "DELE 3\r\n", "DELE 4\r\n"};
-    std::vector<int> kept = {1, 5, 6, 7};
-    if (Pipelined()) {
-        dele.insert(dele.end(), {"DELE 5\r\n", "DELE 6\r\n"});
-        kept = {1, 7};
-    }
     dele.push_back("QUIT\r\n");
     EXPECT_EQ(std::vector<std::string>(sent.end() - static_cast<std::ptrdiff_t>(dele.size()), sent.end()), dele);
     std::vector<std::string> expected;
-    for (int n : kept) expected.push_back(StoredForm(AsciiMessage(n)));
+    for (int n = 1; n <= 7; ++n)
+        if (n == 1 || n > deleted + 1) expected.push_back(StoredForm(AsciiMessage(n)));
     std::vector<std::string> left;
     for (int attempt = 0; attempt < 100 && left != expected; ++attempt) {
         if (attempt > 0) queue.RunUntil([] { return false; }, 20ms);
