@@ -60,14 +60,15 @@ void Pop3Session::ConnectButtonClick()
                                                           : ServerConnection::Security::Plain;
         secured_ = false;
         greeting_.clear();
-        sessionState_ = SessionState::Greeting;
+        pipelining_ = false;
+        SetState(SessionState::Greeting);
         connection_.SetOwner(&HandleConnectionEvent, this);
         connection_.SetTerminator(kLineEnd);
         // Failures arrive as events; a refusal without one (a socket still
         // held) must not leave the session waiting for a greeting.
         if (!connection_.Open(account.popServer, account.popPort, security_) &&
             sessionState_ == SessionState::Greeting)
-            sessionState_ = SessionState::Idle;
+            SetState(SessionState::Idle);
     }
     UpdateButtons();
     owner_.ResetSortToNumber();
@@ -80,15 +81,49 @@ void Pop3Session::DisconnectButtonClick()
                        (sessionState_ == SessionState::Greeting && security_ == ServerConnection::Security::Tls && !secured_);
     if (handshaking) {
         connection_.Close();
-        sessionState_ = SessionState::Idle;
+        SetState(SessionState::Idle);
         owner_.AppendLog("Disconnected.");
         owner_.RemoveAllRows();
         UpdateButtons();
         return;
     }
-    if (sessionState_ != SessionState::Greeting && sessionState_ != SessionState::Ready) return;
+    switch (sessionState_) {
+    case SessionState::Idle:
+        return;
+    case SessionState::Greeting:
+    case SessionState::Ready:
+        Quit();
+        return;
+    case SessionState::QuitSent:
+        Abandon();
+        return;
+    default:
+        // A reply is awaited. The first press lets it finish and quits
+        // after it, so confirmed deletions are committed; a second press
+        // does not wait for a server that may never finish.
+        if (stopRequested_) {
+            Abandon();
+        } else {
+            stopRequested_ = true;
+            UpdateButtons();
+        }
+        return;
+    }
+}
+
+void Pop3Session::Quit()
+{
     SendCommand(SessionState::QuitSent, "QUIT", kLineEnd);
     owner_.RemoveAllRows();
+}
+
+void Pop3Session::Abandon()
+{
+    // Whatever the old connection still delivers is dropped by it once closed.
+    connection_.Close();
+    owner_.AppendLog("Disconnected.");
+    SetState(SessionState::Idle);
+    UpdateButtons();
 }
 
 void Pop3Session::ReadButtonClick()
@@ -106,15 +141,16 @@ void Pop3Session::DeleteButtonClick()
     int row = owner_.FirstSelectedRow();
     if (row < 0) return;
     headerIndex_ = row;
-    DeleteFirstSelected();
+    if (pipelining_) StartDeleteWindow();
+    else DeleteFirstSelected();
 }
 
 void Pop3Session::UpdateButtons()
 {
     SessionOwner::ButtonStates states;
     states.connect = sessionState_ == SessionState::Idle;
-    states.disconnect = sessionState_ == SessionState::Greeting || sessionState_ == SessionState::Ready ||
-                        sessionState_ == SessionState::StlsSent;
+    // There is a way out at every moment while connected.
+    states.disconnect = sessionState_ != SessionState::Idle;
     bool rowChosen = sessionState_ == SessionState::Ready && owner_.FirstSelectedRow() >= 0;
     states.read = rowChosen;
     states.remove = rowChosen;
@@ -131,7 +167,8 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text)
 {
     switch (event) {
     case ConnectionEvent::RawData:
-        owner_.AppendLog(text);
+        // Pipelined replies are logged one by one as they complete.
+        if (window_.Empty()) owner_.AppendLog(text);
         if (sessionState_ == SessionState::Greeting && !greetingChunkSeen_) {
             greetingChunkSeen_ = true;
             std::string rest;
@@ -144,7 +181,7 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text)
     case ConnectionEvent::Closed:
         owner_.AppendLog("Disconnected.");
         connection_.Close();
-        sessionState_ = SessionState::Idle;
+        SetState(SessionState::Idle);
         owner_.RemoveAllRows();
         break;
     case ConnectionEvent::Error:
@@ -152,11 +189,14 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text)
             owner_.AppendLog("Error.");
             owner_.AppendLog("Disconnected.");
             connection_.Close();
-            sessionState_ = SessionState::Idle;
+            SetState(SessionState::Idle);
         }
         break;
     case ConnectionEvent::Reply:
         OnReply(text);
+        // A Disconnect pressed while this reply was awaited: nothing more
+        // was sent, so quit now.
+        if (stopRequested_ && sessionState_ == SessionState::Ready) Quit();
         break;
     case ConnectionEvent::Secured:
     case ConnectionEvent::CertificateRejected:
@@ -175,6 +215,10 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text)
 
 void Pop3Session::OnReply(const std::string& reply)
 {
+    if (!window_.Empty()) {
+        OnWindowReply(reply);
+        return;
+    }
     std::string rest;
     bool ok = ClassifyReply(reply, rest) != ReplyStatus::Negative;
     Account& account = owner_.CurrentAccount();
@@ -189,21 +233,32 @@ void Pop3Session::OnReply(const std::string& reply)
         else SendCommand(SessionState::QuitSent, "QUIT", kLineEnd);
         break;
     case SessionState::PassSent:
-        if (ok) SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
+        if (ok) SendAfterLogin();
         else Fail(session_messages::kAuthFailed);
         break;
     case SessionState::ApopSent:
-        if (IsPositiveReply(reply)) SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
+        if (IsPositiveReply(reply)) SendAfterLogin();
         else Fail(session_messages::kApopFailed);
         break;
+    case SessionState::CapaSent:
+        // Refused or without PIPELINING: the lock-step dialogue as before.
+        pipelining_ = ok && OffersPipelining(rest);
+        SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
+        break;
     case SessionState::ListSent:
-        // A refused LIST reads like an empty listing.
+        if (!ok) {
+            // Not an empty mailbox: say why there is no list and leave.
+            owner_.ShowMessage(std::string(session_messages::kListFailed) + "\n" + reply);
+            Quit();
+            break;
+        }
         ParseList(rest);
         if (messageCount_ > 0 && owner_.RowCount() > 0 && account.popOptions.Test(POPReadHeader)) {
             headerIndex_ = 0;
-            FetchNextHeader();
+            if (pipelining_) StartHeaderWindow();
+            else FetchNextHeader();
         } else {
-            sessionState_ = SessionState::Ready;
+            SetState(SessionState::Ready);
         }
         break;
     case SessionState::TopSent:
@@ -217,19 +272,19 @@ void Pop3Session::OnReply(const std::string& reply)
         break;
     case SessionState::RetrHeaderSent:
         if (ok) OnHeader(rest);
-        else sessionState_ = SessionState::Ready;
+        else SetState(SessionState::Ready);
         break;
     case SessionState::RetrSent:
         if (ok) OnRetr(rest);
-        sessionState_ = SessionState::Ready;
+        SetState(SessionState::Ready);
         break;
     case SessionState::DeleSent:
         if (ok) OnDele();
-        else sessionState_ = SessionState::Ready;
+        else SetState(SessionState::Ready);
         break;
     case SessionState::QuitSent:
         connection_.Close();
-        sessionState_ = SessionState::Idle;
+        SetState(SessionState::Idle);
         break;
     case SessionState::StlsSent:
         // Only a positive answer starts the handshake; the login waits for it.
@@ -261,7 +316,7 @@ void Pop3Session::OnTlsEvent(ConnectionEvent event, const std::string& text)
         secured_ = true;
         // After STLS the login goes on from the greeting kept before it.
         if (sessionState_ == SessionState::StlsSent) {
-            sessionState_ = SessionState::Greeting;
+            SetState(SessionState::Greeting);
             OnGreeting(greeting_);
         }
         return;
@@ -344,12 +399,17 @@ void Pop3Session::OnDele()
     if (headerIndex_ >= 0 && headerIndex_ < count) owner_.SelectRow(headerIndex_);
     else if (count > 0) owner_.SelectRow(count - 1);
     owner_.ClearMessageText();
-    sessionState_ = SessionState::Ready;
+    SetState(SessionState::Ready);
 }
 
 void Pop3Session::SendCommand(SessionState state, const std::string& command, const char* terminator)
 {
-    sessionState_ = state;
+    if (stopRequested_ && state != SessionState::QuitSent) {
+        // The user asked to stop: the reply just handled was the last one.
+        SetState(SessionState::Ready);
+        return;
+    }
+    SetState(state);
     connection_.SetTerminator(terminator);
     connection_.Send(command + kLineEnd);
     UpdateButtons();
@@ -358,7 +418,7 @@ void Pop3Session::SendCommand(SessionState state, const std::string& command, co
 void Pop3Session::FetchNextHeader()
 {
     if (headerIndex_ < 0 || headerIndex_ >= owner_.RowCount()) {
-        sessionState_ = SessionState::Ready;
+        SetState(SessionState::Ready);
         return;
     }
     std::string number = owner_.RowCaption(headerIndex_);
@@ -380,17 +440,35 @@ void Pop3Session::DeleteFirstSelected()
 {
     int row = owner_.FirstSelectedRow();
     if (row < 0) {
-        sessionState_ = SessionState::Ready;
+        SetState(SessionState::Ready);
         return;
     }
     pendingDele_ = owner_.RowCaption(row);
     SendCommand(SessionState::DeleSent, "DELE " + pendingDele_, kLineEnd);
 }
 
+void Pop3Session::SendAfterLogin()
+{
+    if (owner_.CurrentAccount().popOptions.Test(POPPipelining))
+        SendCommand(SessionState::CapaSent, "CAPA", kMultiLineEnd);
+    else
+        SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
+}
+
+void Pop3Session::SetState(SessionState state)
+{
+    sessionState_ = state;
+    if (state == SessionState::Idle) {
+        stopRequested_ = false;
+        window_.Clear();
+        deleQueue_.clear();
+    }
+}
+
 void Pop3Session::Fail(const char* message)
 {
     connection_.Close();
-    sessionState_ = SessionState::Idle;
+    SetState(SessionState::Idle);
     UpdateButtons();
     owner_.ShowMessage(message);
 }

@@ -198,12 +198,20 @@ void ServerConnection::SetTerminator(const std::string& terminator)
     r.core->clock().Await();
 }
 
+void ServerConnection::SetPipelined(bool on)
+{
+    Reception& r = *impl_->reception;
+    std::lock_guard<std::recursive_mutex> lock(r.mutex);
+    r.framing.SetNegativeEndsFirst(on);
+}
+
 bool ServerConnection::Open(const std::string& host, int port, Security security)
 {
     Reception& r = *impl_->reception;
     std::lock_guard<std::recursive_mutex> lock(r.mutex);
     if (impl_->socket->IsOpen()) return false;
     r.framing.Reset();
+    r.framing.SetNegativeEndsFirst(false);
     switch (impl_->socket->Open(host, port, security)) {
     case ServerSocket::OpenResult::Started:
         return true;
@@ -241,6 +249,16 @@ void ServerConnection::Send(const std::string& text)
     Reception& r = *impl_->reception;
     std::lock_guard<std::recursive_mutex> lock(r.mutex);
     r.Emit(ConnectionEvent::Sent, text);
+}
+
+void ServerConnection::Send(const std::vector<std::string>& texts)
+{
+    std::string all;
+    for (const std::string& text : texts) all += text;
+    impl_->socket->Send(all);
+    Reception& r = *impl_->reception;
+    std::lock_guard<std::recursive_mutex> lock(r.mutex);
+    for (const std::string& text : texts) r.Emit(ConnectionEvent::Sent, text);
 }
 
 bool ServerConnection::IsOpen() const { return impl_->socket->IsOpen(); }

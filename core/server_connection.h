@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The program's own TCP client for POP3: resolves the server, connects and
 // reads on a receive thread of its own, frames what arrives into lines and
@@ -42,6 +43,9 @@ public:
     // What ends the next reply: "\r\n" or "\r\n.\r\n". Also marks a reply
     // as awaited (for the time-out) until the next Reply is reported.
     void SetTerminator(const std::string& terminator);
+    // Several commands may await their replies at once: see
+    // LineFraming::SetNegativeEndsFirst. Open switches it off.
+    void SetPipelined(bool on);
     // False with no event when a socket is already held; false after
     // reporting "Failed to create socket." or "Invalid server name.";
     // true once the receive thread runs (connect results come as events).
@@ -61,6 +65,9 @@ public:
     void Close();
     // Sends the whole text if a socket is held, then reports Sent.
     void Send(const std::string& text);
+    // Several commands in one write (so they leave together), then Sent
+    // for each text in order.
+    void Send(const std::vector<std::string>& texts);
     bool IsOpen() const;
 
 private:

@@ -388,6 +388,7 @@ ServerSocket::OpenResult ServerSocket::Open(const std::string& host, int port, S
 
     int fd = platform::CreateTcpSocket();
     if (fd < 0) return OpenResult::CreateFailed;
+    platform::SetNoDelay(fd);
     std::uint32_t address = 0;
     if (!platform::ResolveIPv4(host, address)) {
         platform::CloseSocket(fd);

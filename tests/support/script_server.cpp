@@ -121,6 +121,13 @@ bool ScriptPeer::Readable(int timeoutMs)
 
 void ScriptPeer::Send(std::string_view bytes)
 {
+    SendNow(bytes);
+    // Give the client a chance to read this piece on its own.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+void ScriptPeer::SendNow(std::string_view bytes)
+{
     while (tls_ && !bytes.empty()) {
         int n = SSL_write(static_cast<SSL*>(tls_), bytes.data(), static_cast<int>(bytes.size()));
         ERR_clear_error();
@@ -133,8 +140,6 @@ void ScriptPeer::Send(std::string_view bytes)
         if (n <= 0) return;
         bytes.remove_prefix(static_cast<size_t>(n));
     }
-    // Give the client a chance to read this piece on its own.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 std::string ScriptPeer::ReadLine(std::chrono::milliseconds timeout)

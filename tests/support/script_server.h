@@ -25,6 +25,8 @@ public:
     // Writes all bytes (a short pause between calls lets tests force
     // separate reads on the client side).
     void Send(std::string_view bytes);
+    // Writes all bytes without the pause.
+    void SendNow(std::string_view bytes);
     // Reads one line and returns it without its CR LF; "" at end of stream
     // (check Eof() to tell an empty line from the end).
     std::string ReadLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
