@@ -232,9 +232,9 @@ TPowersock::Round TPowersock::WaitRound(short events, std::chrono::milliseconds 
 namespace {
 
 // The waits' view of a TLS step: bytes moved, 0 at the end, -1 with
-// waitFor set when it must wait. A failure is raised: the connection
+// waitFor set when it must wait; -1 with waitFor 0 when the connection
 // cannot be used any further.
-ssize_t TlsStep(platform::TlsClient& tls, platform::TlsStatus status, std::size_t moved, short& waitFor)
+ssize_t TlsStep(platform::TlsStatus status, std::size_t moved, short& waitFor)
 {
     waitFor = 0;
     switch (status) {
@@ -244,7 +244,7 @@ ssize_t TlsStep(platform::TlsClient& tls, platform::TlsStatus status, std::size_
     case platform::TlsStatus::Closed: return 0;
     case platform::TlsStatus::Failed: break;
     }
-    throw ESockError("TLS: " + tls.FailureText());
+    return -1;
 }
 
 }  // namespace
@@ -254,7 +254,9 @@ ssize_t TPowersock::ReceiveBytes(char* buffer, std::size_t size, short& waitFor)
     if (tls_) {
         std::size_t got = 0;
         const platform::TlsStatus status = tls_->Read(buffer, size, got);
-        return TlsStep(*tls_, status, got, waitFor);
+        const ssize_t n = TlsStep(status, got, waitFor);
+        if (n < 0 && waitFor == 0) FailTls();
+        return n;
     }
     bool wouldBlock = false;
     const ssize_t n = platform::ReceiveSome(fd_, buffer, size, wouldBlock);
@@ -267,7 +269,9 @@ ssize_t TPowersock::SendBytes(const char* data, std::size_t size, short& waitFor
     if (tls_) {
         std::size_t written = 0;
         const platform::TlsStatus status = tls_->Write(data, size, written);
-        return TlsStep(*tls_, status, written, waitFor);
+        const ssize_t n = TlsStep(status, written, waitFor);
+        if (n < 0 && waitFor == 0) FailTls();
+        return n;
     }
     bool wouldBlock = false;
     const ssize_t n = platform::SendSome(fd_, data, size, wouldBlock);
@@ -627,6 +631,14 @@ bool TPowersock::DataAvailable()
     if (fd_ < 0) return false;
     char byte = 0;
     return ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
+void TPowersock::FailTls()
+{
+    const std::string reason = tls_->FailureText();
+    TimerOff();
+    RequestCloseSocket();
+    throw ESockError(std::string(session_messages::kTlsFailed) + "\n" + reason);
 }
 
 void TPowersock::StartTls()

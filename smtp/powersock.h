@@ -171,6 +171,8 @@ private:
     ssize_t ReceiveBytes(char* buffer, std::size_t size, short& waitFor);
     ssize_t SendBytes(const char* data, std::size_t size, short& waitFor);
     void RaiseErrno(int errnoValue);
+    // A TLS read or write failed: closes the socket and raises ESockError.
+    void FailTls();
 
     struct Lookup;
 
