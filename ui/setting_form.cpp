@@ -4,6 +4,7 @@
 #include "ui/cp932_qstring.h"
 #include "ui/message_box.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -269,14 +270,10 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         c.smtpEncryptTLS = Radio(page3, "SMTPEncryptTLS", U("SSL/TLS"));
         c.smtpEncryptSTARTTLS = Radio(page3, "SMTPEncryptSTARTTLS", U("STARTTLS"));
         // The method radios and the encryption radios are two groups.
-        auto* encryptGroup = new QWidget(page3);
-        auto* encrypt = new QHBoxLayout(encryptGroup);
-        encrypt->setContentsMargins(0, 0, 0, 0);
+        auto* encryptGroup = new QButtonGroup(page3);
         for (QRadioButton* b : {c.smtpEncryptNone, c.smtpEncryptTLS, c.smtpEncryptSTARTTLS}) {
-            b->setParent(encryptGroup);
-            encrypt->addWidget(b);
+            encryptGroup->addButton(b);
         }
-        encrypt->addStretch();
         c.smtpPortLabel = Label(page3, U("ポート番号："), "SMTPPortLabel");
         c.smtpPort = Edit(page3, "SMTPPort");
         c.smtpPort->setText(QStringLiteral("25"));
@@ -288,7 +285,9 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         auto* grid = new QGridLayout(page3);
         grid->addWidget(c.smtpAutoSetting, 0, 0, 1, 4);
         grid->addWidget(Label(page3, U("暗号化："), "SMTPEncryptLabel"), 1, 0);
-        grid->addWidget(encryptGroup, 1, 1, 1, 3);
+        grid->addWidget(c.smtpEncryptNone, 1, 1);
+        grid->addWidget(c.smtpEncryptTLS, 1, 2);
+        grid->addWidget(c.smtpEncryptSTARTTLS, 1, 3);
         grid->addWidget(c.smtpAuthLabel, 2, 0);
         grid->addWidget(c.smtpAuthNone, 2, 1);
         grid->addWidget(c.smtpAuthPbS, 2, 2);
