@@ -235,11 +235,34 @@ TEST(SendMailForm, EmptyFieldShowsTheBoxAndClosingDuringASendEndsItWithoutQuit)
     EXPECT_EQ(answerer.boxes.size(), 1u);  // no error box for a send the user closed
 
     // The client closed its socket and sent nothing (no QUIT).
-    const int peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    ASSERT_GE(peer, 0);
-    char byte = 0;
-    EXPECT_EQ(::recv(peer, &byte, 1, 0), 0);
-    ::close(peer);
+    auto expectClosedSilently = [&] {
+        const int peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        ASSERT_GE(peer, 0);
+        char byte = 0;
+        EXPECT_EQ(::recv(peer, &byte, 1, 0), 0);
+        ::close(peer);
+    };
+    expectClosedSilently();
+
+    // The same for the POP3 login of POP before SMTP, with the password typed into the account.
+    account.popServer = account.smtpServer;
+    account.popPort = 25;
+    account.popPassword = "pass";
+    account.smtpPort = 9;  // nobody listens: a send that skipped the login would fail at once
+    account.smtpOptions.Set(SMTPAuthPbS);
+    TSendMailForm pbs(nullptr, account);
+    pbs.show();
+    EXPECT_EQ(Child<QLabel>(pbs, "SMTPRouteLabel")->text(),
+              host + QString::fromUtf8(" ポート9、暗号化なし、POP before SMTP"));
+    for (const char* name : {"SendToEdit", "SendFromEdit", "SendSubjectEdit"}) Child<QLineEdit>(pbs, name)->setText("x");
+    Child<QPlainTextEdit>(pbs, "SendBodyMemo")->setPlainText("x");
+    QTimer::singleShot(300, &pbs, [&] { QTest::mouseClick(Child<QPushButton>(pbs, "CloseButton"), Qt::LeftButton); });
+    timer.restart();
+    Send(pbs);
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_FALSE(pbs.isVisible());
+    EXPECT_EQ(answerer.boxes.size(), 1u);
+    expectClosedSilently();
     ::close(listener);
 }
 
