@@ -1,6 +1,8 @@
 #include "smtp/powersock.h"
 
+#include "core/session_messages.h"
 #include "platform/socket.h"
+#include "platform/tls.h"
 #include "smtp/stream.h"
 
 #include <arpa/inet.h>
@@ -227,8 +229,35 @@ TPowersock::Round TPowersock::WaitRound(short events, std::chrono::milliseconds 
     return Stopped() ? Round::Stop : Round::Ready;
 }
 
+namespace {
+
+// The waits' view of a TLS step: bytes moved, 0 at the end, -1 with
+// waitFor set when it must wait; -1 with waitFor 0 when the connection
+// cannot be used any further.
+ssize_t TlsStep(platform::TlsStatus status, std::size_t moved, short& waitFor)
+{
+    waitFor = 0;
+    switch (status) {
+    case platform::TlsStatus::Done: return static_cast<ssize_t>(moved);
+    case platform::TlsStatus::WantRead: waitFor = POLLIN; return -1;
+    case platform::TlsStatus::WantWrite: waitFor = POLLOUT; return -1;
+    case platform::TlsStatus::Closed: return 0;
+    case platform::TlsStatus::Failed: break;
+    }
+    return -1;
+}
+
+}  // namespace
+
 ssize_t TPowersock::ReceiveBytes(char* buffer, std::size_t size, short& waitFor)
 {
+    if (tls_) {
+        std::size_t got = 0;
+        const platform::TlsStatus status = tls_->Read(buffer, size, got);
+        const ssize_t n = TlsStep(status, got, waitFor);
+        if (n < 0 && waitFor == 0) FailTls();
+        return n;
+    }
     bool wouldBlock = false;
     const ssize_t n = platform::ReceiveSome(fd_, buffer, size, wouldBlock);
     waitFor = n < 0 && wouldBlock ? POLLIN : 0;
@@ -237,6 +266,13 @@ ssize_t TPowersock::ReceiveBytes(char* buffer, std::size_t size, short& waitFor)
 
 ssize_t TPowersock::SendBytes(const char* data, std::size_t size, short& waitFor)
 {
+    if (tls_) {
+        std::size_t written = 0;
+        const platform::TlsStatus status = tls_->Write(data, size, written);
+        const ssize_t n = TlsStep(status, written, waitFor);
+        if (n < 0 && waitFor == 0) FailTls();
+        return n;
+    }
     bool wouldBlock = false;
     const ssize_t n = platform::SendSome(fd_, data, size, wouldBlock);
     waitFor = n < 0 && wouldBlock ? POLLOUT : 0;
@@ -388,6 +424,11 @@ void TPowersock::RequestCloseSocket()
     StatusMessage(4, "Request Close Socket");
     connected_ = false;
     pending_.clear();
+    if (tls_) {
+        tls_->Shutdown();
+        tls_.reset();
+    }
+    tlsSummary_.clear();
     if (fd_ < 0) return;
     platform::CloseSocket(fd_);
     fd_ = -1;
@@ -590,4 +631,60 @@ bool TPowersock::DataAvailable()
     if (fd_ < 0) return false;
     char byte = 0;
     return ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
+void TPowersock::FailTls()
+{
+    const std::string reason = tls_->FailureText();
+    TimerOff();
+    RequestCloseSocket();
+    throw ESockError(std::string(session_messages::kTlsFailed) + "\n" + reason);
+}
+
+void TPowersock::StartTls()
+{
+    StatusMessage(8, "Starting TLS");
+    auto fail = [this](const char* headline, const std::string& reason) {
+        TimerOff();
+        RequestCloseSocket();
+        throw ESockError(std::string(headline) + "\n" + reason);
+    };
+    if (fd_ < 0 || !connected_) RaiseErrno(ENOTCONN);
+    pending_.clear();
+    std::string error;
+    std::unique_ptr<platform::TlsClient> tls = platform::TlsClient::Create(fd_, Host, error);
+    if (!tls) fail(session_messages::kTlsFailed, error);
+    TimerOn();
+    for (;;) {
+        const platform::TlsStatus status = tls->Handshake();
+        if (status == platform::TlsStatus::Done) break;
+        if (status == platform::TlsStatus::Failed) {
+            fail(tls->failure() == platform::TlsFailure::Certificate ? session_messages::kCertificateFailed
+                                                                      : session_messages::kTlsFailed,
+                 tls->FailureText());
+        }
+        if (WaitRound(status == platform::TlsStatus::WantRead ? POLLIN : POLLOUT, kIoSlice) == Round::Stop) {
+            const bool timedOut = timedOut_;
+            TimerOff();
+            cancel_ = false;
+            RequestCloseSocket();
+            throw EAbortError(timedOut ? "TLS handshake timed out" : "TLS handshake aborted");
+        }
+    }
+    TimerOff();
+    tls_ = std::move(tls);
+    tlsSummary_ = tls_->Summary();
+}
+
+std::string TPowersock::LocalAddressLiteral() const
+{
+    if (fd_ < 0) return {};
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length) != 0 || local.sin_family != AF_INET) {
+        return {};
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    if (!::inet_ntop(AF_INET, &local.sin_addr, text, sizeof text)) return {};
+    return std::string("[") + text + "]";
 }

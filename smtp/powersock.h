@@ -11,6 +11,9 @@
 #include <sys/types.h>
 
 class TStream;
+namespace platform {
+class TlsClient;
+}
 
 // Socket and connection failures; the text is a fixed English text or a
 // SocketErrorStr text ("10061:Connection refused").
@@ -131,11 +134,25 @@ public:
     bool TimedOut() const { return timedOut_; }
     long long BytesSent() const { return bytesSent_; }
     long long BytesTotal() const { return bytesTotal_; }
+    // True once the connection runs over TLS.
+    bool Secure() const { return tls_ != nullptr; }
+    // After StartTls: protocol, cipher and certificate, for the log.
+    const std::string& TlsSummary() const { return tlsSummary_; }
+    // "[127.0.0.1]": this end's address as an address literal; "" when
+    // not connected.
+    std::string LocalAddressLiteral() const;
 
 protected:
     void ClearCancel() { cancel_ = false; }
     // Closes the socket, marks it not connected and raises OnDisconnect.
     void RequestCloseSocket();
+    // Runs the TLS handshake on the connected socket for Host, with the
+    // waits' pump, cancel flag and time limit; from then on every byte
+    // passes through TLS. Whatever was received before is dropped, as no
+    // server byte may precede its handshake. A failure closes the socket
+    // and raises ESockError (a Japanese headline, then the reason on a
+    // line of its own, as CP932) or EAbortError.
+    void StartTls();
 
 private:
     enum class Round { Ready, Stop };
@@ -154,6 +171,8 @@ private:
     ssize_t ReceiveBytes(char* buffer, std::size_t size, short& waitFor);
     ssize_t SendBytes(const char* data, std::size_t size, short& waitFor);
     void RaiseErrno(int errnoValue);
+    // A TLS read or write failed: closes the socket and raises ESockError.
+    void FailTls();
 
     struct Lookup;
 
@@ -172,4 +191,7 @@ private:
     std::string pending_;
     TThreadTimer timer_;
     bool destroying_ = false;
+    // Set by StartTls; every read and write goes through it from then on.
+    std::unique_ptr<platform::TlsClient> tls_;
+    std::string tlsSummary_;
 };

@@ -1,5 +1,11 @@
 #include "smtp/smtp.h"
 
+#include "core/session_messages.h"
+#include "md5/md5.h"
+#include "platform/cp932.h"
+
+#include <cctype>
+#include <cstring>
 #include <random>
 
 namespace {
@@ -37,7 +43,119 @@ struct ClearOnExit {
     }
 };
 
+// A Japanese headline and the detail under it, as the window shows them.
+std::runtime_error Failure(const std::string& headlineCp932, std::string detail)
+{
+    while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) detail.pop_back();
+    return std::runtime_error(headlineCp932 + "\n" + detail);
+}
+
+std::string AuthFailedText() { return Utf8ToCp932("SMTP認証に失敗しました"); }
+
+std::string Md5Raw(std::string_view bytes)
+{
+    MD5 digest;
+    digest.update(bytes);
+    digest.finalize();
+    const std::string hex = digest.hex_digest();
+    std::string raw;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        raw += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    }
+    return raw;
+}
+
+bool SameWord(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> Words(std::string_view text)
+{
+    std::vector<std::string> words;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '=' || text[i] == '\t')) ++i;
+        const std::size_t start = i;
+        while (i < text.size() && text[i] != ' ' && text[i] != '=' && text[i] != '\t') ++i;
+        if (i > start) words.emplace_back(text.substr(start, i - start));
+    }
+    return words;
+}
+
 }  // namespace
+
+std::string HmacMd5Hex(std::string_view key, std::string_view text)
+{
+    std::string block = key.size() > 64 ? Md5Raw(key) : std::string(key);
+    block.resize(64, '\0');
+    std::string inner(64, '\0');
+    std::string outer(64, '\0');
+    for (std::size_t i = 0; i < 64; ++i) {
+        inner[i] = static_cast<char>(block[i] ^ 0x36);
+        outer[i] = static_cast<char>(block[i] ^ 0x5c);
+    }
+    MD5 digest;
+    digest.update(outer + Md5Raw(inner + std::string(text)));
+    digest.finalize();
+    return digest.hex_digest();
+}
+
+namespace {
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+}
+
+std::string Base64Line(std::string_view bytes)
+{
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
+                           (static_cast<unsigned char>(bytes[i + 1]) << 8) | static_cast<unsigned char>(bytes[i + 2]);
+        out += kBase64[(v >> 18) & 63];
+        out += kBase64[(v >> 12) & 63];
+        out += kBase64[(v >> 6) & 63];
+        out += kBase64[v & 63];
+    }
+    if (i < bytes.size()) {
+        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        out += kBase64[(v >> 18) & 63];
+        out += kBase64[(v >> 12) & 63];
+        out += i + 1 < bytes.size() ? kBase64[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+bool DecodeBase64Line(std::string_view text, std::string& bytes)
+{
+    bytes.clear();
+    unsigned value = 0;
+    int bits = 0;
+    std::size_t padding = 0;
+    for (const char c : text) {
+        if (c == '=') {
+            ++padding;
+            continue;
+        }
+        const char* at = c == '\0' ? nullptr : std::strchr(kBase64, c);
+        if (!at || padding > 0) return false;
+        value = (value << 6) | static_cast<unsigned>(at - kBase64);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            bytes += static_cast<char>((value >> bits) & 0xff);
+        }
+    }
+    return padding <= 2 && (text.size() % 4 == 0 || padding == 0);
+}
 
 std::string MailDate(std::time_t when)
 {
@@ -84,6 +202,7 @@ void TNMSMTP::Connect()
     busy_ = true;
     TPowersock::Connect();
     try {
+        if (Security == TSmtpSecurity::Tls) StartTls();
         std::string greeting = ReadLn();
         if (greeting.empty()) throw std::runtime_error(kClosedByServer);
         int code = 0;
@@ -94,17 +213,23 @@ void TNMSMTP::Connect()
         greeting = ReadContinuation(std::move(greeting));
         if (code >= 400) throw std::runtime_error(greeting);
 
-        bool asked = false;
-        for (;;) {
-            Reply("HELO " + UserID);
-            if (ReplyNumber() < 300) break;
-            if (OnAuthenticationFailed && !asked) {
-                asked = true;
-                bool handled = false;
-                OnAuthenticationFailed(handled);
-                if (handled) continue;
+        mechanism_.clear();
+        if (Security != TSmtpSecurity::None || Authenticate) {
+            Hello();
+            if (Security == TSmtpSecurity::StartTls) UpgradeToTls();
+            if (Authenticate) Login();
+        } else {
+            for (bool asked = false;;) {
+                Reply("HELO " + UserID);
+                if (ReplyNumber() < 300) break;
+                if (OnAuthenticationFailed && !asked) {
+                    asked = true;
+                    bool handled = false;
+                    OnAuthenticationFailed(handled);
+                    if (handled) continue;
+                }
+                throw std::runtime_error("Authentication failed");
             }
-            throw std::runtime_error("Authentication failed");
         }
     } catch (const EAbortError&) {
         // A silent server would hold QUIT's wait without end.
@@ -120,6 +245,100 @@ void TNMSMTP::Connect()
         throw;
     }
     if (OnConnect) OnConnect();
+}
+
+void TNMSMTP::Hello()
+{
+    // The address literal is a valid EHLO argument everywhere; a user ID
+    // is not a domain, and submission servers may check it.
+    std::string name = LocalAddressLiteral();
+    if (name.empty()) name = "[127.0.0.1]";
+    const std::string line = Reply("EHLO " + name);
+    if (ReplyNumber() >= 300) throw std::runtime_error(line);
+}
+
+std::vector<std::string> TNMSMTP::Extensions() const
+{
+    std::vector<std::string> lines;
+    for (std::size_t i = 1; i < replyLines_.size(); ++i) {  // the first line greets
+        std::string line = replyLines_[i].size() > 4 ? replyLines_[i].substr(4) : std::string();
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+void TNMSMTP::UpgradeToTls()
+{
+    const std::string refused = session_messages::kStartTlsFailed;
+    bool offered = false;
+    for (const std::string& line : Extensions()) {
+        const std::vector<std::string> words = Words(line);
+        if (!words.empty() && SameWord(words[0], "STARTTLS")) offered = true;
+    }
+    if (!offered) throw Failure(refused, "the server does not offer STARTTLS");
+    const std::string line = Reply("STARTTLS");
+    if (ReplyNumber() != 220) throw Failure(refused, line);
+    // Anything already here came before the handshake and cannot be the
+    // server's: a line slipped in by someone on the path. It is never
+    // read, and the send stops.
+    if (DataAvailable()) {
+        RequestCloseSocket();  // not even QUIT: the stream is not the server's
+        throw Failure(refused, "the server sent data after its answer to STARTTLS");
+    }
+    StartTls();
+    Hello();  // the first EHLO's answer is forgotten
+}
+
+void TNMSMTP::Login()
+{
+    std::vector<std::string> offered;
+    for (const std::string& line : Extensions()) {
+        std::vector<std::string> words = Words(line);
+        if (words.empty() || !SameWord(words[0], "AUTH")) continue;
+        offered.insert(offered.end(), words.begin() + 1, words.end());
+    }
+    auto offers = [&](std::string_view name) {
+        for (const std::string& word : offered) {
+            if (SameWord(word, name)) return true;
+        }
+        return false;
+    };
+    if (offered.empty()) throw Failure(AuthFailedText(), "the server does not offer AUTH");
+    // Over a plain connection only CRAM-MD5 keeps the password unreadable.
+    const bool secure = Secure();
+    if (secure && offers("PLAIN")) mechanism_ = "PLAIN";
+    else if (secure && offers("LOGIN")) mechanism_ = "LOGIN";
+    else if (offers("CRAM-MD5")) mechanism_ = "CRAM-MD5";
+    else {
+        throw Failure(AuthFailedText(),
+                      Utf8ToCp932("暗号化なしで安全に使える認証方式（CRAM-MD5）にサーバーが対応していません。"
+                                  "SMTPの暗号化を設定してください"));
+    }
+
+    // A 334 challenge's text; anything else ends the login with the reply.
+    auto challenge = [&](const std::string& reply) {
+        if (ReplyNumber() != 334) throw Failure(AuthFailedText(), reply);
+        std::string text = reply.size() > 4 ? reply.substr(4) : std::string();
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+        return text;
+    };
+    std::string reply;
+    if (mechanism_ == "PLAIN") {
+        reply = Reply("AUTH PLAIN " + Base64Line(std::string(1, '\0') + UserID + '\0' + Password));
+    } else if (mechanism_ == "LOGIN") {
+        challenge(Reply("AUTH LOGIN"));
+        challenge(Reply(Base64Line(UserID)));
+        reply = Reply(Base64Line(Password));
+    } else {
+        std::string text;
+        if (!DecodeBase64Line(challenge(Reply("AUTH CRAM-MD5")), text)) {
+            Reply("*");  // cancels the exchange
+            throw Failure(AuthFailedText(), "the server's CRAM-MD5 challenge is not Base64");
+        }
+        reply = Reply(Base64Line(UserID + " " + HmacMd5Hex(Password, text)));
+    }
+    if (ReplyNumber() != 235) throw Failure(AuthFailedText(), reply);
 }
 
 void TNMSMTP::AssembleMessage()

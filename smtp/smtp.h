@@ -27,6 +27,13 @@ struct TPostMessage {
 
 enum TSubType { mtPlain, mtEnriched, mtSgml, mtTabSeperated, mtHtml };
 
+// How the SMTP connection is protected.
+enum class TSmtpSecurity {
+    None,      // plain text throughout
+    Tls,       // TLS from the first byte
+    StartTls,  // plain greeting and EHLO, then STARTTLS; refused or not offered ends the send
+};
+
 // An RFC 5322 date for the Date header: "Tue, 08 Dec 2026 14:19:28 +0900",
 // local time with its offset.
 std::string MailDate(std::time_t when);
@@ -35,6 +42,11 @@ std::string MailDate(std::time_t when);
 // TO, DATA, header, body, "."), Disconnect (QUIT). Failures are raised:
 // ESockError/EAbortError from the socket, std::runtime_error with the
 // server's reply line (CR LF included) or a fixed text otherwise.
+//
+// With Security or Authenticate set the dialogue uses EHLO instead of HELO;
+// STARTTLS and AUTH follow it. A password never crosses a plain connection
+// in a form that can be read back: PLAIN and LOGIN only over TLS,
+// CRAM-MD5 otherwise.
 //
 // Every reply is read to its last line. A reply without a code is an error
 // at every step: "Connection closed by server" when the connection ended,
@@ -50,6 +62,9 @@ public:
     bool ClearParams = true;
     TSubType SubType = mtPlain;
     std::string Charset = "us-ascii";
+    TSmtpSecurity Security = TSmtpSecurity::None;
+    bool Authenticate = false;  // AUTH as UserID with Password after EHLO
+    std::string Password;
 
     std::function<void()> OnConnect;  // after HELO succeeded
     std::function<void(bool& handled)> OnAuthenticationFailed;
@@ -78,6 +93,9 @@ public:
     const std::string& MessageBuffer() const { return messageBuffer_.Data(); }
     // Every line of the last whole reply read (an EHLO reply's keywords).
     const std::vector<std::string>& ReplyLines() const { return replyLines_; }
+    // The AUTH mechanism of the last Connect ("PLAIN", "LOGIN",
+    // "CRAM-MD5"); "" without AUTH.
+    const std::string& AuthMechanism() const { return mechanism_; }
 
 private:
     // Sends command (when given) and reads the whole reply; returns the
@@ -85,9 +103,23 @@ private:
     std::string Reply(const std::string& command);
     std::string ReadContinuation(std::string line);
     void AssembleMessage();
+    // EHLO; a refusal ends the connect with the server's reply.
+    void Hello();
+    // The keyword lines of the last EHLO reply, without the code: "AUTH PLAIN LOGIN".
+    std::vector<std::string> Extensions() const;
+    void UpgradeToTls();
+    void Login();
 
     bool busy_ = false;
     TMemoryStream messageBuffer_;
     std::string boundary_;
     std::vector<std::string> replyLines_;
+    std::string mechanism_;
 };
+
+// HMAC-MD5 (RFC 2104) of text under key, as 32 lowercase hexadecimal digits.
+std::string HmacMd5Hex(std::string_view key, std::string_view text);
+// Base64 of bytes on one line, without line ends.
+std::string Base64Line(std::string_view bytes);
+// The bytes of a Base64 text; false on anything that is not Base64.
+bool DecodeBase64Line(std::string_view text, std::string& bytes);

@@ -2,10 +2,13 @@
 
 #include "mime/jis_encode.h"
 #include "platform/cp932.h"
+#include "smtp/pop_login.h"
+#include "smtp/send_plan.h"
 #include "smtp/smtp.h"
 #include "ui/app_font.h"
 #include "ui/cp932_qstring.h"
 #include "ui/message_box.h"
+#include "ui/pass_input_form.h"
 
 #include <QCoreApplication>
 #include <QFrame>
@@ -24,6 +27,9 @@
 namespace {
 
 const char kXMailer[] = "X-Mailer: Boxsweeper ver0.30";
+// The POP3 login before a send: long enough for a slow server, short
+// enough that a dead one does not hold the window for ever.
+constexpr int kPopLoginTimeOut = 60000;
 
 // The typed text as CP932, composed characters joined first (a combining
 // mark after か is が, which CP932 has).
@@ -55,6 +61,9 @@ TSendMailForm::TSendMailForm(QWidget* owner, const Account& account)
     sendFromEdit_ = makeEdit("SendFromEdit");
     sendSubjectEdit_ = makeEdit("SendSubjectEdit");
     smtpServerEdit_->setFixedWidth(177);
+    routeLabel_ = new QLabel(this);
+    routeLabel_->setObjectName(QStringLiteral("SMTPRouteLabel"));
+    routeLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     userIdEdit_->setFixedWidth(177);
     sendBodyMemo_ = new QPlainTextEdit(this);
     sendBodyMemo_->setObjectName(QStringLiteral("SendBodyMemo"));
@@ -74,9 +83,10 @@ TSendMailForm::TSendMailForm(QWidget* owner, const Account& account)
         addresses->addWidget(edit, row, 1, stretch ? Qt::Alignment() : Qt::AlignLeft);
     };
     addRow(0, "SMTPサーバー：", smtpServerEdit_, false);
-    addRow(1, "ユーザーID：", userIdEdit_, false);
-    addRow(2, "あて先アドレス：", sendToEdit_, true);
-    addRow(3, "送信者アドレス：", sendFromEdit_, true);
+    addresses->addWidget(routeLabel_, 1, 1);
+    addRow(2, "ユーザーID：", userIdEdit_, false);
+    addRow(3, "あて先アドレス：", sendToEdit_, true);
+    addRow(4, "送信者アドレス：", sendFromEdit_, true);
     addresses->setColumnStretch(1, 1);
 
     auto* divider = new QFrame(this);
@@ -107,6 +117,7 @@ TSendMailForm::TSendMailForm(QWidget* owner, const Account& account)
 
     connect(sendButton_, &QPushButton::clicked, this, &TSendMailForm::SendButtonClick);
     connect(closeButton_, &QPushButton::clicked, this, &TSendMailForm::CloseButtonClick);
+    connect(smtpServerEdit_, &QLineEdit::textChanged, this, &TSendMailForm::UpdateRouteLabel);
 
     TNMSMTP& smtp = *nmsmtp_;
     smtp.Port = 25;
@@ -129,6 +140,32 @@ void TSendMailForm::FormCreate()
 {
     smtpServerEdit_->setText(FromCp932(account_.smtpServer));
     userIdEdit_->setText(FromCp932(account_.smtpOptions.Test(SMTPUserAsPOP) ? account_.popUser : account_.smtpUser));
+    password_ = account_.popPassword;
+    UpdateRouteLabel();
+}
+
+void TSendMailForm::UpdateRouteLabel()
+{
+    const TSmtpPlan plan = SmtpPlanFor(account_);
+    const QString security = plan.security == TSmtpSecurity::Tls        ? QStringLiteral("SSL/TLS")
+                             : plan.security == TSmtpSecurity::StartTls ? QStringLiteral("STARTTLS")
+                                                                        : QStringLiteral("暗号化なし");
+    const QString login = plan.login == TSmtpLogin::Auth            ? QStringLiteral("SMTP認証")
+                          : plan.login == TSmtpLogin::PopBeforeSmtp ? QStringLiteral("POP before SMTP")
+                                                                    : QStringLiteral("認証なし");
+    routeLabel_->setText(QStringLiteral("%1 ポート%2、%3、%4")
+                             .arg(smtpServerEdit_->text().trimmed())
+                             .arg(plan.port)
+                             .arg(security, login));
+}
+
+bool TSendMailForm::ObtainPassword()
+{
+    if (!password_.empty()) return true;
+    TPassInputForm prompt(this);
+    if (prompt.exec() != QDialog::Accepted) return false;
+    password_ = prompt.Password();
+    return true;
 }
 
 void TSendMailForm::NMSMTPSendStart() { nmsmtp_->FinalHeader.Add(kXMailer); }
@@ -175,10 +212,29 @@ void TSendMailForm::SendButtonClick()
     }
     smtp.PostMessage.Date = MailDate(std::time(nullptr));
 
+    const TSmtpPlan plan = SmtpPlanFor(account_);
+    if (plan.login != TSmtpLogin::None && !ObtainPassword()) return;
+    smtp.Port = plan.port;
+    smtp.Security = plan.security;
+    smtp.Authenticate = plan.login == TSmtpLogin::Auth;
+    smtp.Password = smtp.Authenticate ? password_ : std::string();
+
     sendButton_->setEnabled(false);
     sending_ = true;
     std::string error;
     try {
+        if (plan.login == TSmtpLogin::PopBeforeSmtp) {
+            TPopLogin login(account_, password_);
+            login.TimeOut = kPopLoginTimeOut;
+            login.Pump = smtp.Pump;
+            popLogin_ = &login;
+            struct Forget {
+                TPopLogin*& login;
+                ~Forget() { login = nullptr; }
+            } forget{popLogin_};
+            login.Run();
+        }
+        if (closeRequested_) throw EAbortError("Send aborted");
         smtp.Connect();
         smtp.SendMail();
     } catch (const std::exception& e) {
@@ -197,6 +253,8 @@ void TSendMailForm::SendButtonClick()
     }
     sending_ = false;
     sendButton_->setEnabled(true);
+    // A typed password that failed must not be used again without asking.
+    if (!error.empty() && account_.popPassword.empty()) password_.clear();
 
     if (closeRequested_) {
         QDialog::reject();
@@ -228,6 +286,7 @@ void TSendMailForm::reject()
         // The send's wait is on the stack below us: end it, and close once
         // it has unwound.
         closeRequested_ = true;
+        if (popLogin_) popLogin_->Abort();
         nmsmtp_->Abort();
         return;
     }

@@ -6,14 +6,21 @@
 
 #include <memory>
 
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class TNMSMTP;
+class TPopLogin;
 
 // The modal compose window: one plain-text mail through the account's SMTP
-// server (port 25, HELO, no authentication). The subject and display name
-// go out as ISO-2022-JP encoded words, the body as ISO-2022-JP.
+// server, the way its smtpOptions ask (SmtpPlanFor: port 25 with HELO and
+// no authentication unless encryption, SMTP AUTH or POP before SMTP is
+// chosen). A read-only line under the server field names the server, port,
+// encryption and authentication. The password for AUTH and POP before SMTP
+// is the account's POP3 password; when that is empty the password prompt
+// asks once per window. The subject and display name go out as
+// ISO-2022-JP encoded words, the body as ISO-2022-JP.
 //   TSendMailForm form(mainWindow, CurrentAccount());
 //   form.exec();
 // Nothing is written back to the account. Escape does not close the
@@ -40,13 +47,19 @@ private:
     void FormCreate();
     void NMSMTPSendStart();
     void ShowBox(const QString& text, bool error);
+    void UpdateRouteLabel();
+    // The password for the login the plan needs; false when the prompt was closed.
+    bool ObtainPassword();
 
     const Account account_;
     std::unique_ptr<TNMSMTP> nmsmtp_;
     bool sending_ = false;
     bool closeRequested_ = false;
+    std::string password_;        // the POP3 password, or the one the prompt got
+    TPopLogin* popLogin_ = nullptr;  // during POP before SMTP, for a close to abort
 
     QLineEdit* smtpServerEdit_ = nullptr;
+    QLabel* routeLabel_ = nullptr;
     QLineEdit* userIdEdit_ = nullptr;
     QLineEdit* sendToEdit_ = nullptr;
     QLineEdit* sendFromEdit_ = nullptr;

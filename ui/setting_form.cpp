@@ -4,6 +4,7 @@
 #include "ui/cp932_qstring.h"
 #include "ui/message_box.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -126,6 +127,9 @@ struct TSettingForm::Controls {
     QCheckBox* popPipelining = nullptr;
     // Page 3.
     QCheckBox* smtpAutoSetting = nullptr;
+    QRadioButton* smtpEncryptNone = nullptr;
+    QRadioButton* smtpEncryptTLS = nullptr;
+    QRadioButton* smtpEncryptSTARTTLS = nullptr;
     QLabel* smtpAuthLabel = nullptr;
     QRadioButton* smtpAuthNone = nullptr;
     QRadioButton* smtpAuthPbS = nullptr;
@@ -262,7 +266,14 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         c.smtpAuthNone = Radio(page3, "SMTPAuthNone", U("なし"));
         c.smtpAuthPbS = Radio(page3, "SMTPAuthPbS", U("POP before SMTP"));
         c.smtpAuthAUTH = Radio(page3, "SMTPAuthAUTH", U("SMTP認証"));
-        c.smtpAuthAUTH->hide();
+        c.smtpEncryptNone = Radio(page3, "SMTPEncryptNone", U("なし"));
+        c.smtpEncryptTLS = Radio(page3, "SMTPEncryptTLS", U("SSL/TLS"));
+        c.smtpEncryptSTARTTLS = Radio(page3, "SMTPEncryptSTARTTLS", U("STARTTLS"));
+        // The method radios and the encryption radios are two groups.
+        auto* encryptGroup = new QButtonGroup(page3);
+        for (QRadioButton* b : {c.smtpEncryptNone, c.smtpEncryptTLS, c.smtpEncryptSTARTTLS}) {
+            encryptGroup->addButton(b);
+        }
         c.smtpPortLabel = Label(page3, U("ポート番号："), "SMTPPortLabel");
         c.smtpPort = Edit(page3, "SMTPPort");
         c.smtpPort->setText(QStringLiteral("25"));
@@ -273,13 +284,17 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
 
         auto* grid = new QGridLayout(page3);
         grid->addWidget(c.smtpAutoSetting, 0, 0, 1, 4);
-        grid->addWidget(c.smtpAuthLabel, 1, 0);
-        grid->addWidget(c.smtpAuthNone, 1, 1);
-        grid->addWidget(c.smtpAuthPbS, 1, 2);
-        grid->addWidget(c.smtpAuthAUTH, 1, 3);
-        grid->addWidget(c.smtpPortLabel, 2, 0);
-        grid->addWidget(c.smtpPort, 2, 1);
-        grid->setRowStretch(3, 1);
+        grid->addWidget(Label(page3, U("暗号化："), "SMTPEncryptLabel"), 1, 0);
+        grid->addWidget(c.smtpEncryptNone, 1, 1);
+        grid->addWidget(c.smtpEncryptTLS, 1, 2);
+        grid->addWidget(c.smtpEncryptSTARTTLS, 1, 3);
+        grid->addWidget(c.smtpAuthLabel, 2, 0);
+        grid->addWidget(c.smtpAuthNone, 2, 1);
+        grid->addWidget(c.smtpAuthPbS, 2, 2);
+        grid->addWidget(c.smtpAuthAUTH, 2, 3);
+        grid->addWidget(c.smtpPortLabel, 3, 0);
+        grid->addWidget(c.smtpPort, 3, 1);
+        grid->setRowStretch(4, 1);
         grid->setColumnStretch(4, 1);
     }
     c.pages->addTab(page3, U("SMTPの高度な設定"));
@@ -304,6 +319,9 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
     // The automatic POP3 port depends on the encryption choice.
     for (QRadioButton* b : {c.popEncryptNone, c.popEncryptTLS, c.popEncryptSTLS}) {
         connect(b, &QRadioButton::toggled, this, &TSettingForm::POPAutoSettingClick);
+    }
+    for (QRadioButton* b : {c.smtpEncryptNone, c.smtpEncryptTLS, c.smtpEncryptSTARTTLS}) {
+        connect(b, &QRadioButton::toggled, this, &TSettingForm::SMTPAutoSettingClick);
     }
 
     FormCreate();
@@ -345,6 +363,8 @@ void TSettingForm::FormCreate()
     c.popDecodeMime->setChecked(p.Test(POPDecodeMime));
     c.popPipelining->setChecked(p.Test(POPPipelining));
     c.smtpAutoSetting->setChecked(s.Test(SMTPAutoSetting));
+    CheckOnly({c.smtpEncryptNone, c.smtpEncryptTLS, c.smtpEncryptSTARTTLS},
+              s.Test(SMTPUseTLS) ? c.smtpEncryptTLS : s.Test(SMTPUseSTARTTLS) ? c.smtpEncryptSTARTTLS : c.smtpEncryptNone);
     LoadRadios(s, {{c.smtpAuthNone, SMTPAuthNone}, {c.smtpAuthPbS, SMTPAuthPbS}, {c.smtpAuthAUTH, SMTPAuthAUTH}});
     c.smtpPort->setText(QString::number(a.smtpPort));
 
@@ -376,17 +396,18 @@ void TSettingForm::SMTPAutoSettingClick()
 {
     auto& c = *controls_;
     const bool automatic = c.smtpAutoSetting->isChecked();
-    for (QWidget* w : std::initializer_list<QWidget*>{c.smtpAuthLabel, c.smtpAuthNone, c.smtpPortLabel, c.smtpPort}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{c.smtpAuthLabel, c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH,
+                                                      c.smtpPortLabel, c.smtpPort}) {
         w->setEnabled(!automatic);
     }
-    // "なし" is the only method the user can choose.
-    c.smtpAuthPbS->setEnabled(false);
-    c.smtpAuthAUTH->setEnabled(false);
     if (!automatic) {
         return;
     }
     CheckOnly({c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH}, c.smtpAuthNone);
-    c.smtpPort->setText(QStringLiteral("25"));
+    // The encryption's usual port: submission over TLS, submission, or 25.
+    c.smtpPort->setText(c.smtpEncryptTLS->isChecked()        ? QStringLiteral("465")
+                        : c.smtpEncryptSTARTTLS->isChecked() ? QStringLiteral("587")
+                                                             : QStringLiteral("25"));
 }
 
 void TSettingForm::accept() { OKButtonClick(); }
@@ -516,6 +537,8 @@ void TSettingForm::OKButtonClick()
     SetBit(p, POPUseTLS, c.popEncryptTLS->isChecked());
     SetBit(p, POPUseSTLS, c.popEncryptSTLS->isChecked());
     SetBit(p, POPPipelining, c.popPipelining->isChecked());
+    SetBit(s, SMTPUseTLS, c.smtpEncryptTLS->isChecked());
+    SetBit(s, SMTPUseSTARTTLS, c.smtpEncryptSTARTTLS->isChecked());
     account_ = a;
     QDialog::accept();
 }

@@ -1,5 +1,6 @@
 #include "qt_app.h"
 #include "smtp/smtp.h"
+#include "support/test_certificates.h"
 #include "ui/send_mail_form.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -39,12 +41,15 @@ QString LoopbackHost()
 class Sink {
 public:
     // False (with the reason in `why`) when it cannot listen, e.g. without root.
-    bool Start(const QString& host, const QString& dir, QString& why)
+    // Port 0 takes a free one, then in port().
+    bool Start(const QString& host, const QString& dir, QString& why, int port = 25, const QStringList& options = {})
     {
         process_.setProcessChannelMode(QProcess::MergedChannels);
         process_.start(QStringLiteral("/usr/bin/python3"),
-                       {QStringLiteral(BOXSWEEPER_SOURCE_DIR "/scripts/smtpsink"), QStringLiteral("--dir"), dir,
-                        QStringLiteral("--host"), host, QStringLiteral("--port"), QStringLiteral("25")});
+                       QStringList{QStringLiteral(BOXSWEEPER_SOURCE_DIR "/scripts/smtpsink"), QStringLiteral("--dir"),
+                                   dir, QStringLiteral("--host"), host, QStringLiteral("--port"),
+                                   QString::number(port)} +
+                           options);
         QByteArray out;
         QElapsedTimer timer;
         timer.start();
@@ -53,8 +58,10 @@ public:
             out += process_.readAll();
         }
         why = QString::fromUtf8(out);
+        port_ = QString::fromUtf8(out).section(QLatin1Char(' '), 2, 2).trimmed().toInt();
         return out.startsWith("ready");
     }
+    int port() const { return port_; }
     ~Sink()
     {
         process_.terminate();
@@ -63,6 +70,7 @@ public:
 
 private:
     QProcess process_;
+    int port_ = 0;
 };
 
 // What Python's email package reads from one stored message.
@@ -110,11 +118,11 @@ TEST(SendMailForm, JapaneseMailArrivesIntactAlsoOnARetryAndASecondSend)
     const QString host = LoopbackHost();
     Account account = DefaultAccount();
     account.smtpServer = host.toStdString();
-    account.smtpPort = 587;  // not used: the window sends to 25
+    account.smtpPort = 587;  // not used: without the login and encryption bits the window sends to 25
     account.popUser = "taro";
     account.smtpUser = "other";
     account.smtpOptions.Set(SMTPUserAsPOP);
-    account.smtpOptions.Set(SMTPAuthAUTH);
+    account.smtpOptions.Set(SMTPAuthNone);
     const Account before = account;
 
     TSendMailForm form(nullptr, account);
@@ -227,12 +235,102 @@ TEST(SendMailForm, EmptyFieldShowsTheBoxAndClosingDuringASendEndsItWithoutQuit)
     EXPECT_EQ(answerer.boxes.size(), 1u);  // no error box for a send the user closed
 
     // The client closed its socket and sent nothing (no QUIT).
-    const int peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    ASSERT_GE(peer, 0);
-    char byte = 0;
-    EXPECT_EQ(::recv(peer, &byte, 1, 0), 0);
-    ::close(peer);
+    auto expectClosedSilently = [&] {
+        const int peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        ASSERT_GE(peer, 0);
+        char byte = 0;
+        EXPECT_EQ(::recv(peer, &byte, 1, 0), 0);
+        ::close(peer);
+    };
+    expectClosedSilently();
+
+    // The same for the POP3 login of POP before SMTP, with the password typed into the account.
+    account.popServer = account.smtpServer;
+    account.popPort = 25;
+    account.popPassword = "pass";
+    account.smtpPort = 9;  // nobody listens: a send that skipped the login would fail at once
+    account.smtpOptions.Set(SMTPAuthPbS);
+    TSendMailForm pbs(nullptr, account);
+    pbs.show();
+    EXPECT_EQ(Child<QLabel>(pbs, "SMTPRouteLabel")->text(),
+              host + QString::fromUtf8(" ポート9、暗号化なし、POP before SMTP"));
+    for (const char* name : {"SendToEdit", "SendFromEdit", "SendSubjectEdit"}) Child<QLineEdit>(pbs, name)->setText("x");
+    Child<QPlainTextEdit>(pbs, "SendBodyMemo")->setPlainText("x");
+    QTimer::singleShot(300, &pbs, [&] { QTest::mouseClick(Child<QPushButton>(pbs, "CloseButton"), Qt::LeftButton); });
+    timer.restart();
+    Send(pbs);
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_FALSE(pbs.isVisible());
+    EXPECT_EQ(answerer.boxes.size(), 1u);
+    expectClosedSilently();
     ::close(listener);
+}
+
+TEST(SendMailForm, StartTlsWithAuthOnTheAccountsPortAsksForTheMissingPasswordOnce)
+{
+    EnsureQtApplication();
+    // Kept for the whole program: the trust settings point at its files.
+    static TestCertificates certificates;
+    certificates.TrustOnlyCa();
+    QTemporaryDir dir;
+    Sink sink;
+    QString why;
+    ASSERT_TRUE(sink.Start(QStringLiteral("127.0.0.1"), dir.path(), why, 0,
+                           {QStringLiteral("--starttls"), QStringLiteral("--cert"),
+                            QString::fromStdString(certificates.server.certificate), QStringLiteral("--key"),
+                            QString::fromStdString(certificates.server.key), QStringLiteral("--login"),
+                            QStringLiteral("taro:pass")}))
+        << why.toStdString();
+
+    Account account = DefaultAccount();
+    account.smtpServer = "127.0.0.1";
+    account.smtpPort = sink.port();
+    account.popUser = "taro";
+    account.popPassword = "";  // not saved: the prompt asks
+    account.smtpOptions.Set(SMTPUserAsPOP);
+    account.smtpOptions.Set(SMTPUseSTARTTLS);
+    account.smtpOptions.Set(SMTPAuthAUTH);
+    TSendMailForm form(nullptr, account);
+    form.show();
+    EXPECT_EQ(Child<QLabel>(form, "SMTPRouteLabel")->text(),
+              QString::fromUtf8("127.0.0.1 ポート%1、STARTTLS、SMTP認証").arg(sink.port()));
+    Child<QLineEdit>(form, "SendToEdit")->setText("you@example.jp");
+    Child<QLineEdit>(form, "SendFromEdit")->setText("taro@example.jp");
+    Child<QLineEdit>(form, "SendSubjectEdit")->setText(QString::fromUtf8("暗号化"));
+    Child<QPlainTextEdit>(form, "SendBodyMemo")->setPlainText(QString::fromUtf8("安全に届く"));
+
+    // Answers the password prompt with `typed` whenever it is open.
+    int prompts = 0;
+    QString typed = QStringLiteral("wrong");
+    QTimer prompter;
+    QObject::connect(&prompter, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal->objectName() != QStringLiteral("PassInputForm") || !modal->isVisible()) return;
+        ++prompts;
+        modal->findChild<QLineEdit*>(QStringLiteral("PassEdit"))->setText(typed);
+        QTest::mouseClick(modal->findChild<QPushButton*>(QStringLiteral("Button1")), Qt::LeftButton);
+    });
+    prompter.start(5);
+    MessageBoxAnswerer answerer;
+
+    // A wrong password: the server's refusal is shown, and the next send asks again.
+    Send(form);
+    ASSERT_EQ(answerer.boxes.size(), 1u);
+    EXPECT_TRUE(answerer.boxes[0].text.startsWith(QString::fromUtf8("SMTP認証に失敗しました\n535")))
+        << answerer.boxes[0].text.toStdString();
+    typed = QStringLiteral("pass");
+    Send(form);
+    ASSERT_EQ(answerer.boxes.size(), 2u);
+    EXPECT_EQ(answerer.boxes[1].text, QString::fromUtf8("メールを送信しました"));
+    Send(form);  // the accepted password is kept for the window's life
+    EXPECT_EQ(prompts, 2);
+
+    const QJsonObject mail = Parse(dir.filePath(QStringLiteral("1.eml")));
+    EXPECT_EQ(mail["subject"].toString(), QString::fromUtf8("暗号化"));
+    EXPECT_EQ(mail["body"].toString(), QString::fromUtf8("\n安全に届く\n"));
+    QFile auth(dir.filePath(QStringLiteral("1.auth")));
+    ASSERT_TRUE(auth.open(QIODevice::ReadOnly));
+    EXPECT_EQ(auth.readAll(), "PLAIN taro\n");
 }
 
 }  // namespace

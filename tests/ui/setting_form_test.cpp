@@ -46,8 +46,9 @@ struct Form {
     std::string Smtp() const
     {
         return Edit("SMTPPort")->text().toStdString() + " " +
-               State({"SMTPAuthNone", "SMTPAuthPbS", "SMTPAuthAUTH"},
-                     {"SMTPAuthLabel", "SMTPAuthNone", "SMTPPortLabel", "SMTPPort"});
+               State({"SMTPEncryptNone", "SMTPEncryptTLS", "SMTPEncryptSTARTTLS", "SMTPAuthNone", "SMTPAuthPbS",
+                      "SMTPAuthAUTH"},
+                     {"SMTPAuthLabel", "SMTPAuthNone", "SMTPAuthPbS", "SMTPAuthAUTH", "SMTPPortLabel", "SMTPPort"});
     }
 };
 
@@ -81,16 +82,16 @@ TEST_F(SettingFormTest, AutomaticRulesRunOnOpeningAndOnEveryChangeOfTheirBox)
     EXPECT_TRUE(f.On("POPDecodeMime") && !f.On("POPPipelining"));
     for (const char* n : {"POPDecodeMime", "POPPipelining", "POPEncryptNone", "POPEncryptTLS", "POPEncryptSTLS"})
         EXPECT_TRUE(f.W(n)->isEnabled()) << n;
-    EXPECT_TRUE(!f.W("POPUseCache")->isEnabled() && f.W("POPUseCache")->isHidden() && f.W("SMTPAuthAUTH")->isHidden());
+    EXPECT_TRUE(!f.W("POPUseCache")->isEnabled() && f.W("POPUseCache")->isHidden() && !f.W("SMTPAuthAUTH")->isHidden());
 
     const struct Step {
         std::function<void()> act;
         const char *pop, *smtp;
     } steps[] = {
-        {[] {}, "110 POPEncryptNone POPAuthAuto POPUseTop dis", "25 SMTPAuthNone dis"},
-        {[&] { f.Click("POPEncryptTLS"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis", "25 SMTPAuthNone dis"},
-        {[&] { f.Click("POPEncryptSTLS"); }, "110 POPEncryptSTLS POPAuthAuto POPUseTop dis", "25 SMTPAuthNone dis"},
-        {[&] { f.Click("POPAutoSetting"); }, "110 POPEncryptSTLS POPAuthAuto POPUseTop en", "25 SMTPAuthNone dis"},
+        {[] {}, "110 POPEncryptNone POPAuthAuto POPUseTop dis", "25 SMTPEncryptNone SMTPAuthNone dis"},
+        {[&] { f.Click("POPEncryptTLS"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis", "25 SMTPEncryptNone SMTPAuthNone dis"},
+        {[&] { f.Click("POPEncryptSTLS"); }, "110 POPEncryptSTLS POPAuthAuto POPUseTop dis", "25 SMTPEncryptNone SMTPAuthNone dis"},
+        {[&] { f.Click("POPAutoSetting"); }, "110 POPEncryptSTLS POPAuthAuto POPUseTop en", "25 SMTPEncryptNone SMTPAuthNone dis"},
         {[&] {
              f.Click("POPAuthBasic");
              f.Edit("POPPort")->setText("10110");
@@ -98,19 +99,30 @@ TEST_F(SettingFormTest, AutomaticRulesRunOnOpeningAndOnEveryChangeOfTheirBox)
              f.Click("POPHeaderWithBody");
              f.Click("POPEncryptTLS");  // no automatic port now
          },
-         "10110 POPEncryptTLS POPAuthBasic POPHeaderWithBody en", "25 SMTPAuthNone dis"},
-        {[&] { f.Click("POPAutoSetting"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis", "25 SMTPAuthNone dis"},
-        // Only "なし" can be chosen by hand.
-        {[&] { f.Click("SMTPAutoSetting"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis", "25 SMTPAuthNone en"},
-        {[&] { f.Edit("SMTPPort")->setText("587"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
-         "587 SMTPAuthNone en"},
-        {[&] { f.Click("SMTPAutoSetting"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis", "25 SMTPAuthNone dis"},
+         "10110 POPEncryptTLS POPAuthBasic POPHeaderWithBody en", "25 SMTPEncryptNone SMTPAuthNone dis"},
+        {[&] { f.Click("POPAutoSetting"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis", "25 SMTPEncryptNone SMTPAuthNone dis"},
+        {[&] { f.Click("SMTPEncryptSTARTTLS"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
+         "587 SMTPEncryptSTARTTLS SMTPAuthNone dis"},
+        {[&] { f.Click("SMTPEncryptTLS"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
+         "465 SMTPEncryptTLS SMTPAuthNone dis"},
+        // By hand every method can be chosen, and the port stays as typed.
+        {[&] { f.Click("SMTPAutoSetting"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
+         "465 SMTPEncryptTLS SMTPAuthNone en"},
+        {[&] {
+             f.Click("SMTPAuthAUTH");
+             f.Edit("SMTPPort")->setText("2587");
+             f.Click("SMTPEncryptSTARTTLS");
+         },
+         "995 POPEncryptTLS POPAuthAuto POPUseTop dis", "2587 SMTPEncryptSTARTTLS SMTPAuthAUTH en"},
+        {[&] { f.Click("SMTPAuthPbS"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
+         "2587 SMTPEncryptSTARTTLS SMTPAuthPbS en"},
+        {[&] { f.Click("SMTPAutoSetting"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
+         "587 SMTPEncryptSTARTTLS SMTPAuthNone dis"},
     };
     for (const Step& s : steps) {
         s.act();
         EXPECT_EQ(f.Pop(), s.pop);
         EXPECT_EQ(f.Smtp(), s.smtp);
-        EXPECT_TRUE(!f.W("SMTPAuthPbS")->isEnabled() && !f.W("SMTPAuthAUTH")->isEnabled());
     }
     // The close box changes nothing.
     f.form.show();
@@ -125,15 +137,17 @@ TEST_F(SettingFormTest, RadiosLoadTheLastSetBitOrNoneAndManualValuesStay)
         std::uint32_t pop, smtp;
         const char *popState, *smtpState;
     } cases[] = {
-        {0, 0, "2110 POPEncryptNone en", "2525 en"},
-        {1u << 3 | 1u << 8, 1u << 2, "2110 POPEncryptNone POPAuthBasic POPHeaderWithBody en", "2525 SMTPAuthPbS en"},
-        {1u << 3 | 1u << 4, 1u << 1 | 1u << 2, "2110 POPEncryptNone POPAuthAPOP en", "2525 SMTPAuthPbS en"},
+        {0, 0, "2110 POPEncryptNone en", "2525 SMTPEncryptNone en"},
+        {1u << 3 | 1u << 8, 1u << 2, "2110 POPEncryptNone POPAuthBasic POPHeaderWithBody en", "2525 SMTPEncryptNone SMTPAuthPbS en"},
+        {1u << 3 | 1u << 4, 1u << 1 | 1u << 2, "2110 POPEncryptNone POPAuthAPOP en", "2525 SMTPEncryptNone SMTPAuthPbS en"},
         {1u << 3 | 1u << 4 | 1u << 5 | 1u << 6 | 1u << 10, 1u << 1 | 1u << 3,
-         "2110 POPEncryptTLS POPAuthAuto POPUseTop en", "2525 SMTPAuthAUTH en"},
-        {1u << 4 | 1u << 11, 1u << 1, "2110 POPEncryptSTLS POPAuthAPOP en", "2525 SMTPAuthNone en"},
-        {1u << 10 | 1u << 11, 0, "2110 POPEncryptTLS en", "2525 en"},  // both set reads as SSL/TLS
+         "2110 POPEncryptTLS POPAuthAuto POPUseTop en", "2525 SMTPEncryptNone SMTPAuthAUTH en"},
+        {1u << 4 | 1u << 11, 1u << 1, "2110 POPEncryptSTLS POPAuthAPOP en", "2525 SMTPEncryptNone SMTPAuthNone en"},
+        {1u << 10 | 1u << 11, 1u << 5 | 1u << 6 | 1u << 2, "2110 POPEncryptTLS en",
+         "2525 SMTPEncryptTLS SMTPAuthPbS en"},  // both set reads as SSL/TLS
+        {0, 1u << 6 | 1u << 3, "2110 POPEncryptNone en", "2525 SMTPEncryptSTARTTLS SMTPAuthAUTH en"},
         {1u << 2 | 1u << 3 | 1u << 10, 1u << 0 | 1u << 2, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
-         "25 SMTPAuthNone dis"},
+         "25 SMTPEncryptNone SMTPAuthNone dis"},
     };
     for (const auto& c : cases) {
         Account account = Manual(c.pop, c.smtp);
@@ -160,7 +174,7 @@ TEST_F(SettingFormTest, OkCopiesEveryControlBackAndKeepsUnknownBits)
     f.Edit("AccountName")->setText(U("自宅 ～①"));
     f.Edit("POPPassword")->setText("p,w");  // not saved, so a comma is fine
     for (const char* n : {"POPReadHeader", "SMTPUserAsPOP", "POPAuthBasic", "POPEncryptSTLS", "POPDecodeMime",
-                          "POPPipelining", "SMTPAutoSetting"})
+                          "POPPipelining", "SMTPAutoSetting", "SMTPEncryptSTARTTLS"})
         f.Click(n);
     f.Edit("POPPort")->setText(" 995 ");
     f.form.show();
@@ -169,10 +183,11 @@ TEST_F(SettingFormTest, OkCopiesEveryControlBackAndKeepsUnknownBits)
     EXPECT_EQ(account.name, "\x8e\xa9\x91\xee\x20\x81\x60\x87\x40");  // CP932
     EXPECT_EQ(account.popPassword, "p,w");
     EXPECT_EQ(account.popPort, 995);
-    EXPECT_EQ(account.smtpPort, 25);
+    EXPECT_EQ(account.smtpPort, 587);
     EXPECT_EQ(account.popOptions.ToNumber(), 1u << POPReadHeader | 1u << POPAuthBasic | 1u << POPHeaderWithBody |
                                                  1u << POPDecodeMime | 1u << POPUseSTLS | 1u << POPPipelining | 1u << 20);
-    EXPECT_EQ(account.smtpOptions.ToNumber(), 1u << SMTPAutoSetting | 1u << SMTPAuthNone | 1u << SMTPUserAsPOP | 1u << 30);
+    EXPECT_EQ(account.smtpOptions.ToNumber(),
+              1u << SMTPAutoSetting | 1u << SMTPAuthNone | 1u << SMTPUserAsPOP | 1u << SMTPUseSTARTTLS | 1u << 30);
 }
 
 TEST_F(SettingFormTest, FieldsThatCannotBeStoredAreRefusedByNameAndTheDialogStaysOpen)

@@ -1,0 +1,77 @@
+#include "smtp/pop_login.h"
+
+#include "core/session_apop.h"
+#include "core/session_messages.h"
+#include "platform/cp932.h"
+
+#include <stdexcept>
+#include <utility>
+
+namespace {
+
+std::string Trimmed(std::string line)
+{
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return line;
+}
+
+std::string Headline() { return Utf8ToCp932("POP before SMTPのログインに失敗しました"); }
+
+}  // namespace
+
+TPopLogin::TPopLogin(const Account& account, std::string password)
+    : user_(account.popUser), password_(std::move(password))
+{
+    Host = account.popServer;
+    Port = account.popPort >= 1 && account.popPort <= 65535 ? static_cast<std::uint16_t>(account.popPort) : 110;
+    const AccountOptions& p = account.popOptions;
+    tls_ = p.Test(POPUseTLS);
+    stls_ = !tls_ && p.Test(POPUseSTLS);
+    automatic_ = p.Test(POPAuthAuto);
+    apop_ = !automatic_ && p.Test(POPAuthAPOP);
+}
+
+std::string TPopLogin::Expect(const std::string& command, const std::string& headline)
+{
+    if (!command.empty()) Writeln(command);
+    std::string line = ReadLn();
+    if (line.empty()) throw std::runtime_error(headline + "\nConnection closed by server");
+    if (line.compare(0, 3, "+OK") != 0) {
+        throw std::runtime_error(headline + "\n" + Trimmed(line).substr(0, 200));
+    }
+    return Trimmed(line);
+}
+
+void TPopLogin::Run()
+{
+    Connect();
+    try {
+        if (tls_) StartTls();
+        const std::string greeting = Expect("", Headline());
+        if (stls_) {
+            Expect("STLS", session_messages::kStartTlsFailed);
+            if (DataAvailable()) {
+                throw std::runtime_error(std::string(session_messages::kStartTlsFailed) +
+                                         "\nthe server sent data after its answer to STLS");
+            }
+            StartTls();
+        }
+        const std::optional<std::string_view> timestamp = ApopTimestamp(greeting);
+        if (apop_ && !timestamp) {
+            // APOP chosen by hand: never fall back to sending the password.
+            throw std::runtime_error(std::string(session_messages::kApopFailed) +
+                                     "\nthe server's greeting has no APOP timestamp");
+        }
+        if (timestamp && (apop_ || automatic_)) {
+            Expect("APOP " + user_ + " " + ApopDigest(*timestamp, password_), Headline());
+        } else {
+            Expect("USER " + user_, Headline());
+            Expect("PASS " + password_, Headline());
+        }
+        Expect("QUIT", Headline());
+    } catch (...) {
+        RequestCloseSocket();
+        throw;
+    }
+    RequestCloseSocket();
+}
