@@ -1,9 +1,11 @@
-#include <cstdio>
+#include "ui/application.h"
+#include "ui/main_form.h"
 
-// The window is not built yet; the libraries under core/, mime/, accounts/
-// and md5/ are exercised by the tests.
-int main()
+int main(int argc, char** argv)
 {
-    std::puts("Boxsweeper: the main window is not built yet; run scripts/test to exercise the libraries.");
-    return 0;
+    BoxsweeperApplication app(argc, argv);
+    TMainForm form;
+    if (!form.FormCreate()) return 0;  // the first-run box was closed: nothing is saved
+    form.show();
+    return app.exec();
 }
