@@ -489,9 +489,11 @@ bool TMainForm::PromptPassword(std::string& password)
     return true;
 }
 
-void TMainForm::ShowMessage(const std::string& text)
+void TMainForm::ShowMessage(const std::string& text) { ShowBox(FromCp932(text)); }
+
+void TMainForm::ShowBox(const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Boxsweeper"), FromCp932(text), QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Boxsweeper"), text, QMessageBox::Ok, this);
     box.exec();
 }
 
@@ -657,7 +659,7 @@ void TMainForm::SaveLogClick()
     if (dialog.exec() != QDialog::Accepted) return;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty()) return;
-    if (!SaveLogTo(files.first())) ShowMessage("ログを保存できませんでした");
+    if (!SaveLogTo(files.first())) ShowBox(Text("ログを保存できませんでした"));
 }
 
 // --- closing -------------------------------------------------------------------------
@@ -665,7 +667,7 @@ void TMainForm::SaveLogClick()
 bool TMainForm::FormCloseQuery()
 {
     if (session_->IsConnectionOpen()) {
-        ShowMessage("接続中は終了できません。");
+        ShowBox(Text("接続中は終了できません。"));
         return false;
     }
     return true;
@@ -680,7 +682,7 @@ void TMainForm::FormClose()
     std::vector<Account> stored = accounts_;
     for (Account& account : stored)
         if (account.popPassword.find(',') != std::string::npos) account.popPassword.clear();
-    if (!SaveSettings(stored)) ShowMessage("設定を保存できませんでした");
+    if (!SaveSettings(stored)) ShowBox(Text("設定を保存できませんでした"));
     FlushLogPane();
     logFile_.Finish();
 }

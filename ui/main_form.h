@@ -94,6 +94,9 @@ public:
     // Writes any log text still waiting for the pane (it is added in
     // batches so that a fast transfer cannot flood the window).
     void FlushLogPane();
+    // The session's dispatcher: runs the task on this window's thread, after
+    // the tasks posted before it, each one completely before the next.
+    void PostTask(std::function<void()> task);
     // Writes the saved-log form of the pane to path; false when it could not.
     bool SaveLogTo(const QString& path);
 
@@ -128,10 +131,10 @@ private:
     bool MailListKeyDown(QKeyEvent* event);
     void MailListSelectItem();
     void AddTab(const Account& account);
+    // A message box captioned "Boxsweeper" with one OK button and no icon.
+    void ShowBox(const QString& text);
     bool InState(SessionState state) const;
 
-    // The connection's tasks, run on this window's thread in order.
-    void PostTask(std::function<void()> task);
     void DrainTasks();
 
     Options options_;
