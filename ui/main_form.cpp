@@ -317,7 +317,7 @@ void TMainForm::BuildMenus()
 bool TMainForm::FormCreate()
 {
     accounts_ = LoadSettings();
-    for (const Account& account : accounts_) accountTab_->addTab(TabCaption(account));
+    for (const Account& account : accounts_) AddTab(account);
     while (accounts_.empty()) {
         FirstRunBox box(this);
         box.exec();
@@ -531,6 +531,8 @@ void TMainForm::SendButtonClick()
 void TMainForm::AddTab(const Account& account)
 {
     accountTab_->addTab(TabCaption(account));
+    // The bar was laid out when it had no tabs and no height.
+    accountTab_->setMinimumHeight(accountTab_->sizeHint().height());
 }
 
 void TMainForm::AddAccountClick()
