@@ -6,7 +6,10 @@
 
 #include <QMessageBox>
 
+#include <cstdlib>
 #include <exception>
+
+application_detail::EventDispatcherChoice::EventDispatcherChoice() { ::setenv("QT_NO_GLIB", "1", 0); }
 
 BoxsweeperApplication::BoxsweeperApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
