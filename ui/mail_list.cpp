@@ -73,7 +73,10 @@ void MailListModel::FillRow(int row, const std::string& text)
 {
     if (row < 0 || row >= rowCount()) return;
     ::FillMailEntry(rows_[static_cast<std::size_t>(row)], text);
-    emit dataChanged(index(row, 0), index(row, kColumns - 1), {Qt::DisplayRole});
+    // Cell by cell: a view repaints the whole viewport for a changed range,
+    // but only the cell itself, if shown, for a single index.
+    for (int column = 2; column < kColumns; ++column)
+        emit dataChanged(index(row, column), index(row, column), {Qt::DisplayRole});
 }
 
 void MailListModel::Sort(int sortTag)
