@@ -26,6 +26,7 @@
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -401,6 +402,15 @@ Account& TMainForm::CurrentAccount()
 void TMainForm::AppendLog(const std::string& text)
 {
     logFile_.Append(text);
+    const bool retrSent = std::string_view(text).starts_with("RETR ");
+    if (retrSent || !(InState(SessionState::RetrSent) || InState(SessionState::RetrHeaderSent))) {
+        EndPaneCut();
+    } else if (paneSkippedBytes_ > 0 || paneMessageBytes_ + text.size() > kPaneMessageLimit) {
+        paneSkippedBytes_ += text.size();
+        return;
+    } else {
+        paneMessageBytes_ += text.size();
+    }
     QString entry;
     if (text.size() > kPaneEntryLimit) {
         entry = FromCp932(std::string_view(text).substr(0, kPaneEntryLimit));
@@ -409,6 +419,19 @@ void TMainForm::AppendLog(const std::string& text)
         entry = FromCp932(text);
     }
     entry.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    AppendPane(entry);
+}
+
+void TMainForm::EndPaneCut()
+{
+    if (paneSkippedBytes_ > 0)
+        AppendPane(QStringLiteral("... (%1 more bytes of this message in the run's log file)").arg(paneSkippedBytes_));
+    paneSkippedBytes_ = 0;
+    paneMessageBytes_ = 0;
+}
+
+void TMainForm::AppendPane(const QString& entry)
+{
     if (!pendingPane_.isNull()) pendingPane_ += QLatin1Char('\n');
     else pendingPane_ = QStringLiteral("");
     pendingPane_ += entry;
@@ -476,10 +499,44 @@ void TMainForm::ShowMessageText(const std::string& text)
         if (i) joined += '\n';
         joined += lines[i];
     }
-    bodyBox_->setPlainText(FromCp932(joined));
+    ++bodyGeneration_;
+    bodyPending_ = FromCp932(joined);
+    bodyPendingFrom_ = 0;
+    bodyBox_->clear();
+    AppendBodyPiece();
 }
 
-void TMainForm::ClearMessageText() { bodyBox_->clear(); }
+void TMainForm::AppendBodyPiece()
+{
+    const qsizetype rest = bodyPending_.size() - bodyPendingFrom_;
+    qsizetype length = rest;
+    if (rest > kBodyPiece) {
+        // End the piece after a line break, so no line is split in two blocks.
+        const qsizetype lineEnd = bodyPending_.indexOf(QLatin1Char('\n'), bodyPendingFrom_ + kBodyPiece);
+        length = lineEnd < 0 ? rest : lineEnd + 1 - bodyPendingFrom_;
+    }
+    QTextCursor end(bodyBox_->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(bodyPending_.mid(bodyPendingFrom_, length));
+    bodyPendingFrom_ += length;
+    if (bodyPendingFrom_ >= bodyPending_.size()) {
+        bodyPending_ = QString();
+        bodyPendingFrom_ = 0;
+        return;
+    }
+    const quint64 generation = bodyGeneration_;
+    QTimer::singleShot(0, this, [this, generation] {
+        if (generation == bodyGeneration_) AppendBodyPiece();
+    });
+}
+
+void TMainForm::ClearMessageText()
+{
+    ++bodyGeneration_;
+    bodyPending_ = QString();
+    bodyPendingFrom_ = 0;
+    bodyBox_->clear();
+}
 
 bool TMainForm::PromptPassword(std::string& password)
 {
@@ -504,6 +561,7 @@ void TMainForm::SetButtonStates(const ButtonStates& states)
     readButton_->setEnabled(states.read);
     deleteButton_->setEnabled(states.remove);
     sendButton_->setEnabled(states.send);
+    if (!InState(SessionState::RetrSent) && !InState(SessionState::RetrHeaderSent)) EndPaneCut();
     // The tab that a session runs on; the tab bar returns to it if moved.
     if (InState(SessionState::Idle)) accountTab_->setProperty("sessionTab", accountTab_->currentIndex());
 }

@@ -102,6 +102,10 @@ public:
 
     // Longest entry the pane shows whole; the run's file always gets all of it.
     static constexpr std::size_t kPaneEntryLimit = 64 * 1024;
+    // Of one message coming in by RETR the pane shows this much, then one
+    // line saying how much more only the run's file holds: tens of
+    // megabytes in the pane would stall the window for seconds.
+    static constexpr std::size_t kPaneMessageLimit = 256 * 1024;
 
 public slots:
     void ConnectButtonClick();
@@ -148,8 +152,19 @@ private:
     bool draining_ = false;
 
     SessionLogFile logFile_;
+    void AppendPane(const QString& entry);
+    // A long message goes into BodyBox a piece per event loop turn, so the
+    // window keeps answering while megabytes of text are laid out.
+    void AppendBodyPiece();
+    static constexpr qsizetype kBodyPiece = 256 * 1024;
+    QString bodyPending_;
+    qsizetype bodyPendingFrom_ = 0;
+    quint64 bodyGeneration_ = 0;
+    void EndPaneCut();
     QString pendingPane_;
     bool paneFlushPosted_ = false;
+    std::size_t paneMessageBytes_ = 0;  // of the message now coming in, shown in the pane
+    std::size_t paneSkippedBytes_ = 0;  // of it, left out of the pane
 
     AccountTabBar* accountTab_ = nullptr;
     QPushButton* connectButton_ = nullptr;

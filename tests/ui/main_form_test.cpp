@@ -410,3 +410,34 @@ TEST_F(MainFormTest, LogPaneAndFiles)
 }
 
 }  // namespace
+
+namespace {
+
+// A long message: the pane shows its first part and a line saying how much
+// only the run's file holds; the file gets every byte; BodyBox ends up with
+// the whole message, filled a piece at a time.
+TEST_F(MainFormTest, LongMessageReachesBodyWholeAndPaneCut)
+{
+    std::string body;
+    for (int i = 0; i < 40000; ++i) body += "line " + std::to_string(i) + " 0123456789012345678901234567890123456789\r\n";
+    Pop3Mailbox mailbox({"Subject: long\r\n\r\n" + body});
+    auto form = MakeForm({LoopbackAccount("a", mailbox.port(), {POPAuthBasic})});
+    ASSERT_TRUE(form->FormCreate());
+    mailbox.Serve();
+    Find<QPushButton>(*form, "ConnectButton")->click();
+    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && form->RowCount() == 1; }));
+    form->SelectRow(0);
+    Find<QPushButton>(*form, "ReadButton")->click();
+    auto* bodyBox = Find<QPlainTextEdit>(*form, "BodyBox");
+    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && bodyBox->blockCount() >= 40000; }));
+    EXPECT_TRUE(bodyBox->toPlainText().endsWith(QStringLiteral("line 39999 0123456789012345678901234567890123456789")));
+    form->FlushLogPane();
+    const QString pane = Find<QPlainTextEdit>(*form, "LogBox")->toPlainText();
+    EXPECT_LT(pane.size(), 400 * 1024);
+    EXPECT_TRUE(pane.contains(QStringLiteral("more bytes of this message in the run's log file)")));
+    EXPECT_NE(ReadFile(form->LogFile().Path()).find("line 39999 0123456789"), std::string::npos);
+    Find<QPushButton>(*form, "DisconnectButton")->click();
+    ASSERT_TRUE(WaitFor([&] { return !form->Session().IsConnectionOpen(); }));
+}
+
+}  // namespace
