@@ -8,13 +8,11 @@
 #include "ui/setting_form.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -22,7 +20,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
@@ -30,7 +27,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <exception>
 
 namespace {
 
@@ -250,14 +246,10 @@ void TMainForm::BuildWindow()
             [this, content](const QPoint& pos) { AccountTabMouseDown(content->mapToGlobal(pos)); });
     // The net under the input checks: whatever else moves the tab outside
     // Idle is undone at once.
-    connect(accountTab_, &QTabBar::currentChanged, this, [this](int index) {
-        static int guard = 0;
-        if (guard || InState(SessionState::Idle)) return;
-        ++guard;
+    connect(accountTab_, &QTabBar::currentChanged, this, [this] {
+        if (InState(SessionState::Idle)) return;
         const QSignalBlocker block(accountTab_);
-        accountTab_->setCurrentIndex(accountTab_->property("sessionTab").toInt());
-        --guard;
-        (void)index;
+        accountTab_->setCurrentIndex(sessionTab_);
     });
 
     mailList_->keyHook = [this](QKeyEvent* event) { return MailListKeyDown(event); };
@@ -563,14 +555,14 @@ void TMainForm::SetButtonStates(const ButtonStates& states)
     sendButton_->setEnabled(states.send);
     if (!InState(SessionState::RetrSent) && !InState(SessionState::RetrHeaderSent)) EndPaneCut();
     // The tab that a session runs on; the tab bar returns to it if moved.
-    if (InState(SessionState::Idle)) accountTab_->setProperty("sessionTab", accountTab_->currentIndex());
+    if (InState(SessionState::Idle)) sessionTab_ = accountTab_->currentIndex();
 }
 
 // --- buttons and commands --------------------------------------------------------
 
 void TMainForm::ConnectButtonClick()
 {
-    accountTab_->setProperty("sessionTab", accountTab_->currentIndex());
+    sessionTab_ = accountTab_->currentIndex();
     session_->ConnectButtonClick();
 }
 

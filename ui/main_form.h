@@ -144,6 +144,7 @@ private:
     Options options_;
     std::vector<Account> accounts_;
     int sortTag_ = 0;
+    int sessionTab_ = 0;  // the tab a running session belongs to
     bool created_ = false;
     bool closed_ = false;
 
