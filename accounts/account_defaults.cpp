@@ -18,5 +18,10 @@ Account NewAccount(int tabCount) {
     // "新しいアカウント" in Shift_JIS.
     account.name = "\x90\x56\x82\xb5\x82\xa2\x83\x41\x83\x4a\x83\x45\x83\x93\x83\x67";
     account.name += std::to_string(tabCount);
+    // Accounts made in this version read today's MIME mail and pipeline where
+    // the server allows it; stored accounts keep their own bits, so
+    // DefaultAccount (where the readers start) stays as it was.
+    account.popOptions.Set(POPDecodeMime);
+    account.popOptions.Set(POPPipelining);
     return account;
 }

@@ -12,6 +12,12 @@ enum class ConnectionEvent : std::int8_t {
     Reply = 3,    // a complete reply, up to (not including) its terminator
     RawData = 4,  // a raw report exactly as read (first for every report)
     Sent = 5,     // the exact text handed to the socket
+    // TLS, only for a connection opened with it; each but Secured is the
+    // connection's last event, and its text says why in plain English.
+    Secured = 6,              // the handshake succeeded; the text describes it for the log
+    CertificateRejected = 7,  // the server's certificate failed verification
+    TlsFailed = 8,            // any other handshake failure, the handshake time-out included
+    UpgradeRefused = 9,       // the server sent plain data after its answer to STLS
 };
 
 // The owner's handler: a plain function with a user-data pointer.

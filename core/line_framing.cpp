@@ -74,6 +74,11 @@ bool LineFraming::FindReplyEnd(std::size_t& end, std::size_t& endLength)
 {
     if (terminator_.empty()) return false;
     std::string_view view(buffer_);
+    if (negativeEndsFirst_) {
+        if (NegativeFirstLine(end, endLength)) return true;
+        // Every terminator holds a CR LF: none before the first line ends.
+        if (firstLineEnd_ == std::string::npos) return false;
+    }
 
     std::size_t at = view.find(terminator_, std::max(termSearch_, head_));
     if (at != std::string_view::npos) {
@@ -82,8 +87,13 @@ bool LineFraming::FindReplyEnd(std::size_t& end, std::size_t& endLength)
         return true;
     }
     termSearch_ = ResumeAt(head_, buffer_.size(), terminator_.size());
-
     // A negative status line ends the reply whatever the terminator.
+    return NegativeFirstLine(end, endLength);
+}
+
+bool LineFraming::NegativeFirstLine(std::size_t& end, std::size_t& endLength)
+{
+    std::string_view view(buffer_);
     if (firstLineEnd_ == std::string::npos) {
         firstLineEnd_ = view.find(kCrLf, std::max(firstLineSearch_, head_));
         if (firstLineEnd_ == std::string::npos) {

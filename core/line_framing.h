@@ -25,6 +25,11 @@ public:
     // the first buffered byte.
     void SetTerminator(const std::string& terminator);
     const std::string& Terminator() const { return terminator_; }
+    // With several replies buffered at once (pipelined commands), a
+    // negative status line must end its reply before any terminator found
+    // further on, which belongs to a later reply. Off by default: then the
+    // terminator is looked for first. Reset keeps the setting.
+    void SetNegativeEndsFirst(bool on) { negativeEndsFirst_ = on; }
 
     // One raw report: count > 0 bytes read, 0 closed, -1 a failure.
     void Feed(int count, const std::string& text, const Sink& sink);
@@ -39,6 +44,8 @@ private:
     void CompleteReplies(const Sink& sink);
     // Where the current reply ends (and how long its ending is), if it has.
     bool FindReplyEnd(std::size_t& end, std::size_t& endLength);
+    // Whether the reply's first line is complete and negative.
+    bool NegativeFirstLine(std::size_t& end, std::size_t& endLength);
     void Consume(std::size_t end);
     void Compact();
 
@@ -51,5 +58,6 @@ private:
     std::size_t firstLineEnd_ = std::string::npos;  // CR LF of the reply's first line
     std::size_t firstLineSearch_ = 0;  // no CR LF starts in [head_, firstLineSearch_)
     std::string terminator_;
+    bool negativeEndsFirst_ = false;
     std::string line_;  // the line being reported
 };

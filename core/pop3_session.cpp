@@ -54,13 +54,21 @@ void Pop3Session::ConnectButtonClick()
         owner_.RemoveAllRows();
         greetingChunkSeen_ = false;
         pendingDele_.clear();
-        sessionState_ = SessionState::Greeting;
+        // TLS from the first byte wins when both bits are set.
+        security_ = account.popOptions.Test(POPUseTLS)    ? ServerConnection::Security::Tls
+                    : account.popOptions.Test(POPUseSTLS) ? ServerConnection::Security::Upgrade
+                                                          : ServerConnection::Security::Plain;
+        secured_ = false;
+        greeting_.clear();
+        pipelining_ = false;
+        SetState(SessionState::Greeting);
         connection_.SetOwner(&HandleConnectionEvent, this);
         connection_.SetTerminator(kLineEnd);
         // Failures arrive as events; a refusal without one (a socket still
         // held) must not leave the session waiting for a greeting.
-        if (!connection_.Open(account.popServer, account.popPort) && sessionState_ == SessionState::Greeting)
-            sessionState_ = SessionState::Idle;
+        if (!connection_.Open(account.popServer, account.popPort, security_) &&
+            sessionState_ == SessionState::Greeting)
+            SetState(SessionState::Idle);
     }
     UpdateButtons();
     owner_.ResetSortToNumber();
@@ -68,9 +76,54 @@ void Pop3Session::ConnectButtonClick()
 
 void Pop3Session::DisconnectButtonClick()
 {
-    if (sessionState_ != SessionState::Greeting && sessionState_ != SessionState::Ready) return;
+    // During a handshake nothing can be sent: close at once.
+    bool handshaking = sessionState_ == SessionState::StlsSent ||
+                       (sessionState_ == SessionState::Greeting && security_ == ServerConnection::Security::Tls && !secured_);
+    if (handshaking) {
+        connection_.Close();
+        SetState(SessionState::Idle);
+        owner_.AppendLog("Disconnected.");
+        owner_.RemoveAllRows();
+        UpdateButtons();
+        return;
+    }
+    switch (sessionState_) {
+    case SessionState::Idle:
+        return;
+    case SessionState::Greeting:
+    case SessionState::Ready:
+        Quit();
+        return;
+    case SessionState::QuitSent:
+        Abandon();
+        return;
+    default:
+        // A reply is awaited. The first press lets it finish and quits
+        // after it, so confirmed deletions are committed; a second press
+        // does not wait for a server that may never finish.
+        if (stopRequested_) {
+            Abandon();
+        } else {
+            stopRequested_ = true;
+            UpdateButtons();
+        }
+        return;
+    }
+}
+
+void Pop3Session::Quit()
+{
     SendCommand(SessionState::QuitSent, "QUIT", kLineEnd);
     owner_.RemoveAllRows();
+}
+
+void Pop3Session::Abandon()
+{
+    // Whatever the old connection still delivers is dropped by it once closed.
+    connection_.Close();
+    owner_.AppendLog("Disconnected.");
+    SetState(SessionState::Idle);
+    UpdateButtons();
 }
 
 void Pop3Session::ReadButtonClick()
@@ -88,14 +141,16 @@ void Pop3Session::DeleteButtonClick()
     int row = owner_.FirstSelectedRow();
     if (row < 0) return;
     headerIndex_ = row;
-    DeleteFirstSelected();
+    if (pipelining_) StartDeleteWindow();
+    else DeleteFirstSelected();
 }
 
 void Pop3Session::UpdateButtons()
 {
     SessionOwner::ButtonStates states;
     states.connect = sessionState_ == SessionState::Idle;
-    states.disconnect = sessionState_ == SessionState::Greeting || sessionState_ == SessionState::Ready;
+    // There is a way out at every moment while connected.
+    states.disconnect = sessionState_ != SessionState::Idle;
     bool rowChosen = sessionState_ == SessionState::Ready && owner_.FirstSelectedRow() >= 0;
     states.read = rowChosen;
     states.remove = rowChosen;
@@ -112,7 +167,8 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text)
 {
     switch (event) {
     case ConnectionEvent::RawData:
-        owner_.AppendLog(text);
+        // Pipelined replies are logged one by one as they complete.
+        if (window_.Empty()) owner_.AppendLog(text);
         if (sessionState_ == SessionState::Greeting && !greetingChunkSeen_) {
             greetingChunkSeen_ = true;
             std::string rest;
@@ -125,7 +181,7 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text)
     case ConnectionEvent::Closed:
         owner_.AppendLog("Disconnected.");
         connection_.Close();
-        sessionState_ = SessionState::Idle;
+        SetState(SessionState::Idle);
         owner_.RemoveAllRows();
         break;
     case ConnectionEvent::Error:
@@ -133,11 +189,20 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text)
             owner_.AppendLog("Error.");
             owner_.AppendLog("Disconnected.");
             connection_.Close();
-            sessionState_ = SessionState::Idle;
+            SetState(SessionState::Idle);
         }
         break;
     case ConnectionEvent::Reply:
         OnReply(text);
+        // A Disconnect pressed while this reply was awaited: nothing more
+        // was sent, so quit now.
+        if (stopRequested_ && sessionState_ == SessionState::Ready) Quit();
+        break;
+    case ConnectionEvent::Secured:
+    case ConnectionEvent::CertificateRejected:
+    case ConnectionEvent::TlsFailed:
+    case ConnectionEvent::UpgradeRefused:
+        OnTlsEvent(event, text);
         break;
     case ConnectionEvent::Line:
     case ConnectionEvent::DotLine:
@@ -150,6 +215,10 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text)
 
 void Pop3Session::OnReply(const std::string& reply)
 {
+    if (!window_.Empty()) {
+        OnWindowReply(reply);
+        return;
+    }
     std::string rest;
     bool ok = ClassifyReply(reply, rest) != ReplyStatus::Negative;
     Account& account = owner_.CurrentAccount();
@@ -164,21 +233,32 @@ void Pop3Session::OnReply(const std::string& reply)
         else SendCommand(SessionState::QuitSent, "QUIT", kLineEnd);
         break;
     case SessionState::PassSent:
-        if (ok) SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
+        if (ok) SendAfterLogin();
         else Fail(session_messages::kAuthFailed);
         break;
     case SessionState::ApopSent:
-        if (IsPositiveReply(reply)) SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
+        if (IsPositiveReply(reply)) SendAfterLogin();
         else Fail(session_messages::kApopFailed);
         break;
+    case SessionState::CapaSent:
+        // Refused or without PIPELINING: the lock-step dialogue as before.
+        pipelining_ = ok && OffersPipelining(rest);
+        SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
+        break;
     case SessionState::ListSent:
-        // A refused LIST reads like an empty listing.
+        if (!ok) {
+            // Not an empty mailbox: say why there is no list and leave.
+            owner_.ShowMessage(std::string(session_messages::kListFailed) + "\n" + reply);
+            Quit();
+            break;
+        }
         ParseList(rest);
         if (messageCount_ > 0 && owner_.RowCount() > 0 && account.popOptions.Test(POPReadHeader)) {
             headerIndex_ = 0;
-            FetchNextHeader();
+            if (pipelining_) StartHeaderWindow();
+            else FetchNextHeader();
         } else {
-            sessionState_ = SessionState::Ready;
+            SetState(SessionState::Ready);
         }
         break;
     case SessionState::TopSent:
@@ -192,19 +272,26 @@ void Pop3Session::OnReply(const std::string& reply)
         break;
     case SessionState::RetrHeaderSent:
         if (ok) OnHeader(rest);
-        else sessionState_ = SessionState::Ready;
+        else SetState(SessionState::Ready);
         break;
     case SessionState::RetrSent:
         if (ok) OnRetr(rest);
-        sessionState_ = SessionState::Ready;
+        SetState(SessionState::Ready);
         break;
     case SessionState::DeleSent:
         if (ok) OnDele();
-        else sessionState_ = SessionState::Ready;
+        else SetState(SessionState::Ready);
         break;
     case SessionState::QuitSent:
         connection_.Close();
-        sessionState_ = SessionState::Idle;
+        SetState(SessionState::Idle);
+        break;
+    case SessionState::StlsSent:
+        // Only a positive answer starts the handshake; the login waits for it.
+        if (!reply.starts_with("+OK") || (reply.size() > 3 && reply[3] != ' '))
+            FailTls(session_messages::kStartTlsFailed, reply.substr(0, reply.find_first_of("\r\n")));
+        else if (!connection_.StartTls())
+            FailTls(session_messages::kStartTlsFailed, "the server sent data after its answer to STLS");
         break;
     case SessionState::Idle:
     case SessionState::Ready:
@@ -212,8 +299,42 @@ void Pop3Session::OnReply(const std::string& reply)
     }
 }
 
+bool Pop3Session::StartUpgrade(const std::string& greeting)
+{
+    if (security_ != ServerConnection::Security::Upgrade || secured_) return false;
+    greeting_ = greeting;
+    connection_.ExpectUpgrade();
+    SendCommand(SessionState::StlsSent, "STLS", kLineEnd);
+    return true;
+}
+
+void Pop3Session::OnTlsEvent(ConnectionEvent event, const std::string& text)
+{
+    if (sessionState_ == SessionState::Idle) return;
+    if (event == ConnectionEvent::Secured) {
+        owner_.AppendLog("TLS: " + text);
+        secured_ = true;
+        // After STLS the login goes on from the greeting kept before it.
+        if (sessionState_ == SessionState::StlsSent) {
+            SetState(SessionState::Greeting);
+            OnGreeting(greeting_);
+        }
+        return;
+    }
+    owner_.AppendLog("TLS failed: " + text);
+    if (event == ConnectionEvent::CertificateRejected) FailTls(session_messages::kCertificateFailed, text);
+    else if (event == ConnectionEvent::UpgradeRefused) FailTls(session_messages::kStartTlsFailed, text);
+    else FailTls(session_messages::kTlsFailed, text);
+}
+
+void Pop3Session::FailTls(const char* message, const std::string& reason)
+{
+    Fail((std::string(message) + "\n" + reason.substr(0, 200)).c_str());
+}
+
 void Pop3Session::OnGreeting(const std::string& rest)
 {
+    if (StartUpgrade(rest)) return;
     Account& account = owner_.CurrentAccount();
     std::optional<std::string_view> timestamp = ApopTimestamp(rest);
     if (account.popOptions.Test(POPAuthAuto)) {
@@ -278,12 +399,17 @@ void Pop3Session::OnDele()
     if (headerIndex_ >= 0 && headerIndex_ < count) owner_.SelectRow(headerIndex_);
     else if (count > 0) owner_.SelectRow(count - 1);
     owner_.ClearMessageText();
-    sessionState_ = SessionState::Ready;
+    SetState(SessionState::Ready);
 }
 
 void Pop3Session::SendCommand(SessionState state, const std::string& command, const char* terminator)
 {
-    sessionState_ = state;
+    if (stopRequested_ && state != SessionState::QuitSent) {
+        // The user asked to stop: the reply just handled was the last one.
+        SetState(SessionState::Ready);
+        return;
+    }
+    SetState(state);
     connection_.SetTerminator(terminator);
     connection_.Send(command + kLineEnd);
     UpdateButtons();
@@ -292,7 +418,7 @@ void Pop3Session::SendCommand(SessionState state, const std::string& command, co
 void Pop3Session::FetchNextHeader()
 {
     if (headerIndex_ < 0 || headerIndex_ >= owner_.RowCount()) {
-        sessionState_ = SessionState::Ready;
+        SetState(SessionState::Ready);
         return;
     }
     std::string number = owner_.RowCaption(headerIndex_);
@@ -314,17 +440,35 @@ void Pop3Session::DeleteFirstSelected()
 {
     int row = owner_.FirstSelectedRow();
     if (row < 0) {
-        sessionState_ = SessionState::Ready;
+        SetState(SessionState::Ready);
         return;
     }
     pendingDele_ = owner_.RowCaption(row);
     SendCommand(SessionState::DeleSent, "DELE " + pendingDele_, kLineEnd);
 }
 
+void Pop3Session::SendAfterLogin()
+{
+    if (owner_.CurrentAccount().popOptions.Test(POPPipelining))
+        SendCommand(SessionState::CapaSent, "CAPA", kMultiLineEnd);
+    else
+        SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
+}
+
+void Pop3Session::SetState(SessionState state)
+{
+    sessionState_ = state;
+    if (state == SessionState::Idle) {
+        stopRequested_ = false;
+        window_.Clear();
+        deleQueue_.clear();
+    }
+}
+
 void Pop3Session::Fail(const char* message)
 {
     connection_.Close();
-    sessionState_ = SessionState::Idle;
+    SetState(SessionState::Idle);
     UpdateButtons();
     owner_.ShowMessage(message);
 }

@@ -1,17 +1,29 @@
 #pragma once
 
+#include "core/command_window.h"
 #include "core/server_connection.h"
 #include "core/session_owner.h"
 #include "core/session_state.h"
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <string>
 
 // One POP3 dialogue at a time for the owner's current account: greeting,
-// login, LIST, the header fetch, reading, deleting and QUIT. Strictly
-// lock-step: one command outstanding at a time. The session reaches the
-// rest of the program only through its owner.
+// login, LIST, the header fetch, reading, deleting and QUIT. Lock-step:
+// one command outstanding at a time, except for the pipelining below. The
+// session reaches the rest of the program only through its owner.
+//
+// Disconnect works in every state: while a reply is awaited the first press
+// quits once it has been handled, a second press (or one while QUIT is
+// awaited) closes at once.
+//
+// With the account's POPPipelining bit set the session asks for CAPA after
+// the login; when the server lists PIPELINING, the header fetch and
+// deleting several rows keep a bounded window of commands in flight and
+// match the replies to them in order. The log then gets one entry per reply
+// (instead of one per read), so commands and replies still pair up.
 //
 // All calls, the connection's events included, must arrive on one thread:
 // the dispatcher given here is expected to post the connection's tasks to
@@ -47,11 +59,33 @@ private:
     void OnHeader(const std::string& rest);
     void OnRetr(const std::string& rest);
     void OnDele();
+    // The STLS upgrade, when the account asks for it and it has not happened:
+    // sends STLS and keeps the greeting for the login. True when it did.
+    bool StartUpgrade(const std::string& greeting);
+    void OnTlsEvent(ConnectionEvent event, const std::string& text);
+    // Closes, goes Idle and shows the text with the reason on a second line.
+    void FailTls(const char* message, const std::string& reason);
+    // Sends QUIT and empties the list, as Disconnect does from Ready.
+    void Quit();
+    // Closes at once without QUIT; the rows stay, as after an error.
+    void Abandon();
 
     void SendCommand(SessionState state, const std::string& command, const char* terminator);
     void FetchNextHeader();
     void ParseList(const std::string& text);
     void DeleteFirstSelected();
+    // After the login: CAPA when the account may pipeline, else LIST.
+    void SendAfterLogin();
+    // The pipelined header fetch and deletes (session_pipelined.cpp).
+    void StartHeaderWindow();
+    void StartDeleteWindow();
+    void FillHeaderWindow();
+    void FillDeleteWindow();
+    void OnWindowReply(const std::string& reply);
+    void FinishWindow(SessionState kind);
+
+    // Every change of sessionState_ goes through here.
+    void SetState(SessionState state);
     // Closes the connection, goes Idle and shows the text.
     void Fail(const char* message);
 
@@ -61,5 +95,15 @@ private:
     std::int32_t messageCount_ = 0;
     bool greetingChunkSeen_ = false;  // the negative greeting is told from the first chunk only
     std::string pendingDele_;         // caption of the row whose DELE awaits its reply
+    ServerConnection::Security security_ = ServerConnection::Security::Plain;  // of this connection
+    bool secured_ = false;            // the handshake of this connection succeeded
+    std::string greeting_;            // the greeting's rest, kept across the STLS upgrade
+    bool stopRequested_ = false;      // Disconnect pressed while a reply was awaited; cleared in Idle
+    bool pipelining_ = false;         // this connection's server listed PIPELINING in CAPA
+    CommandWindow window_;            // pipelined commands awaiting replies; empty in lock-step
+    std::int32_t nextHeader_ = 0;     // pipelined fetch: the next row to ask for
+    std::deque<std::string> deleQueue_;  // pipelined deletes: numbers not sent yet
+    int deleHint_ = 0;                // where the next confirmed DELE's row is looked for first
+    bool deleRefused_ = false;        // a DELE of this window was refused
     ServerConnection connection_;     // last: closed and joined before the rest goes
 };

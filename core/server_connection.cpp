@@ -65,11 +65,18 @@ struct Reception : std::enable_shared_from_this<Reception> {
         case SocketCore::Verdict::DeliverAsReadFailure:
             report.count = -1;
             report.text.clear();
+            report.kind = ReportKind::Data;
             break;
         case SocketCore::Verdict::Deliver:
             break;
         }
-        framing.Feed(report.count, report.text, sink);
+        switch (report.kind) {
+        case ReportKind::Data: framing.Feed(report.count, report.text, sink); break;
+        case ReportKind::Secured: Emit(ConnectionEvent::Secured, report.text); break;
+        case ReportKind::CertificateRejected: Emit(ConnectionEvent::CertificateRejected, report.text); break;
+        case ReportKind::TlsFailed: Emit(ConnectionEvent::TlsFailed, report.text); break;
+        case ReportKind::UpgradeRefused: Emit(ConnectionEvent::UpgradeRefused, report.text); break;
+        }
     }
 
     // On the receive thread.
@@ -191,13 +198,21 @@ void ServerConnection::SetTerminator(const std::string& terminator)
     r.core->clock().Await();
 }
 
-bool ServerConnection::Open(const std::string& host, int port)
+void ServerConnection::SetPipelined(bool on)
+{
+    Reception& r = *impl_->reception;
+    std::lock_guard<std::recursive_mutex> lock(r.mutex);
+    r.framing.SetNegativeEndsFirst(on);
+}
+
+bool ServerConnection::Open(const std::string& host, int port, Security security)
 {
     Reception& r = *impl_->reception;
     std::lock_guard<std::recursive_mutex> lock(r.mutex);
     if (impl_->socket->IsOpen()) return false;
     r.framing.Reset();
-    switch (impl_->socket->Open(host, port)) {
+    r.framing.SetNegativeEndsFirst(false);
+    switch (impl_->socket->Open(host, port, security)) {
     case ServerSocket::OpenResult::Started:
         return true;
     case ServerSocket::OpenResult::AlreadyOpen:
@@ -217,12 +232,33 @@ bool ServerConnection::Open(const std::string& host, int port)
 
 void ServerConnection::Close() { impl_->socket->Close(); }
 
+void ServerConnection::ExpectUpgrade() { impl_->socket->ExpectUpgrade(); }
+
+bool ServerConnection::StartTls()
+{
+    Reception& r = *impl_->reception;
+    std::lock_guard<std::recursive_mutex> lock(r.mutex);
+    if (!r.framing.Buffered().empty()) return false;
+    impl_->socket->StartTls();
+    return true;
+}
+
 void ServerConnection::Send(const std::string& text)
 {
     impl_->socket->Send(text);
     Reception& r = *impl_->reception;
     std::lock_guard<std::recursive_mutex> lock(r.mutex);
     r.Emit(ConnectionEvent::Sent, text);
+}
+
+void ServerConnection::Send(const std::vector<std::string>& texts)
+{
+    std::string all;
+    for (const std::string& text : texts) all += text;
+    impl_->socket->Send(all);
+    Reception& r = *impl_->reception;
+    std::lock_guard<std::recursive_mutex> lock(r.mutex);
+    for (const std::string& text : texts) r.Emit(ConnectionEvent::Sent, text);
 }
 
 bool ServerConnection::IsOpen() const { return impl_->socket->IsOpen(); }

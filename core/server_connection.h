@@ -1,11 +1,13 @@
 #pragma once
 
 #include "core/connection_event.h"
+#include "core/server_socket.h"
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The program's own TCP client for POP3: resolves the server, connects and
 // reads on a receive thread of its own, frames what arrives into lines and
@@ -41,14 +43,31 @@ public:
     // What ends the next reply: "\r\n" or "\r\n.\r\n". Also marks a reply
     // as awaited (for the time-out) until the next Reply is reported.
     void SetTerminator(const std::string& terminator);
+    // Several commands may await their replies at once: see
+    // LineFraming::SetNegativeEndsFirst. Open switches it off.
+    void SetPipelined(bool on);
     // False with no event when a socket is already held; false after
     // reporting "Failed to create socket." or "Invalid server name.";
     // true once the receive thread runs (connect results come as events).
-    bool Open(const std::string& host, int port);
+    // With TLS the host is also the name the certificate must match; the
+    // handshake is timed like a reply and reported as Secured or as one of
+    // the TLS failure events.
+    using Security = ServerSocket::Security;
+    bool Open(const std::string& host, int port, Security security = Security::Plain);
+    // For Security::Upgrade: call before sending the upgrade command, then
+    // StartTls from the handler of its positive reply. Between the two the
+    // connection takes in nothing after the reply's line end. StartTls
+    // returns false (and does nothing) when bytes after the reply have
+    // already arrived; the owner then refuses the server.
+    void ExpectUpgrade();
+    bool StartTls();
     // Safe from any thread at any moment, also inside the owner's handler.
     void Close();
     // Sends the whole text if a socket is held, then reports Sent.
     void Send(const std::string& text);
+    // Several commands in one write (so they leave together), then Sent
+    // for each text in order.
+    void Send(const std::vector<std::string>& texts);
     bool IsOpen() const;
 
 private:

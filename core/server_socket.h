@@ -11,12 +11,23 @@
 #include <thread>
 #include <vector>
 
+// What a raw report is. Only Data goes through line framing; the others
+// report the outcome of a TLS handshake.
+enum class ReportKind : std::uint8_t {
+    Data,
+    Secured,              // handshake done; text: the summary for the log (not last)
+    CertificateRejected,  // text: why the certificate was not accepted (last)
+    TlsFailed,            // text: why the handshake failed (last)
+    UpgradeRefused,       // text: why the STLS upgrade could not start (last)
+};
+
 // What one read of the receive thread gave, tagged with its connection.
 struct RawReport {
     std::uint64_t generation = 0;  // the Open it belongs to
     int count = 0;                 // bytes read; 0 the server closed; -1 a failure
     std::string text;              // every byte read (NULs included), or a failure text
     bool last = false;             // the connection's final report
+    ReportKind kind = ReportKind::Data;
 };
 
 // Decides when an awaited reply is overdue. A reply is awaited from Open
@@ -107,12 +118,26 @@ public:
     ServerSocket(const ServerSocket&) = delete;
     ServerSocket& operator=(const ServerSocket&) = delete;
 
+    // Plain TCP; TLS from the first byte; or plain until the owner asks
+    // for the upgrade (ExpectUpgrade, then StartTls).
+    enum class Security { Plain, Tls, Upgrade };
     enum class OpenResult { Started, AlreadyOpen, CreateFailed, InvalidName, ThreadFailed };
-    OpenResult Open(const std::string& host, int port);
+    // The host is also the name the server's certificate must match.
+    OpenResult Open(const std::string& host, int port, Security security = Security::Plain);
     void Close();
     // Writes every byte unless the socket is closed or fails; false when
-    // not all of them went out.
+    // not all of them went out. Nothing goes out while a handshake is due
+    // or running.
     bool Send(const std::string& text);
+    // With Security::Upgrade, before the upgrade command is sent: the
+    // receive thread reads the answer line by line and, after each line,
+    // reads nothing more until the owner calls StartTls or Close. So no
+    // byte after the answer is ever taken as plain text.
+    void ExpectUpgrade();
+    // The answer was positive: the receive thread starts the handshake,
+    // timed like an awaited reply. Bytes the server sent after its answer
+    // refuse the upgrade (ReportKind::UpgradeRefused).
+    void StartTls();
     bool IsOpen() const;
 
     const std::shared_ptr<SocketCore>& core() const { return core_; }

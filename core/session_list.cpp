@@ -70,3 +70,20 @@ ScanListing ParseScanListing(std::string_view rest)
     }
     return listing;
 }
+
+bool OffersPipelining(std::string_view rest)
+{
+    constexpr std::string_view kName = "PIPELINING";
+    std::size_t pos = rest.find('\n');
+    while (pos != std::string_view::npos) {
+        std::size_t start = pos + 1;
+        pos = rest.find('\n', start);
+        std::string_view line = rest.substr(start, pos == std::string_view::npos ? std::string_view::npos : pos - start);
+        if (line.size() < kName.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < kName.size() && same; ++i)
+            same = (line[i] & ~0x20) == kName[i];
+        if (same && (line.size() == kName.size() || IsBlank(line[kName.size()]))) return true;
+    }
+    return false;
+}

@@ -19,3 +19,7 @@ struct ScanListing {
 // one "number size" line per message. Lines that do not hold two numbers
 // are skipped; with a count of 0 no line is read.
 ScanListing ParseScanListing(std::string_view rest);
+
+// Whether a CAPA reply's rest lists PIPELINING: a capability line whose
+// first word is PIPELINING in any case. The status line is not read.
+bool OffersPipelining(std::string_view rest);

@@ -16,4 +16,6 @@ enum class SessionState : std::uint8_t {
     DeleSent = 10,
     QuitSent = 11,
     TopSent = 12,        // TOP n 0 for one row's header
+    StlsSent = 13,       // STLS sent after the greeting; also the handshake that follows
+    CapaSent = 14,       // CAPA after the login, asking whether the server pipelines
 };

@@ -58,6 +58,12 @@ int CompareMissing(bool aHas, bool bHas) { return aHas == bHas ? 0 : aHas ? 1 : 
 
 int CompareMailEntries(const MailEntry& a, const MailEntry& b, int sortTag)
 {
+    return CompareMailEntriesWith(a, b, sortTag, LocaleCompare);
+}
+
+int CompareMailEntriesWith(const MailEntry& a, const MailEntry& b, int sortTag,
+                           int (*compareText)(std::string_view, std::string_view))
+{
     switch (sortTag) {
     case 0:
         return Sign(ListNumberValue(a.number), ListNumberValue(b.number));
@@ -78,7 +84,7 @@ int CompareMailEntries(const MailEntry& a, const MailEntry& b, int sortTag)
         if (!aHas || !bHas) {
             return CompareMissing(aHas, bHas);
         }
-        return LocaleCompare(a.subItems[index], b.subItems[index]);
+        return compareText(a.subItems[index], b.subItems[index]);
     }
     default:
         return 0;

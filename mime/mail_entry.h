@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // One row of the mail list: the caption is the message number; the
@@ -24,6 +25,10 @@ std::vector<std::string> MessageViewLines(const std::string& text, bool headerWi
 // The mail list's sort orders (tag 0 number, 1 size, 2 date, 3 subject,
 // 4 sender). Negative, zero or positive like strcmp.
 int CompareMailEntries(const MailEntry& a, const MailEntry& b, int sortTag);
+
+// The same orders with another text comparison for tags 2 to 4.
+int CompareMailEntriesWith(const MailEntry& a, const MailEntry& b, int sortTag,
+                           int (*compareText)(std::string_view, std::string_view));
 
 // The integer value of a number or size text as the sort reads it: digits
 // after optional blanks and sign, saturating; zero when there are none.

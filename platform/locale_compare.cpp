@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "platform/charset.h"
 #include "platform/cp932.h"
 
 LocaleCollator::LocaleCollator(const char* name)
@@ -33,8 +34,30 @@ int LocaleCollator::Compare(std::string_view a, std::string_view b) const
     return a < b ? -1 : 1;
 }
 
-int LocaleCompare(std::string_view a, std::string_view b)
+int LocaleCollator::CompareUtf8(std::string_view a, std::string_view b) const
+{
+    if (a == b) {
+        return 0;
+    }
+    const std::wstring wa = Utf8ToWide(a);
+    const std::wstring wb = Utf8ToWide(b);
+    const int r = wcscoll_l(wa.c_str(), wb.c_str(), locale_);
+    if (r != 0) {
+        return r < 0 ? -1 : 1;
+    }
+    return a < b ? -1 : 1;
+}
+
+namespace {
+
+const LocaleCollator& UserCollator()
 {
     static const LocaleCollator collator("");
-    return collator.Compare(a, b);
+    return collator;
 }
+
+}  // namespace
+
+int LocaleCompare(std::string_view a, std::string_view b) { return UserCollator().Compare(a, b); }
+
+int LocaleCompareUtf8(std::string_view a, std::string_view b) { return UserCollator().CompareUtf8(a, b); }

@@ -19,6 +19,8 @@ public:
 
     // Negative, zero or positive like strcmp. Safe to call from any thread.
     int Compare(std::string_view a, std::string_view b) const;
+    // The same order for UTF-8 texts (invalid bytes compare as U+FFFD).
+    int CompareUtf8(std::string_view a, std::string_view b) const;
 
     // False when the requested locale was unavailable and "C" is used.
     bool loaded() const { return loaded_; }
@@ -30,3 +32,4 @@ private:
 
 // The user's locale (from the environment, read once).
 int LocaleCompare(std::string_view a, std::string_view b);
+int LocaleCompareUtf8(std::string_view a, std::string_view b);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -34,6 +35,12 @@ Wait WaitFor(int fd, short events, std::chrono::milliseconds timeout)
 int CreateTcpSocket()
 {
     return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+}
+
+void SetNoDelay(int fd)
+{
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 bool ResolveIPv4(const std::string& host, std::uint32_t& address)

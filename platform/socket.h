@@ -13,6 +13,10 @@ namespace platform {
 // A non-blocking IPv4 stream socket, closed on exec; -1 on failure.
 int CreateTcpSocket();
 
+// Sends every write at once instead of holding small ones back (Nagle):
+// a lone command should not wait for the reply to the one before it.
+void SetNoDelay(int fd);
+
 // Dotted IPv4 text is taken as is; otherwise the name is looked up and its
 // first IPv4 address taken. The address is in network byte order.
 bool ResolveIPv4(const std::string& host, std::uint32_t& address);

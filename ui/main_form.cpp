@@ -467,6 +467,11 @@ int TMainForm::FirstSelectedRow() const
     return first;
 }
 
+bool TMainForm::IsRowSelected(int row) const
+{
+    return row >= 0 && row < RowCount() && mailList_->selectionModel()->isRowSelected(row, QModelIndex());
+}
+
 void TMainForm::SelectRow(int row)
 {
     if (row < 0 || row >= RowCount()) return;

@@ -78,6 +78,7 @@ public:
     int RowCount() const override;
     std::string RowCaption(int row) const override;
     int FirstSelectedRow() const override;
+    bool IsRowSelected(int row) const override;
     void SelectRow(int row) override;
     void ResetSortToNumber() override;
     void FillMailEntry(int row, const std::string& text) override;

@@ -18,6 +18,8 @@ public:
     std::string Password() const;
 
 private:
+    void Button1Click();
+
     struct Controls;
     Controls* controls_ = nullptr;
 };

@@ -1,9 +1,521 @@
 #include "ui/setting_form.h"
 
-// Placeholder until the dialog is built: accepts nothing, changes nothing.
-TSettingForm::TSettingForm(QWidget* owner, Account& account) : QDialog(owner), account_(account)
+#include "ui/app_font.h"
+#include "ui/cp932_qstring.h"
+#include "ui/message_box.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <initializer_list>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// The source is UTF-8; the window works in QString.
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+QLabel* Label(QWidget* parent, const QString& text, const char* name = nullptr)
 {
-    setObjectName(QStringLiteral("SettingForm"));
+    auto* label = new QLabel(text, parent);
+    if (name) {
+        label->setObjectName(QString::fromLatin1(name));
+    }
+    return label;
 }
 
-TSettingForm::~TSettingForm() = default;
+template <typename W>
+W* Named(W* widget, const char* name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QLineEdit* Edit(QWidget* parent, const char* name) { return Named(new QLineEdit(parent), name); }
+
+QCheckBox* Check(QWidget* parent, const char* name, const QString& text)
+{
+    return Named(new QCheckBox(text, parent), name);
+}
+
+QRadioButton* Radio(QWidget* parent, const char* name, const QString& text)
+{
+    return Named(new QRadioButton(text, parent), name);
+}
+
+// Qt cannot uncheck a checked auto-exclusive radio button, so a group is
+// set with exclusivity off: only `chosen` ends up checked, or none.
+void CheckOnly(const std::vector<QRadioButton*>& group, QRadioButton* chosen)
+{
+    for (QRadioButton* b : group) {
+        b->setAutoExclusive(false);
+    }
+    for (QRadioButton* b : group) {
+        b->setChecked(b == chosen);
+    }
+    for (QRadioButton* b : group) {
+        b->setAutoExclusive(true);
+    }
+}
+
+// The radio of the last set bit wins; with none set none is checked.
+void LoadRadios(const AccountOptions& options, std::initializer_list<std::pair<QRadioButton*, int>> radios)
+{
+    QRadioButton* chosen = nullptr;
+    std::vector<QRadioButton*> group;
+    for (const auto& [button, bit] : radios) {
+        group.push_back(button);
+        if (options.Test(bit)) {
+            chosen = button;
+        }
+    }
+    CheckOnly(group, chosen);
+}
+
+void SetBit(AccountOptions& options, int bit, bool on)
+{
+    if (on) {
+        options.Set(bit);
+    } else {
+        options.Clear(bit);
+    }
+}
+
+}  // namespace
+
+struct TSettingForm::Controls {
+    QTabWidget* pages = nullptr;
+    QLineEdit* accountName = nullptr;
+    QPushButton* okButton = nullptr;
+    QPushButton* cancelButton = nullptr;
+    // Page 1.
+    QLineEdit* popServerName = nullptr;
+    QRadioButton* popEncryptNone = nullptr;
+    QRadioButton* popEncryptTLS = nullptr;
+    QRadioButton* popEncryptSTLS = nullptr;
+    QLineEdit* popUserName = nullptr;
+    QLineEdit* popPassword = nullptr;
+    QCheckBox* popSavePassword = nullptr;
+    QCheckBox* popReadHeader = nullptr;
+    QLineEdit* smtpServerName = nullptr;
+    QLineEdit* smtpUserName = nullptr;
+    QCheckBox* smtpUserAsPOP = nullptr;
+    // Page 2.
+    QCheckBox* popAutoSetting = nullptr;
+    QLabel* popAuthLabel = nullptr;
+    QRadioButton* popAuthBasic = nullptr;
+    QRadioButton* popAuthAPOP = nullptr;
+    QRadioButton* popAuthAuto = nullptr;
+    QLabel* popPortLabel = nullptr;
+    QLineEdit* popPort = nullptr;
+    QLabel* popOptionLabel = nullptr;
+    QCheckBox* popUseTop = nullptr;
+    QCheckBox* popHeaderWithBody = nullptr;
+    QCheckBox* popUseCache = nullptr;
+    QCheckBox* popDecodeMime = nullptr;
+    QCheckBox* popPipelining = nullptr;
+    // Page 3.
+    QCheckBox* smtpAutoSetting = nullptr;
+    QLabel* smtpAuthLabel = nullptr;
+    QRadioButton* smtpAuthNone = nullptr;
+    QRadioButton* smtpAuthPbS = nullptr;
+    QRadioButton* smtpAuthAUTH = nullptr;
+    QLabel* smtpPortLabel = nullptr;
+    QLineEdit* smtpPort = nullptr;
+};
+
+TSettingForm::TSettingForm(QWidget* owner, Account& account)
+    : QDialog(owner, Qt::Dialog | Qt::WindowStaysOnTopHint), account_(account), controls_(new Controls)
+{
+    setObjectName(QStringLiteral("SettingForm"));
+    setWindowTitle(U("アカウントの設定"));
+    setFont(AppFont());
+    auto& c = *controls_;
+
+    // Name and the two buttons around the pages.
+    c.accountName = Edit(this, "AccountName");
+    c.okButton = Named(new QPushButton(U("決定(&O)"), this), "OKButton");
+    c.cancelButton = Named(new QPushButton(U("中止(&C)"), this), "CancelButton");
+    c.okButton->setDefault(true);
+    connect(c.okButton, &QPushButton::clicked, this, &TSettingForm::accept);
+    connect(c.cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    c.pages = new QTabWidget(this);
+
+    // Page 1: the everyday fields.
+    auto* page1 = new QWidget;
+    {
+        auto* pop = new QGroupBox(U("POP3（受信）の設定"), page1);
+        c.popServerName = Edit(pop, "POPServerName");
+        c.popEncryptNone = Radio(pop, "POPEncryptNone", U("なし"));
+        c.popEncryptTLS = Radio(pop, "POPEncryptTLS", U("SSL/TLS"));
+        c.popEncryptSTLS = Radio(pop, "POPEncryptSTLS", U("STARTTLS"));
+        c.popUserName = Edit(pop, "POPUserName");
+        c.popPassword = Edit(pop, "POPPassword");
+        c.popPassword->setEchoMode(QLineEdit::Password);
+        c.popPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));  // '*'
+        c.popSavePassword = Check(pop, "POPSavePassword", U("保存する"));
+        c.popReadHeader = Check(pop, "POPReadHeader", U("リストと同時にヘッダも読み込む"));
+
+        auto* encrypt = new QHBoxLayout;
+        encrypt->addWidget(c.popEncryptNone);
+        encrypt->addWidget(c.popEncryptTLS);
+        encrypt->addWidget(c.popEncryptSTLS);
+        encrypt->addStretch();
+
+        auto* grid = new QGridLayout(pop);
+        grid->addWidget(Label(pop, U("POP3サーバー名：")), 0, 0);
+        grid->addWidget(c.popServerName, 0, 1);
+        grid->addWidget(Label(pop, U("例：pop.example.ne.jp")), 0, 2);
+        grid->addWidget(Label(pop, U("暗号化："), "POPEncryptLabel"), 1, 0);
+        grid->addLayout(encrypt, 1, 1, 1, 2);
+        grid->addWidget(Label(pop, U("ユーザー名：")), 2, 0);
+        grid->addWidget(c.popUserName, 2, 1);
+        grid->addWidget(Label(pop, U("例：taro")), 2, 2);
+        grid->addWidget(Label(pop, U("パスワード：")), 3, 0);
+        grid->addWidget(c.popPassword, 3, 1);
+        grid->addWidget(Label(pop, U("例：********(笑)")), 3, 2);
+        grid->addWidget(c.popSavePassword, 4, 1);
+        grid->addWidget(Label(pop, U("オプション：")), 5, 0);
+        grid->addWidget(c.popReadHeader, 5, 1, 1, 2);
+
+        auto* smtp = new QGroupBox(U("SMTP（送信）の設定"), page1);
+        c.smtpServerName = Edit(smtp, "SMTPServerName");
+        c.smtpUserName = Edit(smtp, "SMTPUserName");
+        c.smtpUserAsPOP = Check(smtp, "SMTPUserAsPOP", U("POPと同じ"));
+        c.smtpUserAsPOP->setChecked(true);
+        auto* sgrid = new QGridLayout(smtp);
+        sgrid->addWidget(Label(smtp, U("SMTPサーバー名：")), 0, 0);
+        sgrid->addWidget(c.smtpServerName, 0, 1);
+        sgrid->addWidget(Label(smtp, U("例：smtp.example.ne.jp")), 0, 2);
+        sgrid->addWidget(Label(smtp, U("ユーザー名：")), 1, 0);
+        sgrid->addWidget(c.smtpUserName, 1, 1);
+        sgrid->addWidget(c.smtpUserAsPOP, 1, 2);
+
+        auto* box = new QVBoxLayout(page1);
+        box->addWidget(pop);
+        box->addWidget(smtp);
+        box->addStretch();
+    }
+    c.pages->addTab(page1, U("一般的な設定"));
+
+    // Page 2: advanced POP3 settings.
+    auto* page2 = new QWidget;
+    {
+        c.popAutoSetting = Check(page2, "POPAutoSetting", U("自動（わからない場合は自動にしておいて下さい）"));
+        c.popAutoSetting->setChecked(true);
+        c.popAuthLabel = Label(page2, U("認証方式："), "POPAuthLabel");
+        c.popAuthBasic = Radio(page2, "POPAuthBasic", U("USER/PASS"));
+        c.popAuthAPOP = Radio(page2, "POPAuthAPOP", U("APOP"));
+        c.popAuthAuto = Radio(page2, "POPAuthAuto", U("自動検出"));
+        c.popPortLabel = Label(page2, U("ポート番号："), "POPPortLabel");
+        c.popPort = Edit(page2, "POPPort");
+        c.popPort->setText(QStringLiteral("110"));
+        c.popOptionLabel = Label(page2, U("オプション："), "POPOptionLabel");
+        c.popUseTop = Check(page2, "POPUseTop", U("TOPコマンドの使用"));
+        c.popUseTop->setChecked(true);
+        c.popHeaderWithBody = Check(page2, "POPHeaderWithBody", U("「読む」ときにヘッダも表示"));
+        c.popUseCache = Check(page2, "POPUseCache", U("メールのキャッシュ"));
+        c.popUseCache->hide();
+        c.popDecodeMime = Check(page2, "POPDecodeMime", U("MIMEメールもデコードする（UTF-8・添付など）"));
+        c.popPipelining = Check(page2, "POPPipelining", U("コマンドをまとめて送る（高速）"));
+        for (QWidget* w : std::initializer_list<QWidget*>{c.popAuthLabel, c.popAuthBasic, c.popAuthAPOP,
+                                                          c.popAuthAuto, c.popPortLabel, c.popPort, c.popOptionLabel,
+                                                          c.popUseTop, c.popHeaderWithBody, c.popUseCache}) {
+            w->setEnabled(false);
+        }
+
+        auto* grid = new QGridLayout(page2);
+        grid->addWidget(c.popAutoSetting, 0, 0, 1, 4);
+        grid->addWidget(c.popAuthLabel, 1, 0);
+        grid->addWidget(c.popAuthBasic, 1, 1);
+        grid->addWidget(c.popAuthAPOP, 1, 2);
+        grid->addWidget(c.popAuthAuto, 1, 3);
+        grid->addWidget(c.popPortLabel, 2, 0);
+        grid->addWidget(c.popPort, 2, 1);
+        grid->addWidget(c.popOptionLabel, 3, 0);
+        grid->addWidget(c.popUseTop, 3, 1, 1, 3);
+        grid->addWidget(c.popHeaderWithBody, 4, 1, 1, 3);
+        grid->addWidget(c.popUseCache, 5, 1, 1, 3);
+        grid->addWidget(c.popDecodeMime, 6, 1, 1, 3);
+        grid->addWidget(c.popPipelining, 7, 1, 1, 3);
+        grid->setRowStretch(8, 1);
+        grid->setColumnStretch(4, 1);
+    }
+    c.pages->addTab(page2, U("POP3の高度な設定"));
+
+    // Page 3: advanced SMTP settings.
+    auto* page3 = new QWidget;
+    {
+        c.smtpAutoSetting = Check(page3, "SMTPAutoSetting", U("自動（わからない場合は自動にしておいて下さい）"));
+        c.smtpAutoSetting->setChecked(true);
+        c.smtpAuthLabel = Label(page3, U("認証方式："), "SMTPAuthLabel");
+        c.smtpAuthNone = Radio(page3, "SMTPAuthNone", U("なし"));
+        c.smtpAuthPbS = Radio(page3, "SMTPAuthPbS", U("POP before SMTP"));
+        c.smtpAuthAUTH = Radio(page3, "SMTPAuthAUTH", U("SMTP認証"));
+        c.smtpAuthAUTH->hide();
+        c.smtpPortLabel = Label(page3, U("ポート番号："), "SMTPPortLabel");
+        c.smtpPort = Edit(page3, "SMTPPort");
+        c.smtpPort->setText(QStringLiteral("25"));
+        for (QWidget* w : std::initializer_list<QWidget*>{c.smtpAuthLabel, c.smtpAuthNone, c.smtpAuthPbS,
+                                                          c.smtpAuthAUTH, c.smtpPortLabel, c.smtpPort}) {
+            w->setEnabled(false);
+        }
+
+        auto* grid = new QGridLayout(page3);
+        grid->addWidget(c.smtpAutoSetting, 0, 0, 1, 4);
+        grid->addWidget(c.smtpAuthLabel, 1, 0);
+        grid->addWidget(c.smtpAuthNone, 1, 1);
+        grid->addWidget(c.smtpAuthPbS, 1, 2);
+        grid->addWidget(c.smtpAuthAUTH, 1, 3);
+        grid->addWidget(c.smtpPortLabel, 2, 0);
+        grid->addWidget(c.smtpPort, 2, 1);
+        grid->setRowStretch(3, 1);
+        grid->setColumnStretch(4, 1);
+    }
+    c.pages->addTab(page3, U("SMTPの高度な設定"));
+    c.pages->setCurrentIndex(0);
+
+    auto* nameRow = new QHBoxLayout;
+    nameRow->addWidget(Label(this, U("アカウント設定名：")));
+    nameRow->addWidget(c.accountName, 1);
+    nameRow->addWidget(Label(this, U("例：会社のメール")));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(c.okButton);
+    buttons->addWidget(c.cancelButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(nameRow);
+    layout->addWidget(c.pages, 1);
+    layout->addLayout(buttons);
+
+    // The rules follow every change of their box, loading included.
+    connect(c.popAutoSetting, &QCheckBox::toggled, this, &TSettingForm::POPAutoSettingClick);
+    connect(c.smtpAutoSetting, &QCheckBox::toggled, this, &TSettingForm::SMTPAutoSettingClick);
+    // The automatic POP3 port depends on the encryption choice.
+    for (QRadioButton* b : {c.popEncryptNone, c.popEncryptTLS, c.popEncryptSTLS}) {
+        connect(b, &QRadioButton::toggled, this, &TSettingForm::POPAutoSettingClick);
+    }
+
+    FormCreate();
+
+    // A fixed border at no less than the design size, centred on the screen.
+    setFixedSize(sizeHint().expandedTo(QSize(454, 319)));
+    if (QScreen* screen = owner ? owner->screen() : QDialog::screen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+}
+
+TSettingForm::~TSettingForm() { delete controls_; }
+
+void TSettingForm::FormCreate()
+{
+    auto& c = *controls_;
+    const Account& a = account_;
+    const AccountOptions& p = a.popOptions;
+    const AccountOptions& s = a.smtpOptions;
+
+    c.accountName->setText(FromCp932(a.name));
+    c.popServerName->setText(FromCp932(a.popServer));
+    // Both bits set reads as TLS from the first byte; neither is plain.
+    CheckOnly({c.popEncryptNone, c.popEncryptTLS, c.popEncryptSTLS},
+              p.Test(POPUseTLS) ? c.popEncryptTLS : p.Test(POPUseSTLS) ? c.popEncryptSTLS : c.popEncryptNone);
+    c.popUserName->setText(FromCp932(a.popUser));
+    c.popPassword->setText(FromCp932(a.popPassword));  // whether saved or not
+    c.popReadHeader->setChecked(p.Test(POPReadHeader));
+    c.popSavePassword->setChecked(p.Test(POPSavePassword));
+    c.smtpServerName->setText(FromCp932(a.smtpServer));
+    c.smtpUserName->setText(FromCp932(a.smtpUser));
+    c.smtpUserAsPOP->setChecked(s.Test(SMTPUserAsPOP));
+    c.popAutoSetting->setChecked(p.Test(POPAutoSetting));
+    LoadRadios(p, {{c.popAuthBasic, POPAuthBasic}, {c.popAuthAPOP, POPAuthAPOP}, {c.popAuthAuto, POPAuthAuto}});
+    c.popPort->setText(QString::number(a.popPort));
+    c.popUseTop->setChecked(p.Test(POPUseTop));
+    c.popUseCache->setChecked(p.Test(POPUseCache));
+    c.popHeaderWithBody->setChecked(p.Test(POPHeaderWithBody));
+    c.popDecodeMime->setChecked(p.Test(POPDecodeMime));
+    c.popPipelining->setChecked(p.Test(POPPipelining));
+    c.smtpAutoSetting->setChecked(s.Test(SMTPAutoSetting));
+    LoadRadios(s, {{c.smtpAuthNone, SMTPAuthNone}, {c.smtpAuthPbS, SMTPAuthPbS}, {c.smtpAuthAUTH, SMTPAuthAUTH}});
+    c.smtpPort->setText(QString::number(a.smtpPort));
+
+    POPAutoSettingClick();
+    SMTPAutoSettingClick();
+}
+
+void TSettingForm::POPAutoSettingClick()
+{
+    auto& c = *controls_;
+    const bool automatic = c.popAutoSetting->isChecked();
+    for (QWidget* w : std::initializer_list<QWidget*>{c.popAuthLabel, c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto,
+                                                      c.popPortLabel, c.popPort, c.popOptionLabel, c.popUseTop,
+                                                      c.popHeaderWithBody}) {
+        w->setEnabled(!automatic);
+    }
+    c.popUseCache->setEnabled(false);
+    if (!automatic) {
+        return;
+    }
+    CheckOnly({c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto}, c.popAuthAuto);
+    c.popPort->setText(c.popEncryptTLS->isChecked() ? QStringLiteral("995") : QStringLiteral("110"));
+    c.popUseTop->setChecked(true);
+    c.popUseCache->setChecked(false);
+    c.popHeaderWithBody->setChecked(false);
+}
+
+void TSettingForm::SMTPAutoSettingClick()
+{
+    auto& c = *controls_;
+    const bool automatic = c.smtpAutoSetting->isChecked();
+    for (QWidget* w : std::initializer_list<QWidget*>{c.smtpAuthLabel, c.smtpAuthNone, c.smtpPortLabel, c.smtpPort}) {
+        w->setEnabled(!automatic);
+    }
+    // "なし" is the only method the user can choose.
+    c.smtpAuthPbS->setEnabled(false);
+    c.smtpAuthAUTH->setEnabled(false);
+    if (!automatic) {
+        return;
+    }
+    CheckOnly({c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH}, c.smtpAuthNone);
+    c.smtpPort->setText(QStringLiteral("25"));
+}
+
+void TSettingForm::accept() { OKButtonClick(); }
+
+namespace {
+
+// The port texts as the dialog accepts them: a decimal integer, white
+// space around it allowed, within 1-65535.
+enum class PortCheck { Ok, NotInteger, OutOfRange };
+
+PortCheck CheckPort(const QString& text, int& port)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok, 10);
+    if (!ok) {
+        return PortCheck::NotInteger;
+    }
+    if (value < 1 || value > 65535) {
+        return PortCheck::OutOfRange;
+    }
+    port = value;
+    return PortCheck::Ok;
+}
+
+}  // namespace
+
+bool TSettingForm::Validate()
+{
+    auto& c = *controls_;
+    // Refuses, names the field, and puts the cursor in it.
+    auto refuse = [&](QLineEdit* field, const QString& text) {
+        ShowMessageBox(this, text);
+        for (QWidget* w = field; w; w = w->parentWidget()) {
+            const int index = c.pages->indexOf(w);
+            if (index >= 0) {
+                c.pages->setCurrentIndex(index);
+                break;
+            }
+        }
+        field->setFocus();
+        field->selectAll();
+        return false;
+    };
+
+    // A comma would split the stored record; a character CP932 lacks
+    // would be stored as '?'.
+    struct TextField {
+        QLineEdit* edit;
+        const char* name;
+        bool commaAllowed;
+    };
+    const TextField texts[] = {
+        {c.accountName, "アカウント設定名", false},
+        {c.popServerName, "POP3サーバー名", false},
+        {c.popUserName, "POP3のユーザー名", false},
+        // Unsaved, the password is never written to the store.
+        {c.popPassword, "パスワード", !c.popSavePassword->isChecked()},
+        {c.smtpServerName, "SMTPサーバー名", false},
+        {c.smtpUserName, "SMTPのユーザー名", false},
+    };
+    for (const TextField& f : texts) {
+        const QString text = f.edit->text();
+        if (!f.commaAllowed && text.contains(QLatin1Char(','))) {
+            return refuse(f.edit, U("「%1」にカンマ（,）は使えません").arg(U(f.name)));
+        }
+        if (!IsCp932Storable(text)) {
+            return refuse(f.edit, U("「%1」に使えない文字が含まれています").arg(U(f.name)));
+        }
+    }
+
+    struct PortField {
+        QLineEdit* edit;
+        const char* name;
+    };
+    for (const PortField& f : {PortField{c.popPort, "POP3のポート番号"}, PortField{c.smtpPort, "SMTPのポート番号"}}) {
+        int port = 0;
+        switch (CheckPort(f.edit->text(), port)) {
+        case PortCheck::Ok:
+            break;
+        case PortCheck::NotInteger:
+            return refuse(f.edit, U("'%1' は整数ではありません").arg(f.edit->text()));
+        case PortCheck::OutOfRange:
+            return refuse(f.edit, U("「%1」は1から65535までの数で入力してください").arg(U(f.name)));
+        }
+    }
+    return true;
+}
+
+void TSettingForm::OKButtonClick()
+{
+    if (!Validate()) {
+        return;
+    }
+    auto& c = *controls_;
+    int popPort = 0;
+    int smtpPort = 0;
+    CheckPort(c.popPort->text(), popPort);
+    CheckPort(c.smtpPort->text(), smtpPort);
+
+    // Built on a copy so the account changes all at once.
+    Account a = account_;
+    AccountOptions& p = a.popOptions;
+    AccountOptions& s = a.smtpOptions;
+    a.name = ToCp932(c.accountName->text());
+    a.popServer = ToCp932(c.popServerName->text());
+    a.popUser = ToCp932(c.popUserName->text());
+    a.popPassword = ToCp932(c.popPassword->text());
+    SetBit(p, POPReadHeader, c.popReadHeader->isChecked());
+    SetBit(p, POPSavePassword, c.popSavePassword->isChecked());
+    a.smtpServer = ToCp932(c.smtpServerName->text());
+    a.smtpUser = ToCp932(c.smtpUserName->text());
+    SetBit(s, SMTPUserAsPOP, c.smtpUserAsPOP->isChecked());
+    SetBit(p, POPAutoSetting, c.popAutoSetting->isChecked());
+    SetBit(p, POPAuthBasic, c.popAuthBasic->isChecked());
+    SetBit(p, POPAuthAPOP, c.popAuthAPOP->isChecked());
+    SetBit(p, POPAuthAuto, c.popAuthAuto->isChecked());
+    a.popPort = popPort;
+    SetBit(p, POPUseTop, c.popUseTop->isChecked());
+    SetBit(p, POPUseCache, c.popUseCache->isChecked());
+    SetBit(p, POPHeaderWithBody, c.popHeaderWithBody->isChecked());
+    SetBit(s, SMTPAutoSetting, c.smtpAutoSetting->isChecked());
+    SetBit(s, SMTPAuthPbS, c.smtpAuthPbS->isChecked());
+    SetBit(s, SMTPAuthAUTH, c.smtpAuthAUTH->isChecked());
+    SetBit(s, SMTPAuthNone, c.smtpAuthNone->isChecked());
+    a.smtpPort = smtpPort;
+    SetBit(p, POPDecodeMime, c.popDecodeMime->isChecked());
+    SetBit(p, POPUseTLS, c.popEncryptTLS->isChecked());
+    SetBit(p, POPUseSTLS, c.popEncryptSTLS->isChecked());
+    SetBit(p, POPPipelining, c.popPipelining->isChecked());
+    account_ = a;
+    QDialog::accept();
+}

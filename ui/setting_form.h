@@ -9,13 +9,26 @@
 // account, Cancel (or the close box) leaves it untouched.
 //   TSettingForm form(mainWindow, account);
 //   if (form.exec() == QDialog::Accepted) { /* account was updated */ }
+// OK first checks every field; a field that cannot be stored faithfully
+// (a comma, a character CP932 lacks, a port outside 1-65535) is named in
+// a message box and the dialog stays open with nothing copied.
 class TSettingForm : public QDialog {
     Q_OBJECT
 public:
     TSettingForm(QWidget* owner, Account& account);
     ~TSettingForm() override;
 
+    // Every way to end with OK (the button, Enter, a direct call) goes
+    // through the checks.
+    void accept() override;
+
 private:
+    void FormCreate();
+    void POPAutoSettingClick();
+    void SMTPAutoSettingClick();
+    void OKButtonClick();
+    bool Validate();
+
     struct Controls;
     Account& account_;
     Controls* controls_ = nullptr;

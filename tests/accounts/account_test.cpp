@@ -66,12 +66,17 @@ TEST(Account, DefaultsOfANewAccount) {
     EXPECT_EQ(a.popServer, "");
     EXPECT_EQ(a.popPort, 110);
     EXPECT_EQ(a.popPassword, "");
-    EXPECT_EQ(a.popOptions.ToNumber(), 100u);  // bits 2, 5, 6
+    EXPECT_EQ(a.popOptions.ToNumber(), 100u | (1u << POPDecodeMime) | (1u << POPPipelining));  // bits 2, 5, 6, 9, 12
     EXPECT_EQ(a.smtpPort, 25);
     EXPECT_EQ(a.smtpOptions.ToNumber(), 19u);  // bits 0, 1, 4
+    // What the readers start from has only the original bits: a stored
+    // account never gains the new ones.
     Account expectedDefault = a;
     expectedDefault.name.clear();
+    expectedDefault.popOptions.Clear(POPDecodeMime);
+    expectedDefault.popOptions.Clear(POPPipelining);
     EXPECT_EQ(DefaultAccount(), expectedDefault);
+    EXPECT_EQ(DefaultAccount().popOptions.ToNumber(), 100u);
 }
 
 TEST(FormatAccount, WritesTheDocumentedTextWithItsNul) {

@@ -227,3 +227,37 @@ TEST(LineFraming, LongReplyInReadSizedPiecesIsJoinedExactly)
 }
 
 }  // namespace
+
+namespace {
+
+// Several pipelined replies in one buffer: a negative one ends at its status
+// line only when told so; otherwise (the lock-step order) the terminator
+// found first swallows the next reply.
+TEST(LineFraming, NegativeReplyAheadOfPipelinedOnes)
+{
+    const std::string wire = "+OK\r\nA: 1\r\n.\r\n-ERR no\r\n+OK\r\nB: 2\r\n.\r\n-ERR ";
+    struct Case {
+        bool negativeFirst;
+        std::vector<std::string> pieces;
+        Events replies;
+    };
+    const Case cases[] = {
+        {true, {wire}, {R("+OK\r\nA: 1"), R("-ERR no"), R("+OK\r\nB: 2")}},
+        {true, {"+OK\r\nA: 1\r\n.\r\n-ER", "R no\r", "\n+OK\r\nB: 2\r\n.", "\r\n-ERR "},
+         {R("+OK\r\nA: 1"), R("-ERR no"), R("+OK\r\nB: 2")}},
+        {false, {wire}, {R("+OK\r\nA: 1"), R("-ERR no\r\n+OK\r\nB: 2")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.negativeFirst);
+        Recorder r(kMulti);
+        r.framing.SetNegativeEndsFirst(c.negativeFirst);
+        for (const std::string& piece : c.pieces) r.Feed(piece);
+        Events replies;
+        for (const Event& e : r.Framed())
+            if (e.first == ConnectionEvent::Reply) replies.push_back(e);
+        EXPECT_EQ(replies, c.replies);
+        EXPECT_EQ(r.framing.Buffered(), "-ERR ");
+    }
+}
+
+}  // namespace

@@ -149,8 +149,17 @@ std::string StoredForm(const std::string& message)
     return stored;
 }
 
-class SessionDovecot : public ::testing::Test {
+// Each scenario runs lock-step and, with the pipelining bit set, pipelined
+// (Dovecot lists PIPELINING): the rows and the maildir come out the same.
+class SessionDovecot : public ::testing::TestWithParam<bool> {
 protected:
+    bool Pipelined() const { return GetParam(); }
+    // CAPA comes between the login and LIST when pipelining.
+    std::vector<std::string> Capa() const
+    {
+        return Pipelined() ? std::vector<std::string>{"CAPA\r\n"} : std::vector<std::string>{};
+    }
+
     void Prepare(const std::string& user, std::initializer_list<int> bits)
     {
         owner.account = DefaultAccount();
@@ -161,6 +170,7 @@ protected:
         owner.account.popPassword = "pass";
         owner.account.popOptions.FromNumber(0);
         for (int bit : bits) owner.account.popOptions.Set(bit);
+        if (Pipelined()) owner.account.popOptions.Set(POPPipelining);
         Dovecot().ClearMailbox(user);
         session = std::make_unique<Pop3Session>(owner, queue.Dispatcher());
     }
@@ -190,7 +200,7 @@ protected:
     std::unique_ptr<Pop3Session> session;
 };
 
-TEST_F(SessionDovecot, UserPassLoginListsTheMailbox)
+TEST_P(SessionDovecot, UserPassLoginListsTheMailbox)
 {
     Prepare("user40", {POPAuthBasic});
     Dovecot().AddMessage("user40", AsciiMessage(1));
@@ -203,16 +213,25 @@ TEST_F(SessionDovecot, UserPassLoginListsTheMailbox)
         EXPECT_EQ(owner.rows[static_cast<std::size_t>(i)].subItems,
                   std::vector<std::string>{std::to_string(AsciiMessage(i + 1).size())});
     }
-    ASSERT_GE(owner.log.size(), 7u);
+    std::size_t list = Pipelined() ? 7 : 5;
+    ASSERT_GE(owner.log.size(), list + 2);
     EXPECT_TRUE(owner.log[0].starts_with("+OK ")) << owner.log[0];
-    EXPECT_EQ(std::vector<std::string>(owner.log.begin() + 1, owner.log.begin() + 6),
-              (std::vector<std::string>{"USER user40\r\n", "+OK\r\n", "PASS ********", "+OK Logged in.\r\n", "LIST\r\n"}));
-    EXPECT_EQ(owner.SentLines(), (std::vector<std::string>{"USER user40\r\n", "PASS ********", "LIST\r\n"}));
+    EXPECT_EQ(std::vector<std::string>(owner.log.begin() + 1, owner.log.begin() + 5),
+              (std::vector<std::string>{"USER user40\r\n", "+OK\r\n", "PASS ********", "+OK Logged in.\r\n"}));
+    if (Pipelined()) {
+        EXPECT_EQ(owner.log[5], "CAPA\r\n");
+        EXPECT_NE(owner.log[6].find("\r\nPIPELINING\r\n"), std::string::npos) << owner.log[6];
+    }
+    EXPECT_EQ(owner.log[list], "LIST\r\n");
+    std::vector<std::string> sent = {"USER user40\r\n", "PASS ********"};
+    for (const std::string& capa : Capa()) sent.push_back(capa);
+    sent.push_back("LIST\r\n");
+    EXPECT_EQ(owner.SentLines(), sent);
     Disconnect();
     for (const std::string& entry : owner.log) EXPECT_EQ(entry.find("PASS pass"), std::string::npos);
 }
 
-TEST_F(SessionDovecot, AutomaticModeLogsInWithApop)
+TEST_P(SessionDovecot, AutomaticModeLogsInWithApop)
 {
     Prepare("user41", {POPAuthAuto, POPAuthBasic, POPUseTop});
     Dovecot().AddMessage("user41", AsciiMessage(1));
@@ -231,7 +250,7 @@ TEST_F(SessionDovecot, AutomaticModeLogsInWithApop)
     Disconnect();
 }
 
-TEST_F(SessionDovecot, JapaneseMailboxListedWithHeadersAndRead)
+TEST_P(SessionDovecot, JapaneseMailboxListedWithHeadersAndRead)
 {
     Prepare("user42", {POPAuthAuto, POPReadHeader, POPUseTop});
     std::vector<JapaneseMessage> messages = JapaneseMessages(30);
@@ -252,8 +271,13 @@ TEST_F(SessionDovecot, JapaneseMailboxListedWithHeadersAndRead)
         EXPECT_EQ(row.subItems[3], messages[i].sender);
     }
     std::vector<std::string> sent = owner.SentLines();
-    ASSERT_EQ(sent.size(), 32u) << ::testing::PrintToString(sent);  // APOP, LIST, 30 TOP
-    for (std::size_t i = 0; i < 30; ++i) EXPECT_EQ(sent[i + 2], "TOP " + std::to_string(i + 1) + " 0\r\n");
+    const std::size_t first = Pipelined() ? 3 : 2;  // APOP, (CAPA,) LIST, 30 TOP
+    ASSERT_EQ(sent.size(), first + 30) << ::testing::PrintToString(sent);
+    for (std::size_t i = 0; i < 30; ++i) EXPECT_EQ(sent[i + first], "TOP " + std::to_string(i + 1) + " 0\r\n");
+    // Pipelined, the second TOP goes out before the first reply is in.
+    auto top1 = std::find(owner.log.begin(), owner.log.end(), "TOP 1 0\r\n");
+    ASSERT_NE(top1, owner.log.end());
+    EXPECT_EQ(*(top1 + 1) == "TOP 2 0\r\n", Pipelined());
 
     // Read message 5, first without, then with the header lines.
     owner.SelectOnly({4});
@@ -278,7 +302,7 @@ TEST_F(SessionDovecot, JapaneseMailboxListedWithHeadersAndRead)
     Disconnect();
 }
 
-TEST_F(SessionDovecot, DeletingThreeSelectedAndQuittingRemovesExactlyThem)
+TEST_P(SessionDovecot, DeletingThreeSelectedAndQuittingRemovesExactlyThem)
 {
     Prepare("user43", {POPAuthAuto});
     for (int n = 1; n <= 6; ++n) Dovecot().AddMessage("user43", AsciiMessage(n));
@@ -305,5 +329,41 @@ TEST_F(SessionDovecot, DeletingThreeSelectedAndQuittingRemovesExactlyThem)
     }
     EXPECT_EQ(left, expected);
 }
+
+TEST_P(SessionDovecot, DisconnectDuringDeletesCommitsTheConfirmedOnes)
+{
+    Prepare("user44", {POPAuthAuto});
+    for (int n = 1; n <= 7; ++n) Dovecot().AddMessage("user44", AsciiMessage(n));
+    ConnectToReady();
+    owner.SelectOnly({1, 2, 3, 4, 5});
+    session->DeleteButtonClick();
+    // Lock-step: pressed once two are confirmed (or more, if replies came
+    // together); the DELE on its way is answered, then only QUIT follows.
+    // Pipelined, all five are on their way at once.
+    if (!Pipelined()) {
+        ASSERT_TRUE(queue.RunUntil([&] { return owner.rows.size() <= 5; }, 30s));
+    }
+    std::vector<std::string> dele = owner.SentLines();
+    dele.erase(dele.begin(), std::find(dele.begin(), dele.end(), "DELE 2\r\n"));
+    const int deleted = static_cast<int>(dele.size());  // messages 2 .. deleted + 1
+    EXPECT_EQ(deleted, Pipelined() ? 5 : std::min(5, 8 - owner.RowCount()));
+    session->DisconnectButtonClick();
+    ASSERT_TRUE(queue.RunUntil([&] { return session->State() == SessionState::Idle && !session->IsConnectionOpen(); }, 30s));
+    std::vector<std::string> sent = owner.SentLines();
+    dele.push_back("QUIT\r\n");
+    EXPECT_EQ(std::vector<std::string>(sent.end() - static_cast<std::ptrdiff_t>(dele.size()), sent.end()), dele);
+    std::vector<std::string> expected;
+    for (int n = 1; n <= 7; ++n)
+        if (n == 1 || n > deleted + 1) expected.push_back(StoredForm(AsciiMessage(n)));
+    std::vector<std::string> left;
+    for (int attempt = 0; attempt < 100 && left != expected; ++attempt) {
+        if (attempt > 0) queue.RunUntil([] { return false; }, 20ms);
+        left = Dovecot().Messages("user44");
+    }
+    EXPECT_EQ(left, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(, SessionDovecot, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Pipelined" : "LockStep"; });
 
 }  // namespace

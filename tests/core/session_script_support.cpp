@@ -79,6 +79,8 @@ void SessionScript::MakeSession(std::chrono::milliseconds replyTimeout)
 
 void SessionScript::SetOptions(std::initializer_list<int> bits)
 {
+    // Every bit not listed is clear, POPPipelining included: the scenarios
+    // check the lock-step dialogue unless they ask for pipelining.
     owner.account.popOptions.FromNumber(0);
     for (int bit : bits) owner.account.popOptions.Set(bit);
 }

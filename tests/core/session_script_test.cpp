@@ -195,7 +195,6 @@ TEST_F(SessionScript, ListingsWithoutMessagesGiveNoRows)
         {"count zero", "+OK 0 messages:\r\n.\r\n"},
         {"count zero with lines", "+OK 0 messages:\r\n1 100\r\n.\r\n"},
         {"no number", "+OK here they are\r\n1 100\r\n2 200\r\n.\r\n"},
-        {"refused", "-ERR not now\r\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -280,7 +279,7 @@ TEST_F(SessionScript, DeleteSelectsTheFollowingRow)
         session->UpdateButtons();
         EXPECT_TRUE(owner.buttons.remove);
         session->DeleteButtonClick();
-        EXPECT_EQ(owner.buttons, (SessionOwner::ButtonStates{false, false, false, false, true}));
+        EXPECT_EQ(owner.buttons, (SessionOwner::ButtonStates{false, true, false, false, true}));
         ASSERT_TRUE(RunUntilState(SessionState::Ready));
         EXPECT_EQ(owner.Captions(), c.remaining);
         EXPECT_EQ(owner.SelectedRows(), c.selectedAfter);
@@ -425,7 +424,7 @@ TEST_F(SessionScript, DisconnectInGreetingQuitsWhenTheGreetingArrives)
     ASSERT_TRUE(queue.RunUntil([&] { return accepted.load(); }));
     session->DisconnectButtonClick();
     EXPECT_EQ(session->State(), SessionState::QuitSent);
-    EXPECT_EQ(owner.buttons, (SessionOwner::ButtonStates{false, false, false, false, true}));
+    EXPECT_EQ(owner.buttons, (SessionOwner::ButtonStates{false, true, false, false, true}));
     ASSERT_TRUE(RunUntilIdle());
     server.Join();
     EXPECT_TRUE(owner.messages.empty());
@@ -565,6 +564,104 @@ TEST_F(SessionScript, PromptedPasswordIsUsedEvenWhenEmpty)
     DisconnectAndFinish();
     EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS ", "LIST", "QUIT"}));
     EXPECT_NE(std::find(owner.log.begin(), owner.log.end(), "PASS ********"), owner.log.end());
+}
+
+TEST_F(SessionScript, RefusedListShowsTheReplyAndQuits)
+{
+    SetOptions({POPAuthBasic, POPReadHeader});
+    MakeSession();
+    ScriptedMailbox box = ThreeMessages();
+    box.overrides = {{"LIST", "-ERR mailbox locked\r\n"}};
+    ServeMailbox("+OK hi\r\n", box);
+    session->ConnectButtonClick();
+    ASSERT_TRUE(RunUntilIdle());
+    server.Join();
+    EXPECT_EQ(owner.messages, std::vector<std::string>{std::string(session_messages::kListFailed) + "\n-ERR mailbox locked"});
+    EXPECT_TRUE(owner.rows.empty());
+    EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "QUIT"}));
+}
+
+// The LIST reply trickles in a byte every 200 ms. One press lets it finish
+// and quits; a second press closes at once.
+TEST_F(SessionScript, DisconnectWhileListTrickles)
+{
+    const std::string listing = "+OK 2\r\n1 9\r\n2 9\r\n.\r\n";
+    for (int presses : {1, 2}) {
+        SCOPED_TRACE(presses);
+        owner = RecordingOwner{};
+        received.clear();
+        SetUp();
+        MakeSession();
+        std::atomic<bool> stop{false};
+        server.Serve([&](ScriptPeer& peer) {
+            ScriptedMailbox box;
+            peer.Send("+OK hi\r\n");
+            for (;;) {
+                std::string line = peer.ReadLine();
+                if (peer.Eof()) return;
+                received.push_back(line);
+                if (line != "LIST") {
+                    peer.Send(box.Respond(line));
+                    if (line == "QUIT") break;
+                    continue;
+                }
+                for (char c : listing) {
+                    if (stop) break;
+                    peer.Send(std::string(1, c));
+                    peer.Pause(200ms);
+                }
+            }
+            peer.WaitForClose();
+        });
+        session->ConnectButtonClick();
+        ASSERT_TRUE(queue.RunUntil([&] { return !owner.log.empty() && owner.log.back() == "+"; }));
+        EXPECT_TRUE(owner.buttons.disconnect);
+        session->DisconnectButtonClick();
+        EXPECT_EQ(session->State(), SessionState::ListSent);
+        if (presses == 2) {
+            session->DisconnectButtonClick();
+            EXPECT_EQ(session->State(), SessionState::Idle);
+            EXPECT_EQ(owner.log.back(), "Disconnected.");
+            EXPECT_TRUE(owner.buttons.connect);
+            stop = true;
+        }
+        ASSERT_TRUE(RunUntilIdle(20s));
+        server.Join();
+        queue.RunPending();
+        std::vector<std::string> expected = {"USER alice", "PASS s3cret", "LIST"};
+        if (presses == 1) expected.push_back("QUIT");
+        EXPECT_EQ(received, expected);
+        // The rows of the finished listing went with QUIT; an abandoned one never arrived.
+        EXPECT_TRUE(owner.rows.empty());
+        EXPECT_EQ(session->MessageCount(), presses == 1 ? 2 : 0);
+        EXPECT_TRUE(owner.messages.empty());
+        session.reset();
+    }
+}
+
+TEST_F(SessionScript, DisconnectDuringHeaderFetchQuitsAfterTheReplyInFlight)
+{
+    SetOptions({POPAuthBasic, POPReadHeader, POPUseTop});
+    MakeSession();
+    ScriptedMailbox box;
+    for (int i = 1; i <= 50; ++i) box.messages.push_back(Message("m" + std::to_string(i)));
+    ServeMailbox("+OK hi\r\n", box);
+    session->ConnectButtonClick();
+    ASSERT_TRUE(queue.RunUntil([&] { return owner.rows.size() == 50 && owner.rows[10].subItems.size() == 4; }));
+    // Row 11 (or a later one) is filled and the next TOP is on its way.
+    const std::string last = owner.SentLines().back();
+    const int inFlight = std::atoi(last.c_str() + 4);
+    ASSERT_TRUE(last.starts_with("TOP ") && inFlight >= 12 && inFlight < 50) << last;
+    session->DisconnectButtonClick();
+    EXPECT_EQ(session->State(), SessionState::TopSent);
+    ASSERT_TRUE(RunUntilIdle());
+    server.Join();
+    std::vector<std::string> expected = {"USER alice", "PASS s3cret", "LIST"};
+    for (int i = 1; i <= inFlight; ++i) expected.push_back("TOP " + std::to_string(i) + " 0");
+    expected.push_back("QUIT");
+    EXPECT_EQ(received, expected);
+    EXPECT_TRUE(owner.rows.empty());
+    EXPECT_TRUE(owner.messages.empty());
 }
 
 }  // namespace

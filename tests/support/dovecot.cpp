@@ -32,14 +32,19 @@ std::string Script() { return std::string(BOXSWEEPER_SOURCE_DIR) + "/scripts/tes
 
 }  // namespace
 
-DovecotServer::DovecotServer()
+DovecotServer::DovecotServer() : DovecotServer("", "") {}
+
+DovecotServer::DovecotServer(const std::string& certificate, const std::string& key)
 {
     char templ[] = "/tmp/bs-dovecot-XXXXXX";
     if (!::mkdtemp(templ)) throw std::runtime_error("mkdtemp failed");
     dir_ = templ;
-    std::string port = RunCapture(Script() + " start " + dir_);
-    if (port.empty()) throw std::runtime_error("Dovecot did not start (is dovecot-pop3d installed?); see " + dir_);
-    port_ = std::atoi(port.c_str());
+    std::string command = Script() + " start " + dir_;
+    if (!certificate.empty()) command = Script() + " start-tls " + dir_ + " '" + certificate + "' '" + key + "'";
+    std::string ports = RunCapture(command);
+    if (ports.empty()) throw std::runtime_error("Dovecot did not start (is dovecot-pop3d installed?); see " + dir_);
+    std::istringstream in(ports);
+    in >> port_ >> tlsPort_;
     mailUser_ = RunCapture(Script() + " mailuser " + dir_);
 }
 

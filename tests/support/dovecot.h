@@ -9,12 +9,15 @@
 class DovecotServer {
 public:
     DovecotServer();   // starts it; throws std::runtime_error when it cannot
+    // With TLS: STLS on port() and TLS from the first byte on tlsPort().
+    DovecotServer(const std::string& certificate, const std::string& key);
     ~DovecotServer();  // stops it and removes the directory
 
     DovecotServer(const DovecotServer&) = delete;
     DovecotServer& operator=(const DovecotServer&) = delete;
 
     int port() const { return port_; }
+    int tlsPort() const { return tlsPort_; }
     const std::string& directory() const { return dir_; }
 
     // Empties the user's mailbox.
@@ -32,6 +35,7 @@ private:
 
     std::string dir_;
     int port_ = 0;
+    int tlsPort_ = 0;
     int counter_ = 0;
     std::string mailUser_;
 };

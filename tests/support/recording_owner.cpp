@@ -87,7 +87,7 @@ std::vector<int> RecordingOwner::SelectedRows() const
 
 std::vector<std::string> RecordingOwner::SentLines() const
 {
-    static const char* const kCommands[] = {"USER ", "PASS ", "APOP ", "LIST\r\n", "TOP ", "RETR ", "DELE ", "QUIT\r\n"};
+    static const char* const kCommands[] = {"USER ", "PASS ", "APOP ", "LIST\r\n", "CAPA\r\n", "TOP ", "RETR ", "DELE ", "QUIT\r\n", "STLS\r\n"};
     std::vector<std::string> lines;
     for (const std::string& entry : log) {
         if (entry == "PASS ********") {

@@ -40,6 +40,10 @@ public:
     int RowCount() const override { return static_cast<int>(rows.size()); }
     std::string RowCaption(int row) const override;
     int FirstSelectedRow() const override;
+    bool IsRowSelected(int row) const override
+    {
+        return row >= 0 && row < RowCount() && selected[static_cast<std::size_t>(row)];
+    }
     void SelectRow(int row) override;
     void ResetSortToNumber() override { ++sortResets; }
 

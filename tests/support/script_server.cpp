@@ -6,6 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
 #include <cerrno>
 #include <stdexcept>
 
@@ -33,16 +36,110 @@ int ListenOnLoopback(int& port)
 
 }  // namespace
 
+ScriptPeer::~ScriptPeer()
+{
+    SSL_free(static_cast<SSL*>(tls_));
+    SSL_CTX_free(static_cast<SSL_CTX*>(tlsContext_));
+}
+
+namespace {
+
+// Records what the TLS layer reads from the socket, as it was on the wire.
+long RecordWire(BIO* bio, int operation, const char* data, std::size_t, int, long, int result, std::size_t* processed)
+{
+    if (operation == (BIO_CB_READ | BIO_CB_RETURN) && result > 0 && processed) {
+        auto* wire = reinterpret_cast<std::string*>(BIO_get_callback_arg(bio));
+        wire->append(data, *processed);
+    }
+    return result;
+}
+
+}  // namespace
+
+bool ScriptPeer::AcceptTls(const ScriptTls& setup)
+{
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    tlsContext_ = context;
+    if (!context) return false;
+    if (setup.onlyTls10) {
+        SSL_CTX_set_security_level(context, 0);
+        SSL_CTX_set_min_proto_version(context, TLS1_VERSION);
+        SSL_CTX_set_max_proto_version(context, TLS1_VERSION);
+        SSL_CTX_set_cipher_list(context, "DEFAULT:@SECLEVEL=0");
+    }
+    if (SSL_CTX_use_certificate_chain_file(context, setup.certificate.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(context, setup.key.c_str(), SSL_FILETYPE_PEM) != 1)
+        return false;
+    SSL* ssl = SSL_new(context);
+    tls_ = ssl;
+    if (!ssl) return false;
+    BIO* bio = BIO_new_socket(fd_, BIO_NOCLOSE);
+    BIO_set_callback_ex(bio, RecordWire);
+    BIO_set_callback_arg(bio, reinterpret_cast<char*>(&wire_));
+    SSL_set_bio(ssl, bio, bio);
+    // A client that stops answering must not hang the script.
+    timeval limit{10, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    bool ok = SSL_accept(ssl) == 1;
+    ERR_clear_error();
+    if (!ok) {
+        SSL_free(ssl);
+        tls_ = nullptr;
+    }
+    return ok;
+}
+
+void ScriptPeer::CloseTls()
+{
+    if (tls_) SSL_shutdown(static_cast<SSL*>(tls_));
+    ERR_clear_error();
+}
+
+void ScriptPeer::ReadRawUntilClose(std::chrono::milliseconds timeout)
+{
+    WaitForClose(timeout);
+}
+
+ssize_t ScriptPeer::Receive(char* buffer, std::size_t size)
+{
+    if (tls_) {
+        int n = SSL_read(static_cast<SSL*>(tls_), buffer, static_cast<int>(size));
+        ERR_clear_error();
+        return n > 0 ? n : 0;
+    }
+    ssize_t n = ::recv(fd_, buffer, size, 0);
+    if (n > 0) wire_.append(buffer, static_cast<std::size_t>(n));
+    return n;
+}
+
+bool ScriptPeer::Readable(int timeoutMs)
+{
+    if (tls_ && SSL_pending(static_cast<SSL*>(tls_)) > 0) return true;
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, timeoutMs) > 0;
+}
+
 void ScriptPeer::Send(std::string_view bytes)
 {
+    SendNow(bytes);
+    // Give the client a chance to read this piece on its own.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+void ScriptPeer::SendNow(std::string_view bytes)
+{
+    while (tls_ && !bytes.empty()) {
+        int n = SSL_write(static_cast<SSL*>(tls_), bytes.data(), static_cast<int>(bytes.size()));
+        ERR_clear_error();
+        if (n <= 0) return;
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
     while (!bytes.empty()) {
         ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return;
         bytes.remove_prefix(static_cast<size_t>(n));
     }
-    // Give the client a chance to read this piece on its own.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 std::string ScriptPeer::ReadLine(std::chrono::milliseconds timeout)
@@ -61,11 +158,9 @@ std::string ScriptPeer::ReadLine(std::chrono::milliseconds timeout)
             eof_ = true;
             return {};
         }
-        pollfd p{fd_, POLLIN, 0};
-        int r = ::poll(&p, 1, static_cast<int>(left.count()));
-        if (r <= 0) continue;
+        if (!Readable(static_cast<int>(left.count()))) continue;
         char buf[4096];
-        ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        ssize_t n = Receive(buf, sizeof buf);
         if (n <= 0) {
             eof_ = true;
             continue;
@@ -80,10 +175,9 @@ bool ScriptPeer::WaitForClose(std::chrono::milliseconds timeout)
     while (!eof_) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        if (!Readable(static_cast<int>(left.count()))) continue;
         char buf[4096];
-        ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        ssize_t n = Receive(buf, sizeof buf);
         if (n <= 0) eof_ = true;
         else pending_.append(buf, static_cast<size_t>(n));
     }

@@ -1,0 +1,175 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+class TStream;
+
+// Socket and connection failures; the text is a fixed English text or a
+// SocketErrorStr text ("10061:Connection refused").
+class ESockError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A wait ended by the cancel flag (Abort, Cancel or the time limit).
+class EAbortError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The time limit of one wait: a deadline that the waits look at. Interval 0
+// (or a disabled timer) never expires.
+class TThreadTimer {
+public:
+    bool Enabled = true;
+    int Interval = 1000;  // milliseconds
+
+    void Start();
+    void Stop() { armed_ = false; }
+    // True once the armed deadline has passed.
+    bool Expired() const;
+
+private:
+    bool armed_ = false;
+    std::chrono::steady_clock::time_point deadline_{};
+};
+
+// Socket error codes in the Winsock numbering the error texts use. errno
+// values without a Winsock counterpart map to kUnmappedErrnoBase + errno,
+// which no table entry uses.
+constexpr int kWouldBlock = 10035;
+constexpr int kNotConnected = 10057;
+constexpr int kUnmappedErrnoBase = 12000;
+int SocketErrorCode(int errnoValue);
+
+// "10061:Connection refused"; "Unknown Error No. N" for codes outside the
+// table; "" for 0.
+std::string SocketErrorStr(int code);
+
+// The n-th field (from 1) of text split at every delimiter; empty fields
+// count. "" for an empty text or an n beyond the fields.
+std::string NthWord(std::string_view text, char delimiter, int n);
+
+// A line-oriented TCP client with blocking-style calls over a non-blocking
+// socket. A wait never spins: it polls the socket for a few milliseconds,
+// then runs Pump (the window's event dispatch), and checks the cancel flag
+// and the deadline of TimeOut between rounds. Pump may call Abort; it must
+// not destroy the object.
+//
+// Every call belongs to one thread (the window's); only Abort/Cancel may
+// come from another.
+class TPowersock {
+public:
+    TPowersock();
+    virtual ~TPowersock();
+    TPowersock(const TPowersock&) = delete;
+    TPowersock& operator=(const TPowersock&) = delete;
+
+    std::string Host;           // name or dotted IPv4 address
+    std::uint16_t Port = 0;
+    int TimeOut = 0;            // milliseconds per wait; 0 is no limit
+    int ReportLevel = 0;        // highest StatusMessage level reported
+    std::function<void()> Pump;  // run between socket polls; may be empty
+    // Looks a name up (on a thread of its own); platform::ResolveIPv4
+    // unless replaced.
+    std::function<bool(const std::string& host, std::uint32_t& address)> Resolver;
+
+    // Events, each optional.
+    std::function<void()> OnConnect;
+    std::function<void()> OnDisconnect;
+    std::function<void(bool& handled)> OnInvalidHost;
+    std::function<void()> OnHostResolved;
+    std::function<void(const std::string& status)> OnStatus;
+    std::function<void()> OnConnectionFailed;
+    std::function<void(std::int16_t errnum, const std::string& errmsg)> OnError;
+    std::function<void()> OnPacketSent;
+    std::function<void(bool& handled)> OnConnectionRequired;
+
+    // Resolves Host, connects to Host:Port and waits for the result.
+    virtual void Connect();
+    // Closes the socket.
+    virtual void Disconnect();
+    virtual std::string Transaction(const std::string& command);
+    virtual void Abort();
+    void Cancel();
+
+    // "Not Connected" unless connected (OnConnectionRequired has one chance).
+    void CertifyConnect();
+    // Sends text up to its first NUL; texts of 65536 bytes or more are refused.
+    void Write(std::string_view text);
+    void Writeln(std::string_view text);
+    // One line with its CR LF. "" when the server closed the connection
+    // before a whole line came (the socket is then closed) or when there
+    // is no connection.
+    std::string ReadLn();
+    void SendBuffer(const char* data, std::size_t length);
+    // Sends the whole stream from its start.
+    void SendStream(TStream& stream);
+    // Discards what is waiting, up to 65536 bytes.
+    void ClearInput();
+    bool DataAvailable();
+
+    // Raises ESockError with the text of the last error unless it is the
+    // expected one (would block) or not a socket error.
+    void ErrorManager(int expected);
+    void StatusMessage(int level, const std::string& text);
+
+    bool Connected() const { return connected_; }
+    std::int16_t ReplyNumber() const { return replyNumber_; }
+    const std::string& LastReply() const { return lastReply_; }
+    const std::string& Status() const { return status_; }
+    int GetLastErrorNo() const { return lastErrorNo_; }
+    void SetLastErrorNo(int code) { lastErrorNo_ = code; }
+    bool TimedOut() const { return timedOut_; }
+    long long BytesSent() const { return bytesSent_; }
+    long long BytesTotal() const { return bytesTotal_; }
+
+protected:
+    void ClearCancel() { cancel_ = false; }
+    // Closes the socket, marks it not connected and raises OnDisconnect.
+    void RequestCloseSocket();
+
+private:
+    enum class Round { Ready, Stop };
+    // One round of a wait: polls the socket for `slice`, then pumps.
+    // Stop when the cancel flag is set or the deadline passed.
+    Round WaitRound(short events, std::chrono::milliseconds slice);
+    bool Stopped();
+    void TimerOn();
+    void TimerOff() { timer_.Stop(); }
+    void ResolveRemoteHost();
+    // One non-blocking step of the byte transfer: bytes moved, 0 at the end
+    // of the stream, -1 with waitFor set (POLLIN or POLLOUT) when it must
+    // wait, or with waitFor 0 and errno on failure. Everything the
+    // protocol reads and writes passes here, so a secure layer over the
+    // same socket goes in these two places.
+    ssize_t ReceiveBytes(char* buffer, std::size_t size, short& waitFor);
+    ssize_t SendBytes(const char* data, std::size_t size, short& waitFor);
+    void RaiseErrno(int errnoValue);
+
+    struct Lookup;
+
+    int fd_ = -1;
+    bool connected_ = false;
+    std::atomic<bool> cancel_{false};
+    bool timedOut_ = false;
+    std::uint32_t remoteAddress_ = 0;  // network order; 0 is none
+    int lastErrorNo_ = 0;
+    std::int16_t replyNumber_ = 0;
+    std::string lastReply_;
+    std::string status_;
+    long long bytesSent_ = 0;
+    long long bytesTotal_ = 0;
+    // Received bytes not yet handed out by ReadLn.
+    std::string pending_;
+    TThreadTimer timer_;
+    bool destroying_ = false;
+};

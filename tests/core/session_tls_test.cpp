@@ -1,0 +1,382 @@
+// Secure POP3: TLS from the first byte and the STLS upgrade, against a real
+// Dovecot with TLS and against scripted servers for the refusals. Only the
+// test's own throw-away CA is trusted.
+
+#include "core/pop3_session.h"
+#include "core/session_messages.h"
+#include "core/task_queue.h"
+#include "session_script_support.h"
+#include "support/dovecot.h"
+#include "support/recording_owner.h"
+#include "support/test_certificates.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const TestCertificates& Certificates()
+{
+    static TestCertificates certificates;
+    static bool trusted = (certificates.TrustOnlyCa(), true);
+    (void)trusted;
+    return certificates;
+}
+
+DovecotServer& TlsDovecot()
+{
+    static DovecotServer server(Certificates().server.certificate, Certificates().server.key);
+    return server;
+}
+
+std::string AsciiMessage(int n)
+{
+    return "From: sender" + std::to_string(n) + "@example.com\r\nSubject: message " + std::to_string(n) +
+           "\r\nDate: Tue, 8 Dec 2026 09:00:00 +0900\r\n\r\nBody of message " + std::to_string(n) + ".\r\n";
+}
+
+// Thirty messages with ISO-2022-JP encoded-word subjects and senders and
+// ISO-2022-JP bodies, made with the system's iconv and base64.
+std::vector<std::string> JapaneseMessages()
+{
+    std::string script = "for i in $(seq 1 30); do "
+                         "s=$(printf '会議の予定（第%s回）' $i | iconv -f UTF-8 -t ISO-2022-JP | base64 -w0); "
+                         "f=$(printf '山田太郎%s' $i | iconv -f UTF-8 -t ISO-2022-JP | base64 -w0); "
+                         "b=$(printf 'こんにちは。%s通目です。' $i | iconv -f UTF-8 -t ISO-2022-JP); "
+                         "printf '%s\\t%s\\t%s\\n' \"$s\" \"$f\" \"$b\"; done";
+    std::vector<std::string> messages;
+    FILE* pipe = ::popen(script.c_str(), "r");
+    if (!pipe) return messages;
+    char line[1024];
+    while (std::fgets(line, sizeof line, pipe)) {
+        std::string text(line);
+        if (text.ends_with("\n")) text.pop_back();
+        std::size_t a = text.find('\t'), b = text.find('\t', a + 1);
+        if (a == std::string::npos || b == std::string::npos) continue;
+        int n = static_cast<int>(messages.size()) + 1;
+        messages.push_back("From: =?ISO-2022-JP?B?" + text.substr(a + 1, b - a - 1) + "?= <yamada" + std::to_string(n) +
+                           "@example.jp>\r\nSubject: =?ISO-2022-JP?B?" + text.substr(0, a) +
+                           "?=\r\nDate: Mon, 7 Dec 2026 10:00:00 +0900\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\n\r\n" +
+                           text.substr(b + 1) + "\r\n");
+    }
+    ::pclose(pipe);
+    return messages;
+}
+
+bool Contains(const std::vector<std::string>& log, const std::string& part)
+{
+    for (const std::string& entry : log)
+        if (entry.find(part) != std::string::npos) return true;
+    return false;
+}
+
+class SessionTls : public ::testing::Test {
+protected:
+    void Prepare(const std::string& user, const std::string& host, int port, std::initializer_list<int> bits)
+    {
+        owner = RecordingOwner();
+        owner.account = DefaultAccount();
+        owner.account.name = user;
+        owner.account.popServer = host;
+        owner.account.popPort = port;
+        owner.account.popUser = user;
+        owner.account.popPassword = "pass";
+        owner.account.popOptions.FromNumber(0);
+        for (int bit : bits) owner.account.popOptions.Set(bit);
+        session = std::make_unique<Pop3Session>(owner, queue.Dispatcher());
+    }
+
+    void ConnectToReady()
+    {
+        session->ConnectButtonClick();
+        ASSERT_TRUE(queue.RunUntil([&] { return session->State() == SessionState::Ready; }, 30s))
+            << "state " << static_cast<int>(session->State()) << "; log: " << ::testing::PrintToString(owner.log)
+            << "; messages: " << ::testing::PrintToString(owner.messages);
+    }
+
+    void Disconnect()
+    {
+        session->DisconnectButtonClick();
+        ASSERT_TRUE(queue.RunUntil(
+            [&] { return session->State() == SessionState::Idle && !session->IsConnectionOpen(); }, 30s));
+        EXPECT_TRUE(owner.messages.empty()) << ::testing::PrintToString(owner.messages);
+    }
+
+    TaskQueue queue;
+    RecordingOwner owner;
+    std::unique_ptr<Pop3Session> session;
+};
+
+TEST_F(SessionTls, DovecotLoginsOverTlsAndStlsWithUserPassAndApop)
+{
+    struct Case {
+        const char* user;
+        const char* host;  // a name is checked and sent as SNI; an address is checked against the IP entry
+        bool stls;
+        std::initializer_list<int> bits;
+        bool apop;
+    };
+    const Case cases[] = {
+        {"user50", "127.0.0.1", false, {POPUseTLS, POPAuthBasic}, false},
+        {"user51", "localhost", false, {POPUseTLS, POPAuthAuto}, true},
+        {"user52", "localhost", true, {POPUseSTLS, POPAuthBasic}, false},
+        {"user53", "127.0.0.1", true, {POPUseSTLS, POPAuthAPOP}, true},
+        // Both bits: TLS from the first byte.
+        {"user54", "127.0.0.1", false, {POPUseTLS, POPUseSTLS, POPAuthBasic}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.user);
+        TlsDovecot().ClearMailbox(c.user);
+        TlsDovecot().AddMessage(c.user, AsciiMessage(1));
+        TlsDovecot().AddMessage(c.user, AsciiMessage(2));
+        Prepare(c.user, c.host, c.stls ? TlsDovecot().port() : TlsDovecot().tlsPort(), c.bits);
+        ConnectToReady();
+        EXPECT_EQ(owner.rows.size(), 2u);
+
+        // One log entry for the handshake: version, cipher, subject, expiry.
+        int tlsEntries = 0;
+        std::size_t tlsAt = 0;
+        for (std::size_t i = 0; i < owner.log.size(); ++i) {
+            if (!owner.log[i].starts_with("TLS: ")) continue;
+            ++tlsEntries;
+            tlsAt = i;
+            EXPECT_TRUE(owner.log[i].starts_with("TLS: TLSv1.")) << owner.log[i];
+            EXPECT_NE(owner.log[i].find("subject CN=server"), std::string::npos) << owner.log[i];
+            EXPECT_NE(owner.log[i].find("valid until 20"), std::string::npos) << owner.log[i];
+        }
+        EXPECT_EQ(tlsEntries, 1);
+        std::vector<std::string> sent = owner.SentLines();
+        ASSERT_GE(sent.size(), 2u);
+        if (c.stls) {
+            // Greeting, STLS, its answer, then the handshake and the login.
+            EXPECT_TRUE(owner.log[0].starts_with("+OK ")) << owner.log[0];
+            EXPECT_EQ(owner.log[1], "STLS\r\n");
+            EXPECT_EQ(tlsAt, 3u);
+            EXPECT_EQ(sent[0], "STLS\r\n");
+            sent.erase(sent.begin());
+        } else {
+            EXPECT_EQ(tlsAt, 0u);
+        }
+        if (c.apop) {
+            EXPECT_TRUE(sent[0].starts_with(std::string("APOP ") + c.user + " ")) << sent[0];
+        } else {
+            EXPECT_EQ(sent[0], std::string("USER ") + c.user + "\r\n");
+            EXPECT_EQ(sent[1], "PASS ********");
+        }
+        Disconnect();
+        EXPECT_FALSE(Contains(owner.log, "PASS pass"));
+    }
+}
+
+TEST_F(SessionTls, ThirtyJapaneseMessagesListTheSameOverTlsAsOverPlain)
+{
+    std::vector<std::string> messages = JapaneseMessages();
+    ASSERT_EQ(messages.size(), 30u);
+    TlsDovecot().ClearMailbox("user55");
+    for (const std::string& m : messages) TlsDovecot().AddMessage("user55", m);
+
+    auto list = [&](int port, std::initializer_list<int> bits) {
+        Prepare("user55", "127.0.0.1", port, bits);
+        ConnectToReady();
+        std::vector<MailEntry> rows = owner.rows;
+        Disconnect();
+        return rows;
+    };
+    std::vector<MailEntry> plain = list(TlsDovecot().port(), {POPAuthBasic, POPReadHeader, POPUseTop});
+    std::vector<MailEntry> tls = list(TlsDovecot().tlsPort(), {POPUseTLS, POPAuthBasic, POPReadHeader, POPUseTop});
+    ASSERT_EQ(plain.size(), 30u);
+    ASSERT_EQ(tls.size(), 30u);
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        EXPECT_EQ(tls[i].number, plain[i].number);
+        EXPECT_EQ(tls[i].subItems, plain[i].subItems);
+    }
+    // The subject was decoded to Shift_JIS: 会 is 0x89 0xEF.
+    ASSERT_EQ(tls[0].subItems.size(), 4u);
+    EXPECT_TRUE(tls[0].subItems[2].starts_with("\x89\xef")) << tls[0].subItems[2];
+}
+
+// The refusals, against scripted servers that record every byte the client
+// sends: each ends with its message box and the reason on a second line,
+// and neither the login nor the password ever crosses the wire.
+class SessionTlsRefusal : public SessionScript {};
+
+TEST_F(SessionTlsRefusal, EveryRefusalShowsItsReasonAndNothingOfTheLoginIsSent)
+{
+    const TestCertificates& certs = Certificates();
+    enum class Mode { Tls, Stls };
+    struct Case {
+        const char* name;
+        Mode mode;
+        const char* host;
+        std::function<void(ScriptPeer&)> serve;  // after the greeting and STLS for Stls
+        const char* message;
+        const char* reason;  // a part of the second line
+    };
+    auto tlsWith = [](TestCertificates::Pair pair, bool onlyTls10 = false) {
+        return [pair, onlyTls10](ScriptPeer& peer) {
+            if (peer.AcceptTls(ScriptTls{pair.certificate, pair.key, onlyTls10})) peer.Send("+OK over TLS\r\n");
+            peer.ReadRawUntilClose();
+        };
+    };
+    using namespace session_messages;
+    const Case cases[] = {
+        {"untrusted CA", Mode::Tls, "127.0.0.1", tlsWith(certs.untrusted), kCertificateFailed,
+         "unable to get local issuer certificate"},
+        {"expired", Mode::Tls, "localhost", tlsWith(certs.expired), kCertificateFailed, "certificate has expired"},
+        {"address mismatch", Mode::Tls, "127.0.0.1", tlsWith(certs.otherName), kCertificateFailed, "IP address mismatch"},
+        {"name mismatch", Mode::Stls, "localhost", tlsWith(certs.otherName), kCertificateFailed, "hostname mismatch"},
+        {"TLS 1.0 only", Mode::Tls, "127.0.0.1", tlsWith(certs.server, true), kTlsFailed, "protocol"},
+        {"cut mid-handshake", Mode::Tls, "127.0.0.1",
+         [](ScriptPeer& peer) {
+             peer.Pause(100ms);  // the ClientHello is in; then the server goes
+             peer.Close();
+         },
+         kTlsFailed, ""},
+        {"plain server", Mode::Tls, "127.0.0.1",
+         [](ScriptPeer& peer) {
+             peer.Send("+OK plain POP3 server\r\n");
+             peer.ReadRawUntilClose();
+         },
+         kTlsFailed, ""},
+        {"STLS refused", Mode::Stls, "127.0.0.1", nullptr, kStartTlsFailed, "-ERR not here"},
+        {"line with the answer", Mode::Stls, "127.0.0.1", nullptr, kStartTlsFailed, "after its answer"},
+        {"line after the answer", Mode::Stls, "127.0.0.1", nullptr, kStartTlsFailed, "after its answer"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        owner = RecordingOwner();
+        SetUp();
+        owner.account.popServer = c.host;
+        owner.account.popPassword = "never-on-the-wire";
+        SetOptions({c.mode == Mode::Tls ? POPUseTLS : POPUseSTLS, POPAuthBasic});
+        MakeSession();
+        std::string wire;
+        std::string name = c.name;
+        auto serve = c.serve;
+        server.Serve([&wire, name, serve, mode = c.mode](ScriptPeer& peer) {
+            if (mode == Mode::Stls) {
+                peer.Send("+OK ready <1.2@example>\r\n");
+                if (peer.ReadLine() != "STLS") return;
+                if (name == "STLS refused") peer.Send("-ERR not here\r\n");
+                else if (name == "line with the answer") peer.Send("+OK go ahead\r\n+OK extra\r\n");
+                else if (name == "line after the answer") {
+                    peer.Send("+OK go ahead\r\n");
+                    peer.Send("+OK extra\r\n");
+                } else peer.Send("+OK go ahead\r\n");
+            }
+            if (serve) serve(peer);
+            else peer.ReadRawUntilClose();
+            wire = peer.Wire();
+        });
+        session->ConnectButtonClick();
+        ASSERT_TRUE(queue.RunUntil([&] { return !owner.messages.empty(); }, 30s)) << ::testing::PrintToString(owner.log);
+        ASSERT_TRUE(RunUntilIdle());
+        server.Join();
+        ASSERT_EQ(owner.messages.size(), 1u);
+        EXPECT_TRUE(owner.messages[0].starts_with(std::string(c.message) + "\n")) << owner.messages[0];
+        EXPECT_NE(owner.messages[0].find(c.reason), std::string::npos) << owner.messages[0];
+        EXPECT_GT(owner.messages[0].size(), std::string(c.message).size() + 1) << "the reason is missing";
+        EXPECT_EQ(wire.find("never-on-the-wire"), std::string::npos);
+        EXPECT_EQ(wire.find("USER"), std::string::npos);
+        EXPECT_EQ(wire.find("PASS"), std::string::npos);
+        EXPECT_EQ(c.mode == Mode::Stls, wire.starts_with("STLS\r\n")) << wire.substr(0, 10);
+        for (const std::string& line : owner.SentLines()) EXPECT_TRUE(line == "STLS\r\n") << line;
+        EXPECT_TRUE(owner.buttons.connect);
+        session.reset();
+    }
+}
+
+// The handshake is timed like a reply, Disconnect during it closes at once,
+// and a TLS connection cut without its closing alert reads as a failed read
+// while one ended with the alert reads as closed.
+TEST_F(SessionTlsRefusal, HandshakeTimeOutDisconnectAndCutConnections)
+{
+    Certificates();
+    SetOptions({POPUseTLS, POPAuthBasic});
+
+    // A server that never answers the ClientHello: the time-out ends it.
+    MakeSession(400ms);
+    server.Serve([](ScriptPeer& peer) { peer.ReadRawUntilClose(); });
+    session->ConnectButtonClick();
+    ASSERT_TRUE(queue.RunUntil([&] { return !owner.messages.empty(); }, 30s));
+    EXPECT_EQ(owner.messages[0], std::string(session_messages::kTlsFailed) + "\nTimed out.");
+    ASSERT_TRUE(RunUntilIdle());
+    server.Join();
+
+    // The same server; Disconnect while the handshake waits.
+    owner = RecordingOwner();
+    SetUp();
+    SetOptions({POPUseTLS, POPAuthBasic});
+    MakeSession();
+    bool serverSawClose = false;
+    std::atomic<bool> accepted{false};
+    server.Serve([&](ScriptPeer& peer) {
+        accepted = true;
+        serverSawClose = peer.WaitForClose();
+    });
+    session->ConnectButtonClick();
+    ASSERT_TRUE(queue.RunUntil([&] { return accepted.load(); }, 10s));
+    ASSERT_TRUE(owner.buttons.disconnect);
+    session->DisconnectButtonClick();
+    EXPECT_EQ(session->State(), SessionState::Idle);
+    EXPECT_TRUE(owner.buttons.connect);
+    ASSERT_TRUE(RunUntilIdle(5s));
+    server.Join();
+    EXPECT_TRUE(serverSawClose);
+    EXPECT_TRUE(owner.messages.empty());
+    EXPECT_TRUE(owner.SentLines().empty());
+
+    // Secured, then cut after USER: without the closing alert it is an error
+    // (rows kept), with it the server closed (rows removed).
+    const TestCertificates& certs = Certificates();
+    for (bool alert : {false, true}) {
+        SCOPED_TRACE(alert ? "with the closing alert" : "cut");
+        owner = RecordingOwner();
+        SetUp();
+        SetOptions({POPUseTLS, POPAuthBasic});
+        MakeSession();
+        server.Serve([&](ScriptPeer& peer) {
+            if (!peer.AcceptTls(ScriptTls{certs.server.certificate, certs.server.key})) return;
+            peer.Send("+OK hello\r\n");
+            if (peer.ReadLine() != "USER alice") return;
+            if (alert) peer.CloseTls();
+            peer.Close();
+        });
+        session->ConnectButtonClick();
+        ASSERT_TRUE(RunUntilIdle());
+        server.Join();
+        EXPECT_TRUE(owner.messages.empty());
+        ASSERT_GE(owner.log.size(), 2u);
+        std::vector<std::string> tail(owner.log.end() - (alert ? 1 : 2), owner.log.end());
+        std::vector<std::string> expected = {"Error.", "Disconnected."};
+        if (alert) expected = {"Disconnected."};
+        EXPECT_EQ(tail, expected);
+        session.reset();
+    }
+}
+
+// Closing at any moment of a TLS connection is safe (run under the sanitizers).
+TEST(ServerConnectionTls, CloseAtAnyMomentIsSafe)
+{
+    Certificates();
+    for (int i = 0; i < 24; ++i) {
+        TaskQueue queue;
+        ServerConnection connection(queue.Dispatcher(), 5s);
+        int events = 0;
+        connection.SetOwner([](void* count, ConnectionEvent, const std::string&) { ++*static_cast<int*>(count); }, &events);
+        connection.SetTerminator("\r\n");
+        ASSERT_TRUE(connection.Open("127.0.0.1", TlsDovecot().tlsPort(), ServerConnection::Security::Tls));
+        queue.RunUntil([] { return false; }, std::chrono::milliseconds(i % 8 * 3));
+        if (i % 3 == 0) connection.Send("CAPA\r\n");
+        connection.Close();
+        queue.RunUntil([&] { return !connection.IsOpen(); }, 10s);
+    }
+}
+
+}  // namespace

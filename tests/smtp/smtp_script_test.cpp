@@ -1,0 +1,293 @@
+#include "smtp/smtp.h"
+#include "support/script_server.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A conversation as the server sees it. "S: text" is sent with CR LF;
+// "C: text" is the line the client must send next. "S: <close>" drops the
+// connection. After the last row the server waits for the client to close.
+struct Conversation {
+    const char* name;
+    std::vector<const char*> to, bcc, body;
+    std::vector<std::string> transcript;
+    const char* error;  // nullptr: Connect, SendMail and Disconnect succeed
+    bool leftOpen = false;
+};
+
+// What the client sends for the default message, after DATA's 354.
+const std::vector<std::string> kMessage = {
+    "C: From: <me@example.jp>", "C: To: you@example.jp", "C: Subject: hi", "C: Mime-Version: 1.0",
+    "C: Content-Type: text/plain; charset=us-ascii", "C: ", "C: ", "C: body", "C: ."};
+
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts)
+{
+    std::vector<std::string> all;
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+const std::vector<std::string> kGreeted = {"S: 220 ready", "C: HELO me", "S: 250 hello"};
+const std::vector<std::string> kEnvelope = {"C: RSET", "S: 250 ok", "C: MAIL FROM:<me@example.jp>", "S: 250 ok",
+                                            "C: RCPT TO:<you@example.jp>", "S: 250 ok", "C: DATA", "S: 354 go on"};
+
+const Conversation kConversations[] = {
+    {"greeting 554: the line is the error, QUIT is sent",
+     {}, {}, {},
+     {"S: 554 no service", "C: QUIT", "S: 221 bye"},
+     "554 no service\r\n"},
+    {"greeting 554 and QUIT fails: the greeting stays the error",
+     {}, {}, {},
+     {"S: 554 busy", "C: QUIT", "S: <close>"},
+     "554 busy\r\n"},
+    {"multi-line greeting and HELO replies are read to their last line",
+     {}, {}, {},
+     Concat({{"S: 220-first", "S: 220 last", "C: HELO me", "S: 250-hello", "S:  continued", "S: 250 done"},
+             kEnvelope, kMessage, {"S: 250 queued", "C: QUIT", "S: 221 bye"}}),
+     nullptr},
+    {"HELO refused with 501",
+     {}, {}, {},
+     {"S: 220 ready", "C: HELO me", "S: 501 who are you", "C: QUIT", "S: 221 bye"},
+     "Authentication failed"},
+    {"a multi-line 550 to RCPT does not shift the replies after it",
+     {"nobody@example.jp", "you@example.jp"}, {}, {},
+     Concat({kGreeted,
+             {"C: RSET", "S: 250 ok", "C: MAIL FROM:<me@example.jp>", "S: 250 ok", "C: RCPT TO:<nobody@example.jp>",
+              "S: 550-no such user", "S: 550 really", "C: RCPT TO:<you@example.jp>", "S: 250 ok", "C: DATA",
+              "S: 354 go on", "C: <message>", "S: 250 queued", "C: QUIT", "S: 221 bye"}}),
+     nullptr},
+    {"every recipient refused: DATA's refusal is the error",
+     {"nobody@example.jp"}, {}, {},
+     Concat({kGreeted, {"C: RSET", "S: 250 ok", "C: MAIL FROM:<me@example.jp>", "S: 250 ok",
+                        "C: RCPT TO:<nobody@example.jp>", "S: 550 no such user", "C: DATA",
+                        "S: 503 no valid recipients"}}),
+     "503 no valid recipients\r\n", true},
+    {"recipients, dot stuffing and the blank lines after the header",
+     {"Taro <taro@example.jp>", "<>", "plain@example.jp"}, {"hidden@example.jp"}, {".", ".hidden", "a.b", ""},
+     Concat({kGreeted,
+             {"C: RSET", "S: 250 ok", "C: MAIL FROM:<me@example.jp>", "S: 250 ok", "C: RCPT TO:<taro@example.jp>",
+              "S: 250 ok", "C: RCPT TO:<plain@example.jp>", "S: 250 ok", "C: RCPT TO:<hidden@example.jp>", "S: 250 ok",
+              "C: DATA", "S: 354 go on", "C: From: <me@example.jp>", "C: To: Taro <taro@example.jp>,<>,plain@example.jp",
+              "C: Subject: hi", "C: Mime-Version: 1.0", "C: Content-Type: text/plain; charset=us-ascii", "C: ", "C: ",
+              "C: ..", "C: ..hidden", "C: a.b", "C: ", "C: .", "S: 250 queued", "C: QUIT", "S: 221 bye"}}),
+     nullptr},
+    {"closed right after connect",
+     {}, {}, {},
+     {"S: <close>"},
+     "Connection closed by server"},
+    {"closed before the reply to the final dot",
+     {}, {}, {},
+     Concat({kGreeted, kEnvelope, kMessage, {"S: <close>"}}),
+     "Connection closed by server"},
+    {"QUIT answered 500: an error, and the socket is closed",
+     {}, {}, {},
+     Concat({kGreeted, kEnvelope, kMessage, {"S: 250 queued", "C: QUIT", "S: 500 what"}}),
+     "500 what\r\n"},
+    {"a reply without a code",
+     {}, {}, {},
+     Concat({kGreeted, {"C: RSET", "S: hello there"}}),
+     "hello there\r\n", true},
+};
+
+class SmtpScript : public ::testing::Test {
+protected:
+    // Plays the server side; returns the lines the client sent where the
+    // transcript expects "C:" rows ("<message>" stands for a whole message).
+    // The lines are in `received` once the server is joined.
+    void Play(std::vector<std::string> transcript)
+    {
+        received.clear();
+        server.Serve([this, transcript = std::move(transcript)](ScriptPeer& peer) {
+            for (const std::string& row : transcript) {
+                const std::string text = row.substr(3);
+                if (row[0] == 'S') {
+                    if (text == "<close>") return;
+                    peer.Send(text + "\r\n");
+                } else if (text == "<message>") {
+                    std::string line;
+                    do line = peer.ReadLine();
+                    while (line != "." && !peer.Eof());
+                    received.push_back(text);
+                } else {
+                    received.push_back(peer.ReadLine());
+                    if (peer.Eof()) return;
+                }
+            }
+            closedByClient = peer.WaitForClose();
+        });
+    }
+
+    static std::vector<std::string> Expected(const std::vector<std::string>& transcript)
+    {
+        std::vector<std::string> lines;
+        for (const std::string& row : transcript)
+            if (row[0] == 'C') lines.push_back(row.substr(3));
+        return lines;
+    }
+
+    void Prepare(TNMSMTP& client)
+    {
+        client.Host = "127.0.0.1";
+        client.Port = static_cast<std::uint16_t>(server.port());
+        client.UserID = "me";
+        client.PostMessage.FromAddress = "me@example.jp";
+        client.PostMessage.Subject = "hi";
+        client.PostMessage.ToAddress = {"you@example.jp"};
+        client.PostMessage.Body = {"body"};
+    }
+
+    ScriptServer server;
+    std::vector<std::string> received;
+    std::atomic<bool> closedByClient{false};
+};
+
+TEST_F(SmtpScript, ConversationsEndInTheirErrorOrSuccessAndTheSocketClosed)
+{
+    for (const Conversation& c : kConversations) {
+        SCOPED_TRACE(c.name);
+        closedByClient = false;
+        std::string outcome = "success";
+        {
+            TNMSMTP client;
+            Prepare(client);
+            if (!c.to.empty()) client.PostMessage.ToAddress.assign(c.to.begin(), c.to.end());
+            client.PostMessage.ToBlindCarbonCopy.assign(c.bcc.begin(), c.bcc.end());
+            if (!c.body.empty()) client.PostMessage.Body.assign(c.body.begin(), c.body.end());
+            Play(c.transcript);
+            try {
+                client.Connect();
+                client.SendMail();
+                client.Disconnect();
+            } catch (const std::exception& e) {
+                outcome = e.what();
+                // A refusal inside SendMail leaves the connection to the caller.
+                EXPECT_EQ(client.Connected(), c.leftOpen);
+                client.CloseSocket();
+            }
+            EXPECT_FALSE(client.Busy());
+            server.Join();
+        }
+        EXPECT_EQ(outcome, c.error ? c.error : "success");
+        EXPECT_EQ(received, Expected(c.transcript));
+        EXPECT_TRUE(closedByClient || c.transcript.back() == "S: <close>");
+    }
+}
+
+TEST_F(SmtpScript, SilentServerEndsTheReadAfterTheTimeLimitWithoutQuit)
+{
+    Play({"S: 220 ready", "C: HELO me"});
+    TNMSMTP client;
+    Prepare(client);
+    client.TimeOut = 300;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        client.Connect();
+        ADD_FAILURE() << "connected";
+    } catch (const EAbortError& e) {
+        EXPECT_STREQ(e.what(), "Socket readln aborted");
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 290ms);
+    EXPECT_LT(took, 10s);
+    EXPECT_FALSE(client.Connected());
+    server.Join();
+    EXPECT_TRUE(closedByClient);
+    EXPECT_EQ(received, std::vector<std::string>{"HELO me"});  // no QUIT after the abort
+}
+
+TEST_F(SmtpScript, SecondConnectAfterDisconnectWorks)
+{
+    TNMSMTP client;
+    Prepare(client);
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        Play(Concat({kGreeted, kEnvelope, kMessage, {"S: 250 queued", "C: QUIT", "S: 221 bye"}}));
+        client.PostMessage.ToAddress = {"you@example.jp"};  // cleared by the first success
+        client.Connect();
+        client.SendMail();
+        client.Disconnect();
+        server.Join();
+        EXPECT_EQ(received.size(), 15u);
+        EXPECT_TRUE(client.PostMessage.ToAddress.empty());
+        EXPECT_EQ(client.PostMessage.Body, std::vector<std::string>{"body"});
+    }
+}
+
+TEST(PowersockConnect, FailuresCarryTheirTexts)
+{
+    struct Case {
+        const char* host;
+        int port;
+        const char* error;
+    } const cases[] = {
+        {"127.0.0.1", ScriptServer::RefusedPort(), "Connection Failed"},
+        {"no-such-host.invalid", 25, "Null Remote Address"},
+        {"", 25, "Null Remote Address"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host);
+        TPowersock sock;
+        sock.Host = c.host;
+        sock.Port = static_cast<std::uint16_t>(c.port);
+        bool failedEvent = false;
+        sock.OnConnectionFailed = [&] { failedEvent = true; };
+        try {
+            sock.Connect();
+            ADD_FAILURE() << "connected";
+        } catch (const ESockError& e) {
+            EXPECT_STREQ(e.what(), c.error);
+        }
+        EXPECT_EQ(failedEvent, std::string(c.error) == "Connection Failed");
+    }
+}
+
+TEST(PowersockConnect, CancelledLookupReturnsAtOnceAndTheLateResultTouchesNothing)
+{
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> lookupEnded{false};
+    {
+        TPowersock sock;
+        sock.Host = "mail.example.jp";
+        sock.Port = 25;
+        sock.Resolver = [released, &lookupEnded](const std::string&, std::uint32_t& address) {
+            released.wait();
+            address = 0x0100007F;
+            lookupEnded = true;
+            return true;
+        };
+        sock.Pump = [&sock] { sock.Abort(); };
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            sock.Connect();
+            ADD_FAILURE() << "connected";
+        } catch (const ESockError& e) {
+            EXPECT_STREQ(e.what(), "Host Lookup Canceled");
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    }
+    release.set_value();  // the lookup finishes after its object is gone
+    while (!lookupEnded) std::this_thread::sleep_for(1ms);
+}
+
+TEST(SocketErrorText, TableAndErrnoMapping)
+{
+    EXPECT_EQ(SocketErrorStr(SocketErrorCode(ECONNREFUSED)), "10061:Connection refused");
+    EXPECT_EQ(SocketErrorStr(SocketErrorCode(ETIMEDOUT)), "10060:Connection timed out");
+    EXPECT_EQ(SocketErrorStr(SocketErrorCode(ECONNRESET)), "10054:Connection reset by peer");
+    EXPECT_EQ(SocketErrorStr(10099), "Unknown Error No. 10099");
+    EXPECT_EQ(SocketErrorStr(0), "");
+    EXPECT_EQ(NthWord("a,,c", ',', 2), "");
+    EXPECT_EQ(NthWord("a,,c", ',', 3), "c");
+    EXPECT_EQ(NthWord("a,,c", ',', 4), "");
+}
+
+}  // namespace

@@ -1,0 +1,238 @@
+#include "qt_app.h"
+#include "smtp/smtp.h"
+#include "ui/send_mail_form.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+// The window always sends to port 25, so each test takes a loopback
+// address of its own (127.0.0.x) for its server.
+QString LoopbackHost()
+{
+    static std::mt19937 random{std::random_device{}()};
+    return QStringLiteral("127.0.%1.%2").arg(std::uniform_int_distribution<int>(1, 254)(random))
+        .arg(std::uniform_int_distribution<int>(2, 254)(random));
+}
+
+// aiosmtpd on host:25, storing what arrives in dir as N.eml.
+class Sink {
+public:
+    // False (with the reason in `why`) when it cannot listen, e.g. without root.
+    bool Start(const QString& host, const QString& dir, QString& why)
+    {
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.start(QStringLiteral("/usr/bin/python3"),
+                       {QStringLiteral(BOXSWEEPER_SOURCE_DIR "/scripts/smtpsink"), QStringLiteral("--dir"), dir,
+                        QStringLiteral("--host"), host, QStringLiteral("--port"), QStringLiteral("25")});
+        QByteArray out;
+        QElapsedTimer timer;
+        timer.start();
+        while (!out.contains('\n') && timer.elapsed() < 30000 && process_.state() != QProcess::NotRunning) {
+            process_.waitForReadyRead(100);
+            out += process_.readAll();
+        }
+        why = QString::fromUtf8(out);
+        return out.startsWith("ready");
+    }
+    ~Sink()
+    {
+        process_.terminate();
+        if (!process_.waitForFinished(10000)) process_.kill();
+    }
+
+private:
+    QProcess process_;
+};
+
+// What Python's email package reads from one stored message.
+QJsonObject Parse(const QString& file)
+{
+    static const char kScript[] = R"(
+import email, email.policy, email.utils, json, sys
+msg = email.message_from_bytes(open(sys.argv[1], 'rb').read(), policy=email.policy.default)
+date = email.utils.parsedate_to_datetime(msg['Date'])
+print(json.dumps({
+    'from': msg['From'].addresses[0].addr_spec,
+    'to_name': msg['To'].addresses[0].display_name,
+    'to_addr': msg['To'].addresses[0].addr_spec,
+    'subject': str(msg['Subject']),
+    'date_aware': date.tzinfo is not None,
+    'date_age': abs(__import__('time').time() - date.timestamp()),
+    'x_mailer': msg.get_all('X-Mailer') or [],
+    'charset': msg.get_content_charset(),
+    'body': msg.get_content().replace('\r\n', '\n'),
+}))
+)";
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(kScript), file});
+    python.waitForFinished(60000);
+    const QByteArray out = python.readAllStandardOutput();
+    EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    return QJsonDocument::fromJson(out).object();
+}
+
+template <typename T>
+T* Child(QWidget& form, const char* name)
+{
+    T* w = form.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+// Clicks the send button; the click returns when the send has ended.
+void Send(TSendMailForm& form) { QTest::mouseClick(Child<QPushButton>(form, "SendButton"), Qt::LeftButton); }
+
+TEST(SendMailForm, JapaneseMailArrivesIntactAlsoOnARetryAndASecondSend)
+{
+    EnsureQtApplication();
+    QTemporaryDir dir;
+    const QString host = LoopbackHost();
+    Account account = DefaultAccount();
+    account.smtpServer = host.toStdString();
+    account.smtpPort = 587;  // not used: the window sends to 25
+    account.popUser = "taro";
+    account.smtpUser = "other";
+    account.smtpOptions.Set(SMTPUserAsPOP);
+    account.smtpOptions.Set(SMTPAuthAUTH);
+    const Account before = account;
+
+    TSendMailForm form(nullptr, account);
+    form.show();
+    auto* server = Child<QLineEdit>(form, "SMTPServerEdit");
+    auto* user = Child<QLineEdit>(form, "UserIDEdit");
+    auto* to = Child<QLineEdit>(form, "SendToEdit");
+    auto* from = Child<QLineEdit>(form, "SendFromEdit");
+    auto* subject = Child<QLineEdit>(form, "SendSubjectEdit");
+    auto* body = Child<QPlainTextEdit>(form, "SendBodyMemo");
+    auto* sendButton = Child<QPushButton>(form, "SendButton");
+    auto* closeButton = Child<QPushButton>(form, "CloseButton");
+    EXPECT_EQ(server->text(), host);
+    EXPECT_EQ(user->text(), "taro");
+    EXPECT_TRUE(subject->toolTip().isEmpty());
+
+    MessageBoxAnswerer answerer;
+    QTest::keyClicks(to, "<taro@example.jp>");
+    to->home(false);
+    to->insert(QString::fromUtf8("山田 太郎 "));  // QTest types ASCII only
+    QTest::keyClicks(from, "hanako@example.jp");
+    subject->insert(QString::fromUtf8("来週の会議  について ﾃﾞｰﾀ"));
+    const QString typed = QString::fromUtf8("こんにちは。\n～テスト①です。\n.dot line\n\nABC 😀");
+    body->setPlainText(typed);
+    QTest::keyClick(&form, Qt::Key_Escape);
+    EXPECT_TRUE(form.isVisible());
+
+    // Nothing listens yet: the send fails, and the window can send again.
+    Send(form);
+    ASSERT_EQ(answerer.boxes.size(), 1u);
+    EXPECT_EQ(answerer.boxes[0].text, "Connection Failed");
+    EXPECT_EQ(answerer.boxes[0].caption, "Boxsweeper");
+    EXPECT_TRUE(sendButton->isEnabled());
+    EXPECT_EQ(closeButton->text(), QString::fromUtf8("キャンセル"));
+    EXPECT_EQ(body->toPlainText(), typed);
+
+    Sink sink;
+    QString why;
+    if (!sink.Start(host, dir.path(), why)) GTEST_SKIP() << "no SMTP sink on port 25: " << why.toStdString();
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        Send(form);
+        ASSERT_EQ(answerer.boxes.size(), 1u + round);
+        EXPECT_EQ(answerer.boxes.back().text, QString::fromUtf8("メールを送信しました"));
+        EXPECT_EQ(closeButton->text(), QString::fromUtf8("閉じる"));
+        EXPECT_EQ(form.focusWidget(), closeButton);
+        EXPECT_TRUE(sendButton->isEnabled());
+
+        const QJsonObject mail = Parse(dir.filePath(QStringLiteral("%1.eml").arg(round)));
+        EXPECT_EQ(mail["from"].toString(), "hanako@example.jp");
+        EXPECT_EQ(mail["to_name"].toString(), QString::fromUtf8("山田 太郎"));
+        EXPECT_EQ(mail["to_addr"].toString(), "taro@example.jp");
+        EXPECT_EQ(mail["subject"].toString(), QString::fromUtf8("来週の会議  について データ"));
+        EXPECT_TRUE(mail["date_aware"].toBool());
+        EXPECT_LT(mail["date_age"].toDouble(), 600.0);
+        EXPECT_EQ(mail["x_mailer"].toArray(), QJsonArray{"Boxsweeper ver0.30"});
+        EXPECT_EQ(mail["charset"].toString(), "iso-2022-jp");
+        // The header is followed by an empty line and an empty first body line.
+        EXPECT_EQ(mail["body"].toString(),
+                  QString::fromUtf8("\nこんにちは。\n〜テスト〓です。\n.dot line\n\nABC 〓\n"));
+        QFile envelope(dir.filePath(QStringLiteral("%1.env").arg(round)));
+        ASSERT_TRUE(envelope.open(QIODevice::ReadOnly));
+        EXPECT_EQ(envelope.readAll(), "hanako@example.jp\ntaro@example.jp\n");
+    }
+    EXPECT_EQ(account, before);
+}
+
+TEST(SendMailForm, EmptyFieldShowsTheBoxAndClosingDuringASendEndsItWithoutQuit)
+{
+    EnsureQtApplication();
+    // A server that takes the connection and never says a word.
+    const QString host = LoopbackHost();
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(25);
+    ::inet_pton(AF_INET, host.toLatin1().constData(), &addr.sin_addr);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener, 4) != 0) {
+        ::close(listener);
+        GTEST_SKIP() << "cannot listen on port 25";
+    }
+
+    Account account = DefaultAccount();
+    account.smtpServer = host.toStdString();
+    account.smtpUser = "me";
+    account.smtpOptions.Clear(SMTPUserAsPOP);
+    TSendMailForm form(nullptr, account);
+    form.show();
+    EXPECT_EQ(Child<QLineEdit>(form, "UserIDEdit")->text(), "me");
+    MessageBoxAnswerer answerer;
+    Send(form);
+    ASSERT_EQ(answerer.boxes.size(), 1u);
+    EXPECT_EQ(answerer.boxes[0].text, QString::fromUtf8("全ての欄が埋まっていません"));
+
+    Child<QLineEdit>(form, "SendToEdit")->setText("a@example.jp");
+    Child<QLineEdit>(form, "SendFromEdit")->setText("b@example.jp");
+    Child<QLineEdit>(form, "SendSubjectEdit")->setText(" ");
+    Child<QPlainTextEdit>(form, "SendBodyMemo")->setPlainText(" ");
+    QTimer::singleShot(300, &form, [&] {
+        EXPECT_TRUE(form.Sending());
+        EXPECT_FALSE(Child<QPushButton>(form, "SendButton")->isEnabled());
+        QTest::mouseClick(Child<QPushButton>(form, "CloseButton"), Qt::LeftButton);
+    });
+    QElapsedTimer timer;
+    timer.start();
+    Send(form);
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(form.result(), QDialog::Rejected);
+    EXPECT_EQ(answerer.boxes.size(), 1u);  // no error box for a send the user closed
+
+    // The client closed its socket and sent nothing (no QUIT).
+    const int peer = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(peer, 0);
+    char byte = 0;
+    EXPECT_EQ(::recv(peer, &byte, 1, 0), 0);
+    ::close(peer);
+    ::close(listener);
+}
+
+}  // namespace

@@ -1,0 +1,9 @@
+#include "ui/message_box.h"
+
+#include <QMessageBox>
+
+void ShowMessageBox(QWidget* parent, const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Boxsweeper"), text, QMessageBox::Ok, parent);
+    box.exec();
+}

@@ -1,0 +1,235 @@
+#include "ui/send_mail_form.h"
+
+#include "mime/jis_encode.h"
+#include "platform/cp932.h"
+#include "smtp/smtp.h"
+#include "ui/app_font.h"
+#include "ui/cp932_qstring.h"
+#include "ui/message_box.h"
+
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <ctime>
+
+namespace {
+
+const char kXMailer[] = "X-Mailer: Boxsweeper ver0.30";
+
+// The typed text as CP932, composed characters joined first (a combining
+// mark after か is が, which CP932 has).
+std::string MailText(const QString& text)
+{
+    return Utf8ToCp932ForMail(text.normalized(QString::NormalizationForm_C).toStdString());
+}
+
+}  // namespace
+
+TSendMailForm::TSendMailForm(QWidget* owner, const Account& account)
+    : QDialog(owner), account_(account), nmsmtp_(std::make_unique<TNMSMTP>())
+{
+    setObjectName(QStringLiteral("SendMailForm"));
+    setWindowTitle(QStringLiteral("メールを書く"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFont(AppFont());
+    setModal(true);
+    resize(507, 445);
+
+    auto makeEdit = [this](const char* name) {
+        auto* edit = new QLineEdit(this);
+        edit->setObjectName(QString::fromLatin1(name));
+        return edit;
+    };
+    smtpServerEdit_ = makeEdit("SMTPServerEdit");
+    userIdEdit_ = makeEdit("UserIDEdit");
+    sendToEdit_ = makeEdit("SendToEdit");
+    sendFromEdit_ = makeEdit("SendFromEdit");
+    sendSubjectEdit_ = makeEdit("SendSubjectEdit");
+    smtpServerEdit_->setFixedWidth(177);
+    userIdEdit_->setFixedWidth(177);
+    sendBodyMemo_ = new QPlainTextEdit(this);
+    sendBodyMemo_->setObjectName(QStringLiteral("SendBodyMemo"));
+    sendBodyMemo_->setTabChangesFocus(true);
+    sendButton_ = new QPushButton(QStringLiteral("送信(&S)"), this);
+    sendButton_->setObjectName(QStringLiteral("SendButton"));
+    sendButton_->setAutoDefault(false);
+    closeButton_ = new QPushButton(QStringLiteral("キャンセル"), this);
+    closeButton_->setObjectName(QStringLiteral("CloseButton"));
+    closeButton_->setAutoDefault(false);
+
+    auto* addresses = new QGridLayout;
+    auto addRow = [&](int row, const char* label, QWidget* edit, bool stretch) {
+        auto* text = new QLabel(QString::fromUtf8(label), this);
+        text->setBuddy(edit);
+        addresses->addWidget(text, row, 0);
+        addresses->addWidget(edit, row, 1, stretch ? Qt::Alignment() : Qt::AlignLeft);
+    };
+    addRow(0, "SMTPサーバー：", smtpServerEdit_, false);
+    addRow(1, "ユーザーID：", userIdEdit_, false);
+    addRow(2, "あて先アドレス：", sendToEdit_, true);
+    addRow(3, "送信者アドレス：", sendFromEdit_, true);
+    addresses->setColumnStretch(1, 1);
+
+    auto* divider = new QFrame(this);
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Sunken);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(sendButton_);
+    buttons->addStretch(1);
+    buttons->addWidget(closeButton_);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(addresses);
+    layout->addWidget(divider);
+    layout->addWidget(new QLabel(QStringLiteral("題名："), this));
+    layout->addWidget(sendSubjectEdit_);
+    layout->addWidget(new QLabel(QStringLiteral("内容："), this));
+    layout->addWidget(sendBodyMemo_, 1);
+    layout->addLayout(buttons);
+
+    setTabOrder(smtpServerEdit_, userIdEdit_);
+    setTabOrder(userIdEdit_, sendToEdit_);
+    setTabOrder(sendToEdit_, sendFromEdit_);
+    setTabOrder(sendFromEdit_, sendSubjectEdit_);
+    setTabOrder(sendSubjectEdit_, sendBodyMemo_);
+    setTabOrder(sendBodyMemo_, sendButton_);
+    setTabOrder(sendButton_, closeButton_);
+
+    connect(sendButton_, &QPushButton::clicked, this, &TSendMailForm::SendButtonClick);
+    connect(closeButton_, &QPushButton::clicked, this, &TSendMailForm::CloseButtonClick);
+
+    TNMSMTP& smtp = *nmsmtp_;
+    smtp.Port = 25;
+    smtp.ReportLevel = 0;
+    smtp.EncodeType = uuMime;
+    smtp.ClearParams = true;
+    smtp.SubType = mtPlain;
+    smtp.Charset = "us-ascii";
+    smtp.TimeOut = 0;
+    smtp.OnSendStart = [this] { NMSMTPSendStart(); };
+    // The waits keep the window alive; a close arriving here aborts them.
+    smtp.Pump = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
+
+    FormCreate();
+}
+
+TSendMailForm::~TSendMailForm() = default;
+
+void TSendMailForm::FormCreate()
+{
+    smtpServerEdit_->setText(FromCp932(account_.smtpServer));
+    userIdEdit_->setText(FromCp932(account_.smtpOptions.Test(SMTPUserAsPOP) ? account_.popUser : account_.smtpUser));
+}
+
+void TSendMailForm::NMSMTPSendStart() { nmsmtp_->FinalHeader.Add(kXMailer); }
+
+void TSendMailForm::ShowBox(const QString& text, bool error)
+{
+    if (!error) {
+        ShowMessageBox(this, text);
+        return;
+    }
+    // The error report: the failure's text with the error icon.
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Boxsweeper"), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void TSendMailForm::SendButtonClick()
+{
+    if (sending_) return;
+    const QString body = sendBodyMemo_->toPlainText();
+    for (const QLineEdit* edit : {smtpServerEdit_, userIdEdit_, sendToEdit_, sendFromEdit_, sendSubjectEdit_}) {
+        if (edit->text().isEmpty()) {
+            ShowBox(QStringLiteral("全ての欄が埋まっていません"), false);
+            return;
+        }
+    }
+    if (body.isEmpty()) {
+        ShowBox(QStringLiteral("全ての欄が埋まっていません"), false);
+        return;
+    }
+
+    TNMSMTP& smtp = *nmsmtp_;
+    smtp.Charset = "iso-2022-jp";
+    smtp.Host = MailText(smtpServerEdit_->text());
+    smtp.UserID = MailText(userIdEdit_->text());
+    smtp.PostMessage.ToAddress.clear();
+    for (const QString& entry : sendToEdit_->text().split(QLatin1Char('\n'))) {
+        smtp.PostMessage.ToAddress.push_back(EncodeAddressList(MailText(entry), 4));  // after "To: "
+    }
+    smtp.PostMessage.FromAddress = MailText(sendFromEdit_->text());
+    smtp.PostMessage.Subject = EncodeHeaderText(MailText(sendSubjectEdit_->text()), 9);  // after "Subject: "
+    smtp.PostMessage.Body.clear();
+    for (const QString& line : body.split(QLatin1Char('\n'))) {
+        smtp.PostMessage.Body.push_back(Cp932ToJis(MailText(line)));
+    }
+    smtp.PostMessage.Date = MailDate(std::time(nullptr));
+
+    sendButton_->setEnabled(false);
+    sending_ = true;
+    std::string error;
+    try {
+        smtp.Connect();
+        smtp.SendMail();
+    } catch (const std::exception& e) {
+        error = e.what();
+        if (error.empty()) error = "Error";
+    }
+    if (error.empty() && !closeRequested_) {
+        // The server has the mail: a failing QUIT must not make the user
+        // send it again.
+        try {
+            smtp.Disconnect();
+        } catch (const std::exception&) {
+        }
+    } else {
+        smtp.CloseSocket();  // no QUIT: the server may be gone or silent
+    }
+    sending_ = false;
+    sendButton_->setEnabled(true);
+
+    if (closeRequested_) {
+        QDialog::reject();
+        return;
+    }
+    if (!error.empty()) {
+        ShowBox(FromCp932(error).trimmed(), true);
+        return;
+    }
+    ShowBox(QStringLiteral("メールを送信しました"), false);
+    closeButton_->setText(QStringLiteral("閉じる"));
+    closeButton_->setFocus();
+}
+
+void TSendMailForm::CloseButtonClick() { reject(); }
+
+void TSendMailForm::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();  // a stray Escape must not throw away a typed mail
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TSendMailForm::reject()
+{
+    if (sending_) {
+        // The send's wait is on the stack below us: end it, and close once
+        // it has unwound.
+        closeRequested_ = true;
+        nmsmtp_->Abort();
+        return;
+    }
+    QDialog::reject();
+}
