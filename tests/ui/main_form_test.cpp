@@ -1,0 +1,443 @@
+// The main window driven through its widgets, offscreen, against scripted
+// loopback POP3 servers.
+
+#include "ui/main_form.h"
+
+#include "accounts/settings.h"
+#include "mime/mail_entry.h"
+#include "ui/application.h"
+#include "ui/mail_list.h"
+#include "ui_support.h"
+
+#include <QAbstractItemModel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> FilesIn(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class MainFormTest : public ::testing::Test {
+protected:
+    std::unique_ptr<TMainForm> MakeForm(const std::vector<Account>& stored)
+    {
+        if (!stored.empty()) {
+            EXPECT_TRUE(SaveSettings(stored));
+        }
+        TMainForm::Options options;
+        options.logDirectory = home.logs();
+        return std::make_unique<TMainForm>(options);
+    }
+    template <class T>
+    static T* Find(TMainForm& form, const char* name)
+    {
+        T* child = form.findChild<T*>(QString::fromLatin1(name));
+        if (!child) throw std::runtime_error(std::string("no child ") + name);
+        return child;
+    }
+    static QString Cell(TMainForm& form, int row, int column)
+    {
+        QAbstractItemModel* model = Find<MailListView>(form, "MailList")->model();
+        return model->data(model->index(row, column)).toString();
+    }
+    static std::vector<std::string> Captions(TMainForm& form)
+    {
+        std::vector<std::string> captions;
+        for (int i = 0; i < form.RowCount(); ++i) captions.push_back(form.RowCaption(i));
+        return captions;
+    }
+    static void ClickRow(TMainForm& form, int row, Qt::KeyboardModifiers modifiers = {})
+    {
+        auto* list = Find<MailListView>(form, "MailList");
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
+                          list->visualRect(list->model()->index(row, 3)).center());
+    }
+    static bool InState(TMainForm& form, SessionState state) { return form.Session().State() == state; }
+
+    TempHome home;
+};
+
+const std::vector<std::string> kMessages = {
+    JapaneseMessage("GyRCJUYlOSVIGyhC", "GyRCOzNFREJATzobKEI=", "Mon, 7 Dec 2026 10:00:00 +0900", "one"),
+    JapaneseMessage("GyRCMnE1RCRON28bKEI=", "GyRCOzNFREJATzobKEI=", "Tue, 8 Dec 2026 10:00:00 +0900", "two"),
+    JapaneseMessage("GyRCJDMkcyRLJEEkTxsoQg==", "GyRCOzNFREJATzobKEI=", "Wed, 9 Dec 2026 10:00:00 +0900", "three"),
+    JapaneseMessage("GyRCJCpDTiRpJDsbKEI=", "GyRCOzNFREJATzobKEI=", "Thu, 10 Dec 2026 10:00:00 +0900", "four"),
+    JapaneseMessage("GyRCJUYlOSVIGyhC", "GyRCOzNFREJATzobKEI=", "Fri, 11 Dec 2026 10:00:00 +0900", "five"),
+};
+
+// One whole session: the held header fetch (keys, tabs and closing refused),
+// decoded rows, selection, reading with and without the header, a sort that
+// a later fill does not undo, deleting three rows while a click tries to
+// change them, disconnecting, and the run's log file through to its rename.
+TEST_F(MainFormTest, SessionThroughTheWindow)
+{
+    Pop3Mailbox mailbox(kMessages);
+    Gate topGate, deleGate;
+    mailbox.Hold("TOP 3 0", topGate);
+    auto form = MakeForm({LoopbackAccount("first", mailbox.port(), {POPReadHeader, POPAuthBasic, POPUseTop}),
+                          LoopbackAccount("second", mailbox.port(), {POPAuthBasic})});
+    ASSERT_TRUE(form->FormCreate());
+    form->show();
+    auto* tabs = Find<QTabBar>(*form, "AccountTab");
+    auto* list = Find<MailListView>(*form, "MailList");
+    ASSERT_EQ(tabs->count(), 2);
+    EXPECT_EQ(Find<QPushButton>(*form, "ConnectButton")->text(), QString::fromUtf8("接続(&C)"));
+
+    const std::string runLog = form->LogFile().Path();
+    EXPECT_EQ(fs::path(runLog).parent_path().string() + "/", home.logs());
+    EXPECT_TRUE(fs::path(runLog).filename().string().starts_with("~Boxsweeper_"));
+
+    mailbox.Serve();
+    Find<QPushButton>(*form, "ConnectButton")->click();
+    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::TopSent) && form->RowCount() == 5 &&
+                                     mailbox.Received().back() == "TOP 3 0"; }));
+
+    // While headers are still coming: no select-all, no Enter, no tab change, no closing.
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(form->FirstSelectedRow(), -1);
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    QWheelEvent wheel(QPointF(tabs->tabRect(0).center()), QPointF(tabs->mapToGlobal(tabs->tabRect(0).center())),
+                      QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(tabs, &wheel);
+    QTest::keyClick(tabs, Qt::Key_Right);
+    EXPECT_EQ(tabs->currentIndex(), 0);
+    QTest::mouseClick(tabs, Qt::RightButton, {}, tabs->tabRect(0).center());
+    EXPECT_FALSE(Find<QMenu>(*form, "AccountPopup")->isVisible());
+    ModalHandler refusal;
+    refusal.Expect(ClickOk);
+    refusal.Start();
+    EXPECT_FALSE(form->close());
+    EXPECT_EQ(refusal.seen, std::vector<QString>{QString::fromUtf8("Boxsweeper|接続中は終了できません。")});
+    // Every entry is in the file as soon as it is logged.
+    EXPECT_NE(ReadFile(runLog).find("USER user\r\n\n+OK\r\n\nPASS ********\n"), std::string::npos) << ReadFile(runLog);
+
+    topGate.Release();
+    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready); }));
+    EXPECT_EQ(Cell(*form, 0, 3), QString::fromUtf8("テスト"));
+    EXPECT_EQ(Cell(*form, 1, 3), QString::fromUtf8("会議の件"));
+    EXPECT_EQ(Cell(*form, 4, 4), QString::fromUtf8("山田太郎 <sender@example.jp>"));
+    EXPECT_EQ(Cell(*form, 2, 2), QStringLiteral("Wed, 9 Dec 2026 10:00:00 +0900"));
+
+    // Ready: Ctrl+A with any other modifiers selects all; a bottom-up
+    // selection still reports the topmost row.
+    QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(list->selectionModel()->selectedRows().size(), 5);
+    EXPECT_TRUE(Find<QPushButton>(*form, "DeleteButton")->isEnabled());
+    ClickRow(*form, 3);
+    ClickRow(*form, 1, Qt::ControlModifier);
+    EXPECT_EQ(form->FirstSelectedRow(), 1);
+
+    // Reading: the body alone, then with the header above it.
+    auto* body = Find<QPlainTextEdit>(*form, "BodyBox");
+    ClickRow(*form, 1);
+    QTest::keyClick(list, Qt::Key_Return);
+    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && !body->toPlainText().isEmpty(); }));
+    EXPECT_EQ(body->toPlainText(), QStringLiteral("two"));
+    form->CurrentAccount().popOptions.Set(POPHeaderWithBody);
+    Find<QPushButton>(*form, "ReadButton")->click();
+    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && body->blockCount() > 3; }));
+    const QStringList lines = body->toPlainText().split(QLatin1Char('\n'));
+    EXPECT_TRUE(lines.first().endsWith(QStringLiteral("octets")));
+    EXPECT_EQ(lines[1], QStringLiteral("Date: Tue, 8 Dec 2026 10:00:00 +0900"));
+    EXPECT_TRUE(lines.contains(QStringLiteral(" ")));
+    EXPECT_EQ(lines[lines.size() - 2], QStringLiteral(" "));
+    EXPECT_EQ(lines.last(), QStringLiteral("two"));
+
+    // Sort by subject from the popup; its check mark follows; a later fill moves nothing.
+    auto* popup = Find<QMenu>(*form, "MailListPopup");
+    emit list->customContextMenuRequested(QPoint(5, 5));
+    EXPECT_TRUE(popup->isVisible());
+    EXPECT_TRUE(Find<QAction>(*form, "SortByNumber")->isChecked());
+    popup->hide();
+    Find<QAction>(*form, "SortByTitle")->trigger();
+    EXPECT_EQ(form->SortTag(), 3);
+    emit list->customContextMenuRequested(QPoint(5, 5));
+    EXPECT_TRUE(Find<QAction>(*form, "SortByTitle")->isChecked());
+    EXPECT_FALSE(Find<QAction>(*form, "SortByNumber")->isChecked());
+    popup->hide();
+    const std::vector<std::string> sorted = Captions(*form);
+    EXPECT_NE(sorted, (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+    ClickRow(*form, 4);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(4, 3)).center());
+    ASSERT_TRUE(WaitFor([&] { return mailbox.Received().back() == "RETR " + sorted[4]; }));
+    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready); }));
+    EXPECT_EQ(Captions(*form), sorted);
+
+    // Delete three rows; a click while the second DELE waits changes nothing.
+    mailbox.Hold("DELE " + sorted[2], deleGate);
+    ClickRow(*form, 1);
+    ClickRow(*form, 3, Qt::ShiftModifier);
+    QTest::keyClick(list, Qt::Key_Delete);
+    ASSERT_TRUE(WaitFor([&] { return mailbox.Received().back() == "DELE " + sorted[2]; }));
+    ClickRow(*form, form->RowCount() - 1);
+    deleGate.Release();
+    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready); }));
+    EXPECT_EQ(Captions(*form), (std::vector<std::string>{sorted[0], sorted[4]}));
+    std::vector<std::string> deles;
+    for (const std::string& line : mailbox.Received())
+        if (line.starts_with("DELE ")) deles.push_back(line);
+    EXPECT_EQ(deles, (std::vector<std::string>{"DELE " + sorted[1], "DELE " + sorted[2], "DELE " + sorted[3]}));
+    EXPECT_EQ(form->FirstSelectedRow(), 1);
+    EXPECT_TRUE(body->toPlainText().isEmpty());
+
+    Find<QPushButton>(*form, "DisconnectButton")->click();
+    EXPECT_EQ(form->RowCount(), 0);
+    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Idle) && !form->Session().IsConnectionOpen(); }));
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    EXPECT_EQ(tabs->currentIndex(), 1);
+
+    form->FlushLogPane();
+    EXPECT_TRUE(Find<QPlainTextEdit>(*form, "LogBox")->toPlainText().contains(QStringLiteral("PASS ********\n+OK Logged in.\n")));
+    EXPECT_TRUE(form->close());
+    EXPECT_EQ(FilesIn(home.logs()), std::vector<std::string>{"Boxsweeper.log"});
+    const std::string log = ReadFile(home.logs() + "Boxsweeper.log");
+    EXPECT_TRUE(log.starts_with("Program: Boxsweeper 0.33\nDate: ")) << log.substr(0, 80);
+    EXPECT_NE(log.find("\n\n[Log]\n+OK ready\r\n\nUSER user\r\n\n"), std::string::npos);
+    EXPECT_NE(log.find("QUIT\r\n\n+OK Logging out.\r\n\n"), std::string::npos);
+}
+
+// The first-run loop: its close box ends the program without storing
+// anything; OK leads to the settings dialog, whose Cancel starts over;
+// Escape also ends. Then adding and deleting accounts, and a failed save.
+TEST_F(MainFormTest, FirstRunAndAccountCommands)
+{
+    const std::string store = home.path() + "/config/kirabo/Boxsweeper";
+    {
+        auto form = MakeForm({});
+        ModalHandler modals;
+        modals.Expect(CloseBox);
+        modals.Start();
+        EXPECT_FALSE(form->FormCreate());
+        EXPECT_EQ(modals.seen, std::vector<QString>{QString::fromUtf8("Boxsweeper初期設定|初期設定を作成してください")});
+    }
+    {
+        auto form = MakeForm({});
+        ModalHandler modals;
+        modals.Expect([](QWidget* box) { QTest::keyClick(box, Qt::Key_Escape); });
+        modals.Start();
+        EXPECT_FALSE(form->FormCreate());
+    }
+    EXPECT_FALSE(fs::exists(store + "/Account"));
+    EXPECT_TRUE(FilesIn(home.logs()).empty());
+
+    auto form = MakeForm({});
+    ModalHandler modals;
+    modals.Expect(ClickOk);
+    modals.Expect(Reject);
+    modals.Expect(ClickOk);
+    modals.Expect(Accept);
+    modals.Start();
+    ASSERT_TRUE(form->FormCreate());
+    ASSERT_EQ(modals.seen.size(), 4u);
+    EXPECT_EQ(modals.seen[2], modals.seen[0]);
+    auto* tabs = Find<QTabBar>(*form, "AccountTab");
+    ASSERT_EQ(tabs->count(), 1);
+    EXPECT_EQ(tabs->tabText(0), QString::fromUtf8("新しいアカウント0"));
+
+    ModalHandler commands;
+    commands.Expect(Accept);  // the settings dialog of the added account
+    commands.Expect([](QWidget* box) { qobject_cast<QMessageBox*>(box)->button(QMessageBox::Cancel)->click(); });
+    commands.Expect(ClickOk);  // delete confirmed
+    commands.Start();
+    Find<QAction>(*form, "AddAccount")->trigger();
+    ASSERT_EQ(tabs->count(), 2);
+    EXPECT_EQ(tabs->currentIndex(), 1);
+    EXPECT_EQ(tabs->tabText(1), QString::fromUtf8("新しいアカウント1"));
+    Find<QAction>(*form, "DeleteAccount")->trigger();
+    EXPECT_EQ(tabs->count(), 2);
+    Find<QAction>(*form, "DeleteAccount")->trigger();
+    EXPECT_EQ(tabs->count(), 1);
+    EXPECT_EQ(form->Accounts().size(), 1u);
+    EXPECT_EQ(commands.seen[1], QString::fromUtf8("アカウントの削除|本当に削除してよろしいですか？"));
+    Find<QAction>(*form, "DeleteAccount")->trigger();  // the last one stays, silently
+    EXPECT_EQ(tabs->count(), 1);
+
+    // The store cannot be written: the user is told, and the window still closes.
+    fs::remove_all(home.path() + "/config");
+    std::ofstream(home.path() + "/config") << "not a directory";
+    ModalHandler failure;
+    failure.Expect(ClickOk);
+    failure.Start();
+    EXPECT_TRUE(form->close());
+    EXPECT_EQ(failure.seen, std::vector<QString>{QString::fromUtf8("Boxsweeper|設定を保存できませんでした")});
+    EXPECT_EQ(FilesIn(home.logs()), std::vector<std::string>{"Boxsweeper.log"});
+}
+
+// The password prompt: cancelling does nothing; an empty text goes ahead
+// with one prompt per Connect; a prompted password with a comma serves the
+// run but is stored empty.
+TEST_F(MainFormTest, PasswordPrompt)
+{
+    Pop3Mailbox mailbox({});
+    Account account = LoopbackAccount("a", mailbox.port(), {POPAuthBasic, POPSavePassword});
+    account.popPassword.clear();
+    auto form = MakeForm({account});
+    ASSERT_TRUE(form->FormCreate());
+
+    ModalHandler modals;
+    modals.Expect(Reject);
+    modals.Start();
+    Find<QPushButton>(*form, "ConnectButton")->click();
+    EXPECT_EQ(modals.seen.size(), 1u);
+    EXPECT_TRUE(InState(*form, SessionState::Idle));
+    EXPECT_TRUE(Find<QPushButton>(*form, "ConnectButton")->isEnabled());
+    EXPECT_FALSE(form->Session().IsConnectionOpen());
+
+    mailbox.Serve();
+    ModalHandler again;
+    again.Expect(Accept);
+    again.Start();
+    Find<QPushButton>(*form, "ConnectButton")->click();
+    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready); }));
+    EXPECT_EQ(again.seen.size(), 1u);
+    EXPECT_EQ(mailbox.Received(), (std::vector<std::string>{"USER user", "PASS ", "LIST"}));
+    Find<QPushButton>(*form, "DisconnectButton")->click();
+    ASSERT_TRUE(WaitFor([&] { return !form->Session().IsConnectionOpen(); }));
+
+    form->CurrentAccount().popPassword = "pa,ss";
+    EXPECT_TRUE(form->close());
+    const std::vector<Account> stored = LoadSettings();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored[0].popPassword, "");
+    EXPECT_EQ(stored[0].popPort, mailbox.port());
+}
+
+// The connection's tasks run one at a time: a task's message box holds the
+// tasks behind it until it is closed. An exception escaping a handler is
+// shown in a box and the program goes on.
+TEST_F(MainFormTest, TasksWaitForAMessageBoxAndSurviveExceptions)
+{
+    auto form = MakeForm({LoopbackAccount("a", 1, {})});
+    ASSERT_TRUE(form->FormCreate());
+    auto& app = *static_cast<BoxsweeperApplication*>(QApplication::instance());
+    const int caughtBefore = app.caughtExceptions();
+
+    bool later = false, laterSeenWhileBoxOpen = true, last = false;
+    ModalHandler modals;
+    modals.Expect([&](QWidget* box) {
+        // Give the held task every chance to run before looking.
+        QTimer::singleShot(100, box, [&, box] {
+            laterSeenWhileBoxOpen = later;
+            ClickOk(box);
+        });
+    });
+    modals.Expect(ClickOk);
+    modals.Start();
+    form->PostTask([&] { form->ShowMessage("first"); });
+    form->PostTask([&] { later = true; });
+    form->PostTask([] { throw std::runtime_error("boom"); });
+    form->PostTask([&] { last = true; });
+    ASSERT_TRUE(WaitFor([&] { return last; }));
+    EXPECT_FALSE(laterSeenWhileBoxOpen);
+    EXPECT_TRUE(later);
+    EXPECT_EQ(app.caughtExceptions(), caughtBefore + 1);
+    EXPECT_EQ(modals.seen, (std::vector<QString>{QStringLiteral("Boxsweeper|first"), QStringLiteral("Boxsweeper|boom")}));
+}
+
+// The log pane against the run's file: entries, clearing, the cut of a very
+// long entry, saving with its own header; the file's name on a clash and
+// its fallback directory.
+TEST_F(MainFormTest, LogPaneAndFiles)
+{
+    auto form = MakeForm({LoopbackAccount("a", 1, {})});
+    ASSERT_TRUE(form->FormCreate());
+    const std::string saved = home.path() + "/saved.log";
+    ASSERT_TRUE(form->SaveLogTo(QString::fromStdString(saved)));
+    std::string text = ReadFile(saved);
+    EXPECT_TRUE(text.starts_with("Program: Boxsweeper 0.30\nDate: "));
+    EXPECT_TRUE(text.ends_with("\n\n[Log]\n")) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
+
+    form->AppendLog("gone");
+    Find<QAction>(*form, "ClearLog")->trigger();
+    form->AppendLog("+OK a\r\nline2");
+    form->AppendLog("\x93\xfa\x96\x7b");  // 日本 in Shift_JIS
+    ASSERT_TRUE(form->SaveLogTo(QString::fromStdString(saved)));
+    text = ReadFile(saved);
+    EXPECT_TRUE(text.ends_with("\n\n[Log]\n+OK a\nline2\n\x93\xfa\x96\x7b\n")) << text;
+    EXPECT_TRUE(ReadFile(form->LogFile().Path()).ends_with("[Log]\ngone\n+OK a\r\nline2\n\x93\xfa\x96\x7b\n"));
+
+    const std::string huge(TMainForm::kPaneEntryLimit + 1000, 'x');
+    form->AppendLog(huge);
+    form->FlushLogPane();
+    EXPECT_TRUE(Find<QPlainTextEdit>(*form, "LogBox")->toPlainText().endsWith(
+        QStringLiteral("x\n... (1000 more bytes in the run's log file)")));
+    EXPECT_TRUE(ReadFile(form->LogFile().Path()).ends_with(huge + "\n"));
+    EXPECT_FALSE(form->SaveLogTo(QString::fromStdString(home.path() + "/missing/dir/x.log")));
+
+    // Two runs in one second never share a file.
+    const QDateTime now = QDateTime::currentDateTime().addSecs(-3600);
+    SessionLogFile one, two;
+    ASSERT_TRUE(one.Start(home.logs(), now));
+    ASSERT_TRUE(two.Start(home.logs(), now));
+    EXPECT_NE(one.Path(), two.Path());
+    EXPECT_TRUE(two.Path().ends_with("_2.log"));
+    EXPECT_EQ(fs::path(one.Path()).filename().string(),
+              "~Boxsweeper_" + now.toString(QStringLiteral("yyyyMMddHHmmss")).toStdString() + ".log");
+    EXPECT_EQ(DefaultLogDirectory(home.path() + "/no such directory"), home.path() + "/state/Boxsweeper/");
+    EXPECT_EQ(DefaultLogDirectory(home.logs()), home.logs());
+}
+
+}  // namespace
+
+namespace {
+
+// A long message: the pane shows its first part and a line saying how much
+// only the run's file holds; the file gets every byte; BodyBox ends up with
+// the whole message, filled a piece at a time.
+TEST_F(MainFormTest, LongMessageReachesBodyWholeAndPaneCut)
+{
+    std::string body;
+    for (int i = 0; i < 40000; ++i) body += "line " + std::to_string(i) + " 0123456789012345678901234567890123456789\r\n";
+    Pop3Mailbox mailbox({"Subject: long\r\n\r\n" + body});
+    auto form = MakeForm({LoopbackAccount("a", mailbox.port(), {POPAuthBasic})});
+    ASSERT_TRUE(form->FormCreate());
+    mailbox.Serve();
+    Find<QPushButton>(*form, "ConnectButton")->click();
+    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && form->RowCount() == 1; }));
+    form->SelectRow(0);
+    Find<QPushButton>(*form, "ReadButton")->click();
+    auto* bodyBox = Find<QPlainTextEdit>(*form, "BodyBox");
+    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && bodyBox->blockCount() >= 40000; }));
+    EXPECT_TRUE(bodyBox->toPlainText().endsWith(QStringLiteral("line 39999 0123456789012345678901234567890123456789")));
+    form->FlushLogPane();
+    const QString pane = Find<QPlainTextEdit>(*form, "LogBox")->toPlainText();
+    EXPECT_LT(pane.size(), 400 * 1024);
+    EXPECT_TRUE(pane.contains(QStringLiteral("more bytes of this message in the run's log file)")));
+    EXPECT_NE(ReadFile(form->LogFile().Path()).find("line 39999 0123456789"), std::string::npos);
+    Find<QPushButton>(*form, "DisconnectButton")->click();
+    ASSERT_TRUE(WaitFor([&] { return !form->Session().IsConnectionOpen(); }));
+}
+
+}  // namespace

@@ -1,0 +1,145 @@
+#include "ui/mail_list.h"
+
+#include "platform/cp932.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+QString FromCp932(const std::string& text)
+{
+    const std::string utf8 = Cp932ToUtf8(text);
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+}  // namespace
+
+MailListModel::MailListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int MailListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int MailListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumns; }
+
+QVariant MailListModel::data(const QModelIndex& index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount()) return {};
+    const MailEntry& entry = rows_[static_cast<std::size_t>(index.row())];
+    if (index.column() == 0) return FromCp932(entry.number);
+    const std::size_t sub = static_cast<std::size_t>(index.column() - 1);
+    if (sub >= entry.subItems.size()) return {};
+    return FromCp932(entry.subItems[sub]);
+}
+
+QVariant MailListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    static const char* const kHeaders[kColumns] = {"番号", "サイズ", "日付", "題名", "差出人"};
+    if (section < 0 || section >= kColumns) return {};
+    return QString::fromUtf8(kHeaders[section]);
+}
+
+void MailListModel::AppendRow(const std::string& caption, const std::string& size)
+{
+    const int row = rowCount();
+    beginInsertRows({}, row, row);
+    rows_.push_back(MailEntry{caption, {size}});
+    endInsertRows();
+}
+
+void MailListModel::RemoveRow(int row)
+{
+    if (row < 0 || row >= rowCount()) return;
+    beginRemoveRows({}, row, row);
+    rows_.erase(rows_.begin() + row);
+    endRemoveRows();
+}
+
+void MailListModel::RemoveAllRows()
+{
+    if (rows_.empty()) return;
+    beginResetModel();
+    rows_.clear();
+    endResetModel();
+}
+
+void MailListModel::FillRow(int row, const std::string& text)
+{
+    if (row < 0 || row >= rowCount()) return;
+    ::FillMailEntry(rows_[static_cast<std::size_t>(row)], text);
+    // Cell by cell: a view repaints the whole viewport for a changed range,
+    // but only the cell itself, if shown, for a single index.
+    for (int column = 2; column < kColumns; ++column)
+        emit dataChanged(index(row, column), index(row, column), {Qt::DisplayRole});
+}
+
+void MailListModel::Sort(int sortTag)
+{
+    std::vector<int> order(rows_.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return CompareMailEntries(rows_[a], rows_[b], sortTag) < 0; });
+
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> newRowOf(rows_.size());
+    std::vector<MailEntry> sorted;
+    sorted.reserve(rows_.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        newRowOf[static_cast<std::size_t>(order[i])] = static_cast<int>(i);
+        sorted.push_back(std::move(rows_[static_cast<std::size_t>(order[i])]));
+    }
+    rows_ = std::move(sorted);
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& old : before)
+        after.push_back(index(newRowOf[static_cast<std::size_t>(old.row())], old.column()));
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+MailListView::MailListView(QWidget* parent) : QTableView(parent)
+{
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setShowGrid(true);
+    setWordWrap(false);
+    setTabKeyNavigation(false);
+    setSortingEnabled(false);
+    verticalHeader()->hide();
+    // A fixed row height keeps appending thousands of rows cheap.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    horizontalHeader()->setSectionsClickable(false);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setStretchLastSection(false);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+void MailListView::keyPressEvent(QKeyEvent* event)
+{
+    if (keyHook && keyHook(event)) {
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void MailListView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QTableView::mouseDoubleClickEvent(event);
+    if (doubleClickHook) doubleClickHook();
+}
+
+QItemSelectionModel::SelectionFlags MailListView::selectionCommand(const QModelIndex& index, const QEvent* event) const
+{
+    if (userMaySelect && !userMaySelect()) return QItemSelectionModel::NoUpdate;
+    return QTableView::selectionCommand(index, event);
+}

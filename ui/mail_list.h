@@ -1,0 +1,60 @@
+#pragma once
+
+#include "mime/mail_entry.h"
+
+#include <QAbstractTableModel>
+#include <QTableView>
+
+#include <functional>
+#include <vector>
+
+// The rows of the mail list, in view order: row i of the model is row i on
+// screen, so the session's row indexes address both. Rows move only when
+// Sort runs; appending and filling never reorder them.
+class MailListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    static constexpr int kColumns = 5;
+
+    explicit MailListModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    void AppendRow(const std::string& caption, const std::string& size);
+    void RemoveRow(int row);
+    void RemoveAllRows();
+    const MailEntry& Row(int row) const { return rows_[static_cast<std::size_t>(row)]; }
+    // Runs the mime FillMailEntry on one row and repaints it in place.
+    void FillRow(int row, const std::string& text);
+
+    // Sorts ascending by CompareMailEntries for the tag (0 number .. 4
+    // sender); equal rows keep their order. Selection and current row
+    // follow their rows.
+    void Sort(int sortTag);
+
+private:
+    std::vector<MailEntry> rows_;
+};
+
+// The list view: keys, double click and selection changes are offered to
+// the window's hooks first.
+class MailListView : public QTableView {
+    Q_OBJECT
+public:
+    explicit MailListView(QWidget* parent = nullptr);
+
+    // True when the hook consumed the key.
+    std::function<bool(QKeyEvent*)> keyHook;
+    std::function<void()> doubleClickHook;
+    // While this answers false, clicks and keys do not change the selection.
+    std::function<bool()> userMaySelect;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event = nullptr) const override;
+};

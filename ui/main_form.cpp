@@ -1,0 +1,759 @@
+#include "ui/main_form.h"
+
+#include "accounts/settings.h"
+#include "mime/mail_entry.h"
+#include "platform/cp932.h"
+#include "ui/mail_list.h"
+#include "ui/pass_input_form.h"
+#include "ui/setting_form.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSignalBlocker>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTextCursor>
+#include <QTimer>
+#include <QVBoxLayout>
+
+
+namespace {
+
+QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+
+QString FromCp932(std::string_view text)
+{
+    const std::string utf8 = Cp932ToUtf8(text);
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+// Tab captions show an account's name as it is: '&' is not a mnemonic.
+QString TabCaption(const Account& account) { return FromCp932(account.name).replace(QLatin1Char('&'), QStringLiteral("&&")); }
+
+// The first-run box: OK goes on; its close box or Escape ends the program.
+class FirstRunBox : public QMessageBox {
+public:
+    explicit FirstRunBox(QWidget* parent)
+        : QMessageBox(QMessageBox::NoIcon, Text("Boxsweeper初期設定"), Text("初期設定を作成してください"),
+                      QMessageBox::Ok, parent)
+    {
+        setObjectName(QStringLiteral("FirstRunBox"));
+    }
+    bool cancelled = false;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->key() == Qt::Key_Escape) {
+            cancelled = true;
+            reject();
+            return;
+        }
+        QMessageBox::keyPressEvent(event);
+    }
+    void closeEvent(QCloseEvent* event) override
+    {
+        // A box with one button would treat the close box as that button.
+        cancelled = true;
+        QDialog::closeEvent(event);
+    }
+};
+
+}  // namespace
+
+// --- AccountTabBar -----------------------------------------------------------
+
+AccountTabBar::AccountTabBar(QWidget* parent) : QTabBar(parent)
+{
+    setExpanding(false);
+    setDrawBase(true);
+    setUsesScrollButtons(true);
+}
+
+bool AccountTabBar::event(QEvent* event)
+{
+    if (event->type() == QEvent::Shortcut && Refused()) return true;
+    return QTabBar::event(event);
+}
+
+void AccountTabBar::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        if (rightButtonDown) rightButtonDown(event->globalPosition().toPoint());
+        return;
+    }
+    if (Refused()) {
+        event->accept();
+        return;
+    }
+    QTabBar::mousePressEvent(event);
+}
+
+void AccountTabBar::wheelEvent(QWheelEvent* event)
+{
+    if (Refused()) {
+        event->accept();
+        return;
+    }
+    QTabBar::wheelEvent(event);
+}
+
+void AccountTabBar::keyPressEvent(QKeyEvent* event)
+{
+    if (Refused()) {
+        event->ignore();
+        return;
+    }
+    QTabBar::keyPressEvent(event);
+}
+
+// --- TMainForm ---------------------------------------------------------------
+
+TMainForm::TMainForm(Options options) : options_(std::move(options))
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("Boxsweeper"));
+    BuildWindow();
+    BuildMenus();
+    session_ = std::make_unique<Pop3Session>(
+        *this, [this](ServerConnection::Task task) { PostTask(std::move(task)); }, options_.replyTimeout);
+}
+
+TMainForm::~TMainForm()
+{
+    // The connection goes first: after this nothing posts tasks any more.
+    session_.reset();
+}
+
+void TMainForm::BuildWindow()
+{
+    setMinimumSize(585, 400);
+    resize(585, 562);
+    move(214, 105);
+
+    auto* central = new QWidget(this);
+    auto* centralLayout = new QVBoxLayout(central);
+    centralLayout->setContentsMargins(2, 2, 2, 0);
+
+    auto* splitter2 = new QSplitter(Qt::Vertical, central);
+    splitter2->setObjectName(QStringLiteral("Splitter2"));
+    splitter2->setHandleWidth(3);
+    splitter2->setChildrenCollapsible(false);
+    centralLayout->addWidget(splitter2);
+
+    // The tab bar over one shared content: the buttons and Panel1.
+    auto* tabArea = new QWidget(splitter2);
+    auto* tabLayout = new QVBoxLayout(tabArea);
+    tabLayout->setContentsMargins(0, 0, 0, 0);
+    tabLayout->setSpacing(0);
+    accountTab_ = new AccountTabBar(tabArea);
+    accountTab_->setObjectName(QStringLiteral("AccountTab"));
+    tabLayout->addWidget(accountTab_);
+    auto* content = new QFrame(tabArea);
+    content->setObjectName(QStringLiteral("AccountTabContent"));
+    content->setFrameShape(QFrame::StyledPanel);
+    tabLayout->addWidget(content, 1);
+
+    auto* contentLayout = new QVBoxLayout(content);
+    contentLayout->setContentsMargins(8, 6, 8, 8);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(7);
+    auto makeButton = [&](const char* name, const char* caption) {
+        auto* button = new QPushButton(Text(caption), content);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setMinimumSize(97, 25);
+        button->setAutoDefault(false);
+        buttons->addWidget(button);
+        return button;
+    };
+    connectButton_ = makeButton("ConnectButton", "接続(&C)");
+    disconnectButton_ = makeButton("DisconnectButton", "切断(&D)");
+    buttons->addSpacing(16);
+    readButton_ = makeButton("ReadButton", "読む(Enter/&R)");
+    deleteButton_ = makeButton("DeleteButton", "削除(Del/&E)");
+    buttons->addSpacing(16);
+    sendButton_ = makeButton("SendButton", "書く(&W)...");
+    buttons->addStretch(1);
+    readButton_->setEnabled(false);
+    deleteButton_->setEnabled(false);
+    contentLayout->addLayout(buttons);
+
+    panel1_ = new QWidget(content);
+    panel1_->setObjectName(QStringLiteral("Panel1"));
+    contentLayout->addWidget(panel1_, 1);
+    auto* panelLayout = new QVBoxLayout(panel1_);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    auto* splitter1 = new QSplitter(Qt::Vertical, panel1_);
+    splitter1->setObjectName(QStringLiteral("Splitter1"));
+    splitter1->setHandleWidth(3);
+    splitter1->setChildrenCollapsible(false);
+    panelLayout->addWidget(splitter1);
+
+    mailModel_ = new MailListModel(this);
+    mailList_ = new MailListView(splitter1);
+    mailList_->setObjectName(QStringLiteral("MailList"));
+    mailList_->setModel(mailModel_);
+    const int widths[MailListModel::kColumns] = {40, 70, 80, 200, 150};
+    for (int c = 0; c < MailListModel::kColumns; ++c) mailList_->setColumnWidth(c, widths[c]);
+    mailList_->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    bodyBox_ = new QPlainTextEdit(splitter1);
+    bodyBox_->setObjectName(QStringLiteral("BodyBox"));
+    bodyBox_->setReadOnly(true);
+    bodyBox_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    splitter1->setSizes({121, 240});
+    splitter1->setStretchFactor(1, 1);
+
+    logBox_ = new QPlainTextEdit(splitter2);
+    logBox_->setObjectName(QStringLiteral("LogBox"));
+    logBox_->setReadOnly(true);
+    logBox_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    logBox_->setContextMenuPolicy(Qt::CustomContextMenu);
+    QPalette palette = logBox_->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+    logBox_->setPalette(palette);
+    splitter2->setSizes({440, 70});
+    splitter2->setStretchFactor(0, 1);
+
+    setCentralWidget(central);
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
+    statusPanel_ = new QLabel(statusBar());
+    statusPanel_->setMinimumWidth(50);
+    statusBar()->addWidget(statusPanel_);
+
+    connect(connectButton_, &QPushButton::clicked, this, &TMainForm::ConnectButtonClick);
+    connect(disconnectButton_, &QPushButton::clicked, this, &TMainForm::DisconnectButtonClick);
+    connect(readButton_, &QPushButton::clicked, this, &TMainForm::ReadButtonClick);
+    connect(deleteButton_, &QPushButton::clicked, this, &TMainForm::DeleteButtonClick);
+    connect(sendButton_, &QPushButton::clicked, this, &TMainForm::SendButtonClick);
+
+    accountTab_->mayChange = [this] { return InState(SessionState::Idle); };
+    accountTab_->rightButtonDown = [this](const QPoint& at) { AccountTabMouseDown(at); };
+    content->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(content, &QWidget::customContextMenuRequested, this,
+            [this, content](const QPoint& pos) { AccountTabMouseDown(content->mapToGlobal(pos)); });
+    // The net under the input checks: whatever else moves the tab outside
+    // Idle is undone at once.
+    connect(accountTab_, &QTabBar::currentChanged, this, [this] {
+        if (InState(SessionState::Idle)) return;
+        const QSignalBlocker block(accountTab_);
+        accountTab_->setCurrentIndex(sessionTab_);
+    });
+
+    mailList_->keyHook = [this](QKeyEvent* event) { return MailListKeyDown(event); };
+    mailList_->doubleClickHook = [this] {
+        if (InState(SessionState::Ready)) session_->ReadButtonClick();
+    };
+    // While DELE commands run, the rows to delete are the ones selected
+    // when Delete was pressed; a click in between must not change them.
+    mailList_->userMaySelect = [this] { return !InState(SessionState::DeleSent); };
+    connect(mailList_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { MailListSelectItem(); });
+    connect(mailList_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        if (!InState(SessionState::Ready)) return;
+        MailListPopupPopup();
+        mailListPopup_->popup(mailList_->viewport()->mapToGlobal(pos));
+    });
+    connect(logBox_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { logPopup_->popup(logBox_->viewport()->mapToGlobal(pos)); });
+}
+
+void TMainForm::BuildMenus()
+{
+    accountPopup_ = new QMenu(this);
+    accountPopup_->setObjectName(QStringLiteral("AccountPopup"));
+    auto addItem = [](QMenu* menu, const char* name, const char* caption) {
+        QAction* action = menu->addAction(Text(caption));
+        action->setObjectName(QString::fromLatin1(name));
+        return action;
+    };
+    connect(addItem(accountPopup_, "AccountSetting", "設定(&S)..."), &QAction::triggered, this,
+            &TMainForm::AccountSettingClick);
+    connect(addItem(accountPopup_, "AddAccount", "アカウントの追加(&A)"), &QAction::triggered, this,
+            &TMainForm::AddAccountClick);
+    connect(addItem(accountPopup_, "DeleteAccount", "アカウントの削除(&D)"), &QAction::triggered, this,
+            &TMainForm::DeleteAccountClick);
+
+    mailListPopup_ = new QMenu(this);
+    mailListPopup_->setObjectName(QStringLiteral("MailListPopup"));
+    const char* const sorts[][2] = {{"SortByNumber", "番号で整列"},
+                                    {"SortBySize", "サイズで整列"},
+                                    {"SortByDate", "日付で整列"},
+                                    {"SortByTitle", "題名で整列"},
+                                    {"SortByFrom", "差出人で整列"}};
+    for (int tag = 0; tag < 5; ++tag) {
+        QAction* action = addItem(mailListPopup_, sorts[tag][0], sorts[tag][1]);
+        action->setCheckable(true);
+        action->setData(tag);
+        sortActions_.push_back(action);
+    }
+    connect(mailListPopup_, &QMenu::triggered, this, &TMainForm::SortByXClick);
+
+    logPopup_ = new QMenu(this);
+    logPopup_->setObjectName(QStringLiteral("LogPopup"));
+    connect(addItem(logPopup_, "ClearLog", "ログをクリア(&C)"), &QAction::triggered, this, &TMainForm::ClearLogClick);
+    connect(addItem(logPopup_, "SaveLog", "ログを保存(&S)..."), &QAction::triggered, this, &TMainForm::SaveLogClick);
+}
+
+bool TMainForm::FormCreate()
+{
+    accounts_ = LoadSettings();
+    for (const Account& account : accounts_) AddTab(account);
+    while (accounts_.empty()) {
+        FirstRunBox box(this);
+        box.exec();
+        if (box.cancelled) return false;
+        AddAccountClick();
+    }
+    accountTab_->setCurrentIndex(0);
+    CurrentAccount();
+
+    const std::string directory =
+        options_.logDirectory.empty()
+            ? DefaultLogDirectory(QCoreApplication::applicationDirPath().toStdString())
+            : options_.logDirectory;
+    logFile_.Start(directory, QDateTime::currentDateTime());
+
+    statusPanel_->setText(QStringLiteral("Version.") + QString::fromLatin1(kProgramVersion));
+    session_->UpdateButtons();
+    created_ = true;
+    return true;
+}
+
+bool TMainForm::InState(SessionState state) const { return session_ && session_->State() == state; }
+
+// --- the connection's tasks ----------------------------------------------------
+
+void TMainForm::PostTask(std::function<void()> task)
+{
+    {
+        std::lock_guard<std::mutex> lock(tasksMutex_);
+        tasks_.push_back(std::move(task));
+    }
+    QMetaObject::invokeMethod(this, [this] { DrainTasks(); }, Qt::QueuedConnection);
+}
+
+void TMainForm::DrainTasks()
+{
+    // Entered from the nested loop of a message box that a task opened:
+    // the tasks behind it wait until the box is closed and that task ends.
+    if (draining_) return;
+    draining_ = true;
+    struct Done {
+        TMainForm* form;
+        ~Done()
+        {
+            form->draining_ = false;
+            // A task that threw leaves the rest queued; they go on next turn.
+            std::lock_guard<std::mutex> lock(form->tasksMutex_);
+            if (!form->tasks_.empty()) {
+                TMainForm* self = form;
+                QMetaObject::invokeMethod(self, [self] { self->DrainTasks(); }, Qt::QueuedConnection);
+            }
+        }
+    } done{this};
+    for (;;) {
+        std::function<void()> task;
+        {
+            std::lock_guard<std::mutex> lock(tasksMutex_);
+            if (tasks_.empty()) return;
+            task = std::move(tasks_.front());
+            tasks_.pop_front();
+        }
+        task();
+    }
+}
+
+// --- SessionOwner ----------------------------------------------------------------
+
+Account& TMainForm::CurrentAccount()
+{
+    if (accountTab_->currentIndex() < 0 && accountTab_->count() > 0) accountTab_->setCurrentIndex(0);
+    const int index = accountTab_->currentIndex();
+    if (index < 0 || index >= static_cast<int>(accounts_.size())) {
+        // Only before start-up has made the first account.
+        static thread_local Account none;
+        none = DefaultAccount();
+        return none;
+    }
+    return accounts_[static_cast<std::size_t>(index)];
+}
+
+void TMainForm::AppendLog(const std::string& text)
+{
+    logFile_.Append(text);
+    const bool retrSent = std::string_view(text).starts_with("RETR ");
+    if (retrSent || !(InState(SessionState::RetrSent) || InState(SessionState::RetrHeaderSent))) {
+        EndPaneCut();
+    } else if (paneSkippedBytes_ > 0 || paneMessageBytes_ + text.size() > kPaneMessageLimit) {
+        paneSkippedBytes_ += text.size();
+        return;
+    } else {
+        paneMessageBytes_ += text.size();
+    }
+    QString entry;
+    if (text.size() > kPaneEntryLimit) {
+        entry = FromCp932(std::string_view(text).substr(0, kPaneEntryLimit));
+        entry += QStringLiteral("\n... (%1 more bytes in the run's log file)").arg(text.size() - kPaneEntryLimit);
+    } else {
+        entry = FromCp932(text);
+    }
+    entry.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    AppendPane(entry);
+}
+
+void TMainForm::EndPaneCut()
+{
+    if (paneSkippedBytes_ > 0)
+        AppendPane(QStringLiteral("... (%1 more bytes of this message in the run's log file)").arg(paneSkippedBytes_));
+    paneSkippedBytes_ = 0;
+    paneMessageBytes_ = 0;
+}
+
+void TMainForm::AppendPane(const QString& entry)
+{
+    if (!pendingPane_.isNull()) pendingPane_ += QLatin1Char('\n');
+    else pendingPane_ = QStringLiteral("");
+    pendingPane_ += entry;
+    if (!paneFlushPosted_) {
+        paneFlushPosted_ = true;
+        QTimer::singleShot(30, this, [this] { FlushLogPane(); });
+    }
+}
+
+void TMainForm::FlushLogPane()
+{
+    paneFlushPosted_ = false;
+    if (pendingPane_.isNull()) return;
+    logBox_->appendPlainText(pendingPane_);
+    pendingPane_ = QString();
+}
+
+void TMainForm::AppendRow(const std::string& caption, const std::string& size) { mailModel_->AppendRow(caption, size); }
+
+void TMainForm::RemoveAllRows() { mailModel_->RemoveAllRows(); }
+
+void TMainForm::RemoveRow(int row) { mailModel_->RemoveRow(row); }
+
+int TMainForm::RowCount() const { return mailModel_->rowCount(); }
+
+std::string TMainForm::RowCaption(int row) const
+{
+    if (row < 0 || row >= RowCount()) return {};
+    return mailModel_->Row(row).number;
+}
+
+int TMainForm::FirstSelectedRow() const
+{
+    // The selection lists its ranges in the order they were made; the
+    // session wants the topmost row.
+    int first = -1;
+    for (const QItemSelectionRange& range : mailList_->selectionModel()->selection()) {
+        if (!range.isValid()) continue;
+        if (first < 0 || range.top() < first) first = range.top();
+    }
+    return first;
+}
+
+bool TMainForm::IsRowSelected(int row) const
+{
+    return row >= 0 && row < RowCount() && mailList_->selectionModel()->isRowSelected(row, QModelIndex());
+}
+
+void TMainForm::SelectRow(int row)
+{
+    if (row < 0 || row >= RowCount()) return;
+    const QModelIndex index = mailModel_->index(row, 0);
+    mailList_->selectionModel()->setCurrentIndex(index,
+                                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    mailList_->scrollTo(index);
+}
+
+void TMainForm::ResetSortToNumber() { sortTag_ = 0; }
+
+void TMainForm::FillMailEntry(int row, const std::string& text) { mailModel_->FillRow(row, text); }
+
+void TMainForm::ShowMessageText(const std::string& text)
+{
+    const std::vector<std::string> lines = MessageViewLines(text, CurrentAccount().popOptions.Test(POPHeaderWithBody));
+    std::string joined;
+    std::size_t size = 0;
+    for (const std::string& line : lines) size += line.size() + 1;
+    joined.reserve(size);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i) joined += '\n';
+        joined += lines[i];
+    }
+    ++bodyGeneration_;
+    bodyPending_ = FromCp932(joined);
+    bodyPendingFrom_ = 0;
+    bodyBox_->clear();
+    AppendBodyPiece();
+}
+
+void TMainForm::AppendBodyPiece()
+{
+    const qsizetype rest = bodyPending_.size() - bodyPendingFrom_;
+    qsizetype length = rest;
+    if (rest > kBodyPiece) {
+        // End the piece after a line break, so no line is split in two blocks.
+        const qsizetype lineEnd = bodyPending_.indexOf(QLatin1Char('\n'), bodyPendingFrom_ + kBodyPiece);
+        length = lineEnd < 0 ? rest : lineEnd + 1 - bodyPendingFrom_;
+    }
+    QTextCursor end(bodyBox_->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(bodyPending_.mid(bodyPendingFrom_, length));
+    bodyPendingFrom_ += length;
+    if (bodyPendingFrom_ >= bodyPending_.size()) {
+        bodyPending_ = QString();
+        bodyPendingFrom_ = 0;
+        return;
+    }
+    const quint64 generation = bodyGeneration_;
+    QTimer::singleShot(0, this, [this, generation] {
+        if (generation == bodyGeneration_) AppendBodyPiece();
+    });
+}
+
+void TMainForm::ClearMessageText()
+{
+    ++bodyGeneration_;
+    bodyPending_ = QString();
+    bodyPendingFrom_ = 0;
+    bodyBox_->clear();
+}
+
+bool TMainForm::PromptPassword(std::string& password)
+{
+    TPassInputForm prompt(this);
+    if (prompt.exec() != QDialog::Accepted) return false;
+    password = prompt.Password();
+    return true;
+}
+
+void TMainForm::ShowMessage(const std::string& text) { ShowBox(FromCp932(text)); }
+
+void TMainForm::ShowBox(const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Boxsweeper"), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void TMainForm::SetButtonStates(const ButtonStates& states)
+{
+    connectButton_->setEnabled(states.connect);
+    disconnectButton_->setEnabled(states.disconnect);
+    readButton_->setEnabled(states.read);
+    deleteButton_->setEnabled(states.remove);
+    sendButton_->setEnabled(states.send);
+    if (!InState(SessionState::RetrSent) && !InState(SessionState::RetrHeaderSent)) EndPaneCut();
+    // The tab that a session runs on; the tab bar returns to it if moved.
+    if (InState(SessionState::Idle)) sessionTab_ = accountTab_->currentIndex();
+}
+
+// --- buttons and commands --------------------------------------------------------
+
+void TMainForm::ConnectButtonClick()
+{
+    sessionTab_ = accountTab_->currentIndex();
+    session_->ConnectButtonClick();
+}
+
+void TMainForm::DisconnectButtonClick() { session_->DisconnectButtonClick(); }
+
+void TMainForm::ReadButtonClick() { session_->ReadButtonClick(); }
+
+void TMainForm::DeleteButtonClick() { session_->DeleteButtonClick(); }
+
+void TMainForm::SendButtonClick()
+{
+    // TODO(compose): open the compose window (TSendMailForm) modally for
+    // CurrentAccount() and destroy it when it closes.
+}
+
+void TMainForm::AddTab(const Account& account)
+{
+    accountTab_->addTab(TabCaption(account));
+    // The bar was laid out when it had no tabs and no height.
+    accountTab_->setMinimumHeight(accountTab_->sizeHint().height());
+}
+
+void TMainForm::AddAccountClick()
+{
+    Account account = NewAccount(accountTab_->count());
+    TSettingForm form(this, account);
+    if (form.exec() != QDialog::Accepted) return;
+    accounts_.push_back(account);
+    AddTab(account);
+    accountTab_->setCurrentIndex(accountTab_->count() - 1);
+}
+
+void TMainForm::AccountSettingClick()
+{
+    Account& account = CurrentAccount();
+    const int index = accountTab_->currentIndex();
+    TSettingForm form(this, account);
+    if (form.exec() != QDialog::Accepted) return;
+    if (index >= 0) accountTab_->setTabText(index, TabCaption(accounts_[static_cast<std::size_t>(index)]));
+}
+
+void TMainForm::DeleteAccountClick()
+{
+    if (accountTab_->count() < 2) return;
+    QMessageBox box(QMessageBox::NoIcon, Text("アカウントの削除"), Text("本当に削除してよろしいですか？"),
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.setObjectName(QStringLiteral("DeleteAccountBox"));
+    if (box.exec() != QMessageBox::Ok) return;
+    const int index = accountTab_->currentIndex();
+    if (index < 0 || index >= static_cast<int>(accounts_.size())) return;
+    accounts_.erase(accounts_.begin() + index);
+    accountTab_->removeTab(index);
+    accountTab_->setCurrentIndex(0);
+}
+
+void TMainForm::AccountTabMouseDown(const QPoint& globalPos)
+{
+    if (!InState(SessionState::Idle)) return;
+    accountPopup_->popup(globalPos);
+}
+
+// --- the mail list -----------------------------------------------------------------
+
+bool TMainForm::MailListKeyDown(QKeyEvent* event)
+{
+    const bool ctrlA = event->key() == Qt::Key_A && (event->modifiers() & Qt::ControlModifier);
+    if (!InState(SessionState::Ready)) return ctrlA;  // the list's own select-all waits for Ready too
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        session_->ReadButtonClick();
+        return true;
+    case Qt::Key_Delete:
+        session_->DeleteButtonClick();
+        return true;
+    default:
+        break;
+    }
+    if (ctrlA) {
+        mailList_->selectAll();
+        return true;
+    }
+    return false;
+}
+
+void TMainForm::MailListSelectItem()
+{
+    if (InState(SessionState::Ready)) session_->UpdateButtons();
+}
+
+void TMainForm::MailListPopupPopup()
+{
+    for (QAction* action : sortActions_) action->setChecked(action->data().toInt() == sortTag_);
+}
+
+void TMainForm::SortByXClick(QAction* item)
+{
+    if (!item) return;
+    const int tag = item->data().toInt();
+    if (tag < 0 || tag > 4) return;
+    sortTag_ = tag;
+    mailModel_->Sort(tag);
+}
+
+// --- the log pane ------------------------------------------------------------------
+
+void TMainForm::ClearLogClick()
+{
+    pendingPane_ = QString();
+    logBox_->clear();
+}
+
+bool TMainForm::SaveLogTo(const QString& path)
+{
+    FlushLogPane();
+    std::string bytes = LogHeader(kSavedLogVersion, QDateTime::currentDateTime());
+    const QString text = logBox_->toPlainText();
+    if (!text.isEmpty() || logBox_->blockCount() > 1) {
+        for (const QString& line : text.split(QLatin1Char('\n'))) {
+            bytes += Utf8ToCp932(line.toStdString());
+            bytes += '\n';
+        }
+    }
+    // Written aside and renamed over the chosen file, so a failed save
+    // leaves an existing file as it was.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+void TMainForm::SaveLogClick()
+{
+    QFileDialog dialog(this, Text("ログの保存先の指定"));
+    dialog.setObjectName(QStringLiteral("LogSaveDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QStringLiteral("*.log"));
+    dialog.setDefaultSuffix(QStringLiteral("log"));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.selectFile(QStringLiteral("Boxsweeper.log"));
+    dialog.setSizeGripEnabled(true);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty()) return;
+    if (!SaveLogTo(files.first())) ShowBox(Text("ログを保存できませんでした"));
+}
+
+// --- closing -------------------------------------------------------------------------
+
+bool TMainForm::FormCloseQuery()
+{
+    if (session_->IsConnectionOpen()) {
+        ShowBox(Text("接続中は終了できません。"));
+        return false;
+    }
+    return true;
+}
+
+void TMainForm::FormClose()
+{
+    if (closed_) return;
+    closed_ = true;
+    // A password with a comma (typed into the prompt, which cannot refuse
+    // it) would split the stored record; it served this run and is stored empty.
+    std::vector<Account> stored = accounts_;
+    for (Account& account : stored)
+        if (account.popPassword.find(',') != std::string::npos) account.popPassword.clear();
+    if (!SaveSettings(stored)) ShowBox(Text("設定を保存できませんでした"));
+    FlushLogPane();
+    logFile_.Finish();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    if (!created_) {
+        event->accept();
+        return;
+    }
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    FormClose();
+    event->accept();
+}

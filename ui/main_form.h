@@ -1,0 +1,191 @@
+#pragma once
+
+#include "accounts/account.h"
+#include "core/pop3_session.h"
+#include "core/session_owner.h"
+#include "ui/session_log.h"
+
+#include <QMainWindow>
+#include <QTabBar>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QSplitter;
+class MailListModel;
+class MailListView;
+
+// The account tabs. A QTabBar has no vetoable change, so every way it
+// changes tab by itself (click, wheel, keys, mnemonics) asks mayChange
+// first; changes made by the program always go through.
+class AccountTabBar : public QTabBar {
+    Q_OBJECT
+public:
+    explicit AccountTabBar(QWidget* parent = nullptr);
+
+    std::function<bool()> mayChange;
+    // A right-button press, at a global position.
+    std::function<void(const QPoint&)> rightButtonDown;
+
+protected:
+    bool event(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    bool Refused() const { return mayChange && !mayChange(); }
+};
+
+// The main window: account tabs over the session buttons, the mail list and
+// the body pane; the log pane below; the run's log file. It owns the
+// accounts and the POP3 session and is the session's owner.
+class TMainForm : public QMainWindow, public SessionOwner {
+    Q_OBJECT
+public:
+    struct Options {
+        // Where the run's log file goes; empty: the program's directory, or
+        // the per-user state directory when that is not writable.
+        std::string logDirectory;
+        std::chrono::milliseconds replyTimeout = ServerConnection::kDefaultReplyTimeout;
+    };
+
+    explicit TMainForm(Options options);
+    TMainForm() : TMainForm(Options{}) {}
+    ~TMainForm() override;
+
+    // Start-up after construction: loads the accounts, runs the first-run
+    // loop, selects tab 0, starts the run's log file and sets the buttons.
+    // False when the user closed the first-run box: the program then ends
+    // without saving anything.
+    bool FormCreate();
+
+    // SessionOwner.
+    Account& CurrentAccount() override;
+    void AppendLog(const std::string& text) override;
+    void AppendRow(const std::string& caption, const std::string& size) override;
+    void RemoveAllRows() override;
+    void RemoveRow(int row) override;
+    int RowCount() const override;
+    std::string RowCaption(int row) const override;
+    int FirstSelectedRow() const override;
+    bool IsRowSelected(int row) const override;
+    void SelectRow(int row) override;
+    void ResetSortToNumber() override;
+    void FillMailEntry(int row, const std::string& text) override;
+    void ShowMessageText(const std::string& text) override;
+    void ClearMessageText() override;
+    bool PromptPassword(std::string& password) override;
+    void ShowMessage(const std::string& text) override;
+    void SetButtonStates(const ButtonStates& states) override;
+
+    Pop3Session& Session() { return *session_; }
+    const std::vector<Account>& Accounts() const { return accounts_; }
+    const SessionLogFile& LogFile() const { return logFile_; }
+    int SortTag() const { return sortTag_; }
+    // Writes any log text still waiting for the pane (it is added in
+    // batches so that a fast transfer cannot flood the window).
+    void FlushLogPane();
+    // The session's dispatcher: runs the task on this window's thread, after
+    // the tasks posted before it, each one completely before the next.
+    void PostTask(std::function<void()> task);
+    // Writes the saved-log form of the pane to path; false when it could not.
+    bool SaveLogTo(const QString& path);
+
+    // Longest entry the pane shows whole; the run's file always gets all of it.
+    static constexpr std::size_t kPaneEntryLimit = 64 * 1024;
+    // Of one message coming in by RETR the pane shows this much, then one
+    // line saying how much more only the run's file holds: tens of
+    // megabytes in the pane would stall the window for seconds.
+    static constexpr std::size_t kPaneMessageLimit = 256 * 1024;
+
+public slots:
+    void ConnectButtonClick();
+    void DisconnectButtonClick();
+    void ReadButtonClick();
+    void DeleteButtonClick();
+    // The compose window is not built yet; it will open here for CurrentAccount().
+    void SendButtonClick();
+    void AddAccountClick();
+    void AccountSettingClick();
+    void DeleteAccountClick();
+    void SortByXClick(QAction* item);
+    void ClearLogClick();
+    void SaveLogClick();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildWindow();
+    void BuildMenus();
+    // Refuses while connected (with a message); otherwise runs FormClose.
+    bool FormCloseQuery();
+    void FormClose();
+    void AccountTabMouseDown(const QPoint& globalPos);
+    void MailListPopupPopup();
+    bool MailListKeyDown(QKeyEvent* event);
+    void MailListSelectItem();
+    void AddTab(const Account& account);
+    // A message box captioned "Boxsweeper" with one OK button and no icon.
+    void ShowBox(const QString& text);
+    bool InState(SessionState state) const;
+
+    void DrainTasks();
+
+    Options options_;
+    std::vector<Account> accounts_;
+    int sortTag_ = 0;
+    int sessionTab_ = 0;  // the tab a running session belongs to
+    bool created_ = false;
+    bool closed_ = false;
+
+    std::mutex tasksMutex_;
+    std::deque<std::function<void()>> tasks_;
+    bool draining_ = false;
+
+    SessionLogFile logFile_;
+    void AppendPane(const QString& entry);
+    // A long message goes into BodyBox a piece per event loop turn, so the
+    // window keeps answering while megabytes of text are laid out.
+    void AppendBodyPiece();
+    static constexpr qsizetype kBodyPiece = 256 * 1024;
+    QString bodyPending_;
+    qsizetype bodyPendingFrom_ = 0;
+    quint64 bodyGeneration_ = 0;
+    void EndPaneCut();
+    QString pendingPane_;
+    bool paneFlushPosted_ = false;
+    std::size_t paneMessageBytes_ = 0;  // of the message now coming in, shown in the pane
+    std::size_t paneSkippedBytes_ = 0;  // of it, left out of the pane
+
+    AccountTabBar* accountTab_ = nullptr;
+    QPushButton* connectButton_ = nullptr;
+    QPushButton* disconnectButton_ = nullptr;
+    QPushButton* readButton_ = nullptr;
+    QPushButton* deleteButton_ = nullptr;
+    QPushButton* sendButton_ = nullptr;
+    QWidget* panel1_ = nullptr;
+    MailListModel* mailModel_ = nullptr;
+    MailListView* mailList_ = nullptr;
+    QPlainTextEdit* bodyBox_ = nullptr;
+    QPlainTextEdit* logBox_ = nullptr;
+    QLabel* statusPanel_ = nullptr;
+    QMenu* accountPopup_ = nullptr;
+    QMenu* mailListPopup_ = nullptr;
+    QMenu* logPopup_ = nullptr;
+    std::vector<QAction*> sortActions_;
+
+    // Last: goes first, so the connection is closed before anything it
+    // could still report to.
+    std::unique_ptr<Pop3Session> session_;
+};
