@@ -78,8 +78,8 @@ TEST_F(SettingFormTest, AutomaticRulesRunOnOpeningAndOnEveryChangeOfTheirBox)
     Form f{account};
     EXPECT_EQ(f.Edit("AccountName")->text(), U("新しいアカウント0"));
     EXPECT_EQ(f.form.findChild<QTabWidget*>()->currentIndex(), 0);
-    // The new controls are enabled whatever the box says; bit 9 comes with a new account.
-    EXPECT_TRUE(f.On("POPDecodeMime") && !f.On("POPPipelining"));
+    // The new controls are enabled whatever the box says; bits 9 and 12 come with a new account.
+    EXPECT_TRUE(f.On("POPDecodeMime") && f.On("POPPipelining"));  // a new account has both
     for (const char* n : {"POPDecodeMime", "POPPipelining", "POPEncryptNone", "POPEncryptTLS", "POPEncryptSTLS"})
         EXPECT_TRUE(f.W(n)->isEnabled()) << n;
     EXPECT_TRUE(!f.W("POPUseCache")->isEnabled() && f.W("POPUseCache")->isHidden() && !f.W("SMTPAuthAUTH")->isHidden());
