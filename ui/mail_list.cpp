@@ -1,22 +1,12 @@
 #include "ui/mail_list.h"
 
-#include "platform/cp932.h"
+#include "mime/display_text.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
 
 #include <algorithm>
 #include <numeric>
-
-namespace {
-
-QString FromCp932(const std::string& text)
-{
-    const std::string utf8 = Cp932ToUtf8(text);
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
-}  // namespace
 
 MailListModel::MailListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -31,10 +21,11 @@ QVariant MailListModel::data(const QModelIndex& index, int role) const
 {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount()) return {};
     const MailEntry& entry = rows_[static_cast<std::size_t>(index.row())];
-    if (index.column() == 0) return FromCp932(entry.number);
+    // The texts are UTF-8 already: the text library converted them once.
+    if (index.column() == 0) return QString::fromStdString(entry.number);
     const std::size_t sub = static_cast<std::size_t>(index.column() - 1);
     if (sub >= entry.subItems.size()) return {};
-    return FromCp932(entry.subItems[sub]);
+    return QString::fromStdString(entry.subItems[sub]);
 }
 
 QVariant MailListModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -69,10 +60,10 @@ void MailListModel::RemoveAllRows()
     endResetModel();
 }
 
-void MailListModel::FillRow(int row, const std::string& text)
+void MailListModel::FillRow(int row, const std::string& text, bool decodeMime)
 {
     if (row < 0 || row >= rowCount()) return;
-    ::FillMailEntry(rows_[static_cast<std::size_t>(row)], text);
+    FillDisplayRow(rows_[static_cast<std::size_t>(row)], text, decodeMime);
     // Cell by cell: a view repaints the whole viewport for a changed range,
     // but only the cell itself, if shown, for a single index.
     for (int column = 2; column < kColumns; ++column)
@@ -84,7 +75,7 @@ void MailListModel::Sort(int sortTag)
     std::vector<int> order(rows_.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(),
-                     [&](int a, int b) { return CompareMailEntries(rows_[a], rows_[b], sortTag) < 0; });
+                     [&](int a, int b) { return CompareDisplayRows(rows_[a], rows_[b], sortTag) < 0; });
 
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> newRowOf(rows_.size());

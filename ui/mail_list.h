@@ -27,10 +27,11 @@ public:
     void RemoveRow(int row);
     void RemoveAllRows();
     const MailEntry& Row(int row) const { return rows_[static_cast<std::size_t>(row)]; }
-    // Runs the mime FillMailEntry on one row and repaints it in place.
-    void FillRow(int row, const std::string& text);
+    // Fills date, subject and sender of one row (UTF-8, decoded as the
+    // account's MIME bit says) and repaints it in place.
+    void FillRow(int row, const std::string& text, bool decodeMime);
 
-    // Sorts ascending by CompareMailEntries for the tag (0 number .. 4
+    // Sorts ascending by CompareDisplayRows for the tag (0 number .. 4
     // sender); equal rows keep their order. Selection and current row
     // follow their rows.
     void Sort(int sortTag);

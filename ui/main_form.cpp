@@ -1,10 +1,13 @@
 #include "ui/main_form.h"
 
 #include "accounts/settings.h"
-#include "mime/mail_entry.h"
+#include "mime/display_text.h"
 #include "platform/cp932.h"
+#include "ui/cp932_qstring.h"
 #include "ui/mail_list.h"
+#include "ui/message_box.h"
 #include "ui/pass_input_form.h"
+#include "ui/send_mail_form.h"
 #include "ui/setting_form.h"
 
 #include <QAction>
@@ -31,12 +34,6 @@
 namespace {
 
 QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
-
-QString FromCp932(std::string_view text)
-{
-    const std::string utf8 = Cp932ToUtf8(text);
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
 
 // Tab captions show an account's name as it is: '&' is not a mnemonic.
 QString TabCaption(const Account& account) { return FromCp932(account.name).replace(QLatin1Char('&'), QStringLiteral("&&")); }
@@ -483,11 +480,16 @@ void TMainForm::SelectRow(int row)
 
 void TMainForm::ResetSortToNumber() { sortTag_ = 0; }
 
-void TMainForm::FillMailEntry(int row, const std::string& text) { mailModel_->FillRow(row, text); }
+void TMainForm::FillMailEntry(int row, const std::string& text)
+{
+    mailModel_->FillRow(row, text, CurrentAccount().popOptions.Test(POPDecodeMime));
+}
 
 void TMainForm::ShowMessageText(const std::string& text)
 {
-    const std::vector<std::string> lines = MessageViewLines(text, CurrentAccount().popOptions.Test(POPHeaderWithBody));
+    const AccountOptions& options = CurrentAccount().popOptions;
+    const std::vector<std::string> lines =
+        MessagePaneLines(text, options.Test(POPDecodeMime), options.Test(POPHeaderWithBody));
     std::string joined;
     std::size_t size = 0;
     for (const std::string& line : lines) size += line.size() + 1;
@@ -497,7 +499,7 @@ void TMainForm::ShowMessageText(const std::string& text)
         joined += lines[i];
     }
     ++bodyGeneration_;
-    bodyPending_ = FromCp932(joined);
+    bodyPending_ = QString::fromStdString(joined);  // UTF-8 from the text library
     bodyPendingFrom_ = 0;
     bodyBox_->clear();
     AppendBodyPiece();
@@ -545,11 +547,7 @@ bool TMainForm::PromptPassword(std::string& password)
 
 void TMainForm::ShowMessage(const std::string& text) { ShowBox(FromCp932(text)); }
 
-void TMainForm::ShowBox(const QString& text)
-{
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Boxsweeper"), text, QMessageBox::Ok, this);
-    box.exec();
-}
+void TMainForm::ShowBox(const QString& text) { ShowMessageBox(this, text); }
 
 void TMainForm::SetButtonStates(const ButtonStates& states)
 {
@@ -579,8 +577,9 @@ void TMainForm::DeleteButtonClick() { session_->DeleteButtonClick(); }
 
 void TMainForm::SendButtonClick()
 {
-    // TODO(compose): open the compose window (TSendMailForm) modally for
-    // CurrentAccount() and destroy it when it closes.
+    // Modal and made for one use; it works on its own copy of the account.
+    TSendMailForm form(this, CurrentAccount());
+    form.exec();
 }
 
 void TMainForm::AddTab(const Account& account)

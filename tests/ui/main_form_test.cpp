@@ -441,3 +441,50 @@ TEST_F(MainFormTest, LongMessageReachesBodyWholeAndPaneCut)
 }
 
 }  // namespace
+
+// Today's mail: with MIME decoding the row and the pane show UTF-8 text that
+// Shift_JIS cannot hold, and the attachment as one line; without it, the
+// same message reads as it always has.
+TEST_F(MainFormTest, ModernMailDecodedOnlyWithTheAccountsBit)
+{
+    const std::string modern =
+        "From: =?UTF-8?B?5bGx55Sw?= <yamada@example.jp>\r\n"
+        "Subject: =?utf-8?q?=F0=9F=8E=89_=E3=81=8A=E7=A5=9D=E3=81=84?=\r\n"
+        "Date: Tue, 8 Dec 2026 10:00:00 +0900\r\n"
+        "MIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+        "--b\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        "8KCut+OBp+OBmQ==\r\n"  // 𠮷です
+        "--b\r\nContent-Type: application/pdf; name=\"a.pdf\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        "AAECAw==\r\n--b--\r\n";
+    Pop3Mailbox mailbox({modern});
+    auto form = MakeForm({LoopbackAccount("modern", mailbox.port(), {POPReadHeader, POPAuthBasic, POPUseTop, POPDecodeMime}),
+                          LoopbackAccount("classic", mailbox.port(), {POPReadHeader, POPAuthBasic, POPUseTop})});
+    ASSERT_TRUE(form->FormCreate());
+    form->show();
+    auto* body = Find<QPlainTextEdit>(*form, "BodyBox");
+    const struct {
+        int tab;
+        QString subject, sender;
+        QStringList pane;
+    } cases[] = {
+        {0, QString::fromUtf8("🎉 お祝い"), QString::fromUtf8("山田 <yamada@example.jp>"),
+         {QString::fromUtf8("𠮷です"), QString::fromUtf8("[添付] a.pdf (application/pdf, 4 bytes)")}},
+        {1, QStringLiteral("=?utf-8?q?=F0=9F=8E=89_=E3=81=8A=E7=A5=9D=E3=81=84?="),
+         QStringLiteral("=?UTF-8?B?5bGx55Sw?= <yamada@example.jp>"), {QStringLiteral("8KCut+OBp+OBmQ==")}},
+    };
+    for (const auto& c : cases) {
+        Find<QTabBar>(*form, "AccountTab")->setCurrentIndex(c.tab);
+        mailbox.Serve();
+        Find<QPushButton>(*form, "ConnectButton")->click();
+        ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && form->RowCount() == 1; }));
+        EXPECT_EQ(Cell(*form, 0, 3), c.subject);
+        EXPECT_EQ(Cell(*form, 0, 4), c.sender);
+        ClickRow(*form, 0);
+        Find<QPushButton>(*form, "ReadButton")->click();
+        ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && !body->toPlainText().isEmpty(); }));
+        for (const QString& line : c.pane) EXPECT_TRUE(body->toPlainText().contains(line)) << line.toStdString() << "\n" << body->toPlainText().toStdString();
+        Find<QPushButton>(*form, "DisconnectButton")->click();
+        ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Idle); }));
+    }
+}
