@@ -136,7 +136,6 @@ TEST_F(MainFormTest, SessionThroughTheWindow)
     EXPECT_FALSE(Find<QMenu>(*form, "AccountPopup")->isVisible());
     ModalHandler refusal;
     refusal.Expect(ClickOk);
-    refusal.Start();
     EXPECT_FALSE(form->close());
     EXPECT_EQ(refusal.seen, std::vector<QString>{QString::fromUtf8("Boxsweeper|接続中は終了できません。")});
     // Every entry is in the file as soon as it is logged.
@@ -237,7 +236,6 @@ TEST_F(MainFormTest, FirstRunAndAccountCommands)
         auto form = MakeForm({});
         ModalHandler modals;
         modals.Expect(CloseBox);
-        modals.Start();
         EXPECT_FALSE(form->FormCreate());
         EXPECT_EQ(modals.seen, std::vector<QString>{QString::fromUtf8("Boxsweeper初期設定|初期設定を作成してください")});
     }
@@ -245,7 +243,6 @@ TEST_F(MainFormTest, FirstRunAndAccountCommands)
         auto form = MakeForm({});
         ModalHandler modals;
         modals.Expect([](QWidget* box) { QTest::keyClick(box, Qt::Key_Escape); });
-        modals.Start();
         EXPECT_FALSE(form->FormCreate());
     }
     EXPECT_FALSE(fs::exists(store + "/Account"));
@@ -257,7 +254,6 @@ TEST_F(MainFormTest, FirstRunAndAccountCommands)
     modals.Expect(Reject);
     modals.Expect(ClickOk);
     modals.Expect(Accept);
-    modals.Start();
     ASSERT_TRUE(form->FormCreate());
     ASSERT_EQ(modals.seen.size(), 4u);
     EXPECT_EQ(modals.seen[2], modals.seen[0]);
@@ -269,7 +265,6 @@ TEST_F(MainFormTest, FirstRunAndAccountCommands)
     commands.Expect(Accept);  // the settings dialog of the added account
     commands.Expect([](QWidget* box) { qobject_cast<QMessageBox*>(box)->button(QMessageBox::Cancel)->click(); });
     commands.Expect(ClickOk);  // delete confirmed
-    commands.Start();
     Find<QAction>(*form, "AddAccount")->trigger();
     ASSERT_EQ(tabs->count(), 2);
     EXPECT_EQ(tabs->currentIndex(), 1);
@@ -288,7 +283,6 @@ TEST_F(MainFormTest, FirstRunAndAccountCommands)
     std::ofstream(home.path() + "/config") << "not a directory";
     ModalHandler failure;
     failure.Expect(ClickOk);
-    failure.Start();
     EXPECT_TRUE(form->close());
     EXPECT_EQ(failure.seen, std::vector<QString>{QString::fromUtf8("Boxsweeper|設定を保存できませんでした")});
     EXPECT_EQ(FilesIn(home.logs()), std::vector<std::string>{"Boxsweeper.log"});
@@ -307,7 +301,6 @@ TEST_F(MainFormTest, PasswordPrompt)
 
     ModalHandler modals;
     modals.Expect(Reject);
-    modals.Start();
     Find<QPushButton>(*form, "ConnectButton")->click();
     EXPECT_EQ(modals.seen.size(), 1u);
     EXPECT_TRUE(InState(*form, SessionState::Idle));
@@ -317,7 +310,6 @@ TEST_F(MainFormTest, PasswordPrompt)
     mailbox.Serve();
     ModalHandler again;
     again.Expect(Accept);
-    again.Start();
     Find<QPushButton>(*form, "ConnectButton")->click();
     ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready); }));
     EXPECT_EQ(again.seen.size(), 1u);
@@ -353,7 +345,6 @@ TEST_F(MainFormTest, TasksWaitForAMessageBoxAndSurviveExceptions)
         });
     });
     modals.Expect(ClickOk);
-    modals.Start();
     form->PostTask([&] { form->ShowMessage("first"); });
     form->PostTask([&] { later = true; });
     form->PostTask([] { throw std::runtime_error("boom"); });
