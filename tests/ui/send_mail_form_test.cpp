@@ -71,6 +71,15 @@ T* Child(QWidget& form, const char* name)
     return w;
 }
 
+// Fills the four fields the send needs.
+void Compose(TSendMailForm& form, const QString& to, const QString& from, const QString& subject, const QString& body)
+{
+    Child<QLineEdit>(form, "SendToEdit")->setText(to);
+    Child<QLineEdit>(form, "SendFromEdit")->setText(from);
+    Child<QLineEdit>(form, "SendSubjectEdit")->setText(subject);
+    Child<QPlainTextEdit>(form, "SendBodyMemo")->setPlainText(body);
+}
+
 // Clicks the send button; the click returns when the send has ended.
 void Send(TSendMailForm& form) { QTest::mouseClick(Child<QPushButton>(form, "SendButton"), Qt::LeftButton); }
 
@@ -174,10 +183,7 @@ TEST(SendMailForm, EmptyFieldShowsTheBoxAndClosingDuringASendEndsItWithoutQuit)
     ASSERT_EQ(answerer.boxes.size(), 1u);
     EXPECT_EQ(answerer.boxes[0].text, QString::fromUtf8("全ての欄が埋まっていません"));
 
-    Child<QLineEdit>(form, "SendToEdit")->setText("a@example.jp");
-    Child<QLineEdit>(form, "SendFromEdit")->setText("b@example.jp");
-    Child<QLineEdit>(form, "SendSubjectEdit")->setText(" ");
-    Child<QPlainTextEdit>(form, "SendBodyMemo")->setPlainText(" ");
+    Compose(form, "a@example.jp", "b@example.jp", " ", " ");
     QTimer::singleShot(300, &form, [&] {
         EXPECT_TRUE(form.Sending());
         EXPECT_FALSE(Child<QPushButton>(form, "SendButton")->isEnabled());
@@ -211,8 +217,7 @@ TEST(SendMailForm, EmptyFieldShowsTheBoxAndClosingDuringASendEndsItWithoutQuit)
     pbs.show();
     EXPECT_EQ(Child<QLabel>(pbs, "SMTPRouteLabel")->text(),
               host + QString::fromUtf8(" ポート9、暗号化なし、POP before SMTP"));
-    for (const char* name : {"SendToEdit", "SendFromEdit", "SendSubjectEdit"}) Child<QLineEdit>(pbs, name)->setText("x");
-    Child<QPlainTextEdit>(pbs, "SendBodyMemo")->setPlainText("x");
+    Compose(pbs, "x", "x", "x", "x");
     QTimer::singleShot(300, &pbs, [&] { QTest::mouseClick(Child<QPushButton>(pbs, "CloseButton"), Qt::LeftButton); });
     timer.restart();
     Send(pbs);
@@ -243,10 +248,7 @@ TEST(SendMailForm, StartTlsWithAuthOnTheAccountsPortAsksForTheMissingPasswordOnc
     form.show();
     EXPECT_EQ(Child<QLabel>(form, "SMTPRouteLabel")->text(),
               QString::fromUtf8("127.0.0.1 ポート%1、STARTTLS、SMTP認証").arg(sink.port()));
-    Child<QLineEdit>(form, "SendToEdit")->setText("you@example.jp");
-    Child<QLineEdit>(form, "SendFromEdit")->setText("taro@example.jp");
-    Child<QLineEdit>(form, "SendSubjectEdit")->setText(QString::fromUtf8("暗号化"));
-    Child<QPlainTextEdit>(form, "SendBodyMemo")->setPlainText(QString::fromUtf8("安全に届く"));
+    Compose(form, "you@example.jp", "taro@example.jp", QString::fromUtf8("暗号化"), QString::fromUtf8("安全に届く"));
 
     // Answers the password prompt with `typed` whenever it is open.
     int prompts = 0;

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <initializer_list>
 #include <ostream>
 #include <mutex>
 #include <string>
@@ -95,6 +96,7 @@ public:
     using Handler = std::function<void(QWidget*)>;
 
     explicit ModalHandler(Mode mode = kExpectedOnly);
+    explicit ModalHandler(std::initializer_list<Handler> handlers) : ModalHandler() { handlers_ = handlers; }
     void Expect(Handler handler) { handlers_.push_back(std::move(handler)); }
     bool Done() const { return next_ >= handlers_.size(); }
     std::vector<QString> seen;  // "title|text" of each modal handled
