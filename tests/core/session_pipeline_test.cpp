@@ -185,7 +185,6 @@ TEST_F(SessionPipeline, DisconnectWithFiftyCommandsInFlight)
         }
         EXPECT_EQ(received, wire);
         EXPECT_TRUE(owner.messages.empty());
-        session.reset();
     }
 }
 
