@@ -11,6 +11,7 @@
 //   bench_pipeline [ROUNDS] [RTT_MS]      (defaults 5 and 30)
 //   bench_pipeline loopback [RUNS]        only the plain loopback comparison
 
+#include "bench_support.h"
 #include "core/pop3_session.h"
 #include "core/task_queue.h"
 #include "support/dovecot.h"
@@ -41,7 +42,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr int kMessages = 10000;
@@ -51,27 +51,6 @@ constexpr int kBareWindow = 100;
 const char kPassword[] = "pass";
 const char kBigBox[] = "user";     // all 10,000 messages
 const char kSmallBox[] = "user1";  // the first 300 of them
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-std::string Run(const std::string& command)
-{
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-        ::pclose(pipe);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
 
 void NoDelay(int fd)
 {
@@ -374,33 +353,6 @@ double BarePipelined(int port)
     return Seconds(Clock::now() - start);
 }
 
-// --- poplib ----------------------------------------------------------------
-
-double Poplib(int port)
-{
-    std::string script = "import poplib, time\n"
-                         "t = time.perf_counter()\n"
-                         "p = poplib.POP3('127.0.0.1', " + std::to_string(port) + ")\n"
-                         "p.user('" + kSmallBox + "'); p.pass_('" + kPassword + "')\n"
-                         "resp, lines, octets = p.list()\n"
-                         "for line in lines:\n"
-                         "    p.top(int(line.split()[0]), 0)\n"
-                         "p.quit()\n"
-                         "print(time.perf_counter() - t)\n";
-    char path[] = "/tmp/bs-bench-pipeline-XXXXXX";
-    int fd = ::mkstemp(path);
-    if (fd < 0) throw std::runtime_error("mkstemp");
-    ::close(fd);
-    {
-        std::ofstream out(path);
-        out << script;
-    }
-    std::string result = Run(std::string("/usr/bin/python3 ") + path);
-    std::remove(path);
-    if (result.empty()) throw std::runtime_error("poplib run failed");
-    return std::atof(result.c_str());
-}
-
 // --- the session -----------------------------------------------------------
 
 struct Session {
@@ -509,7 +461,7 @@ int main(int argc, char** argv)
             pipelined.push_back(SessionFetch(slow, kBigBox, true, kMessages));
             bare.push_back(BarePipelined(slow));
             lockStep300.push_back(SessionFetch(slow, kSmallBox, false, kLockStepMessages));
-            poplib300.push_back(Poplib(slow));
+            poplib300.push_back(Poplib(slow, kSmallBox, kPassword));
             deletes.push_back(SessionDelete(slow));
             std::printf("  round %d: pipelined %.2f s, bare %.2f s, lock-step 300 %.2f s, poplib 300 %.2f s, "
                         "1,000 deletes %.2f s\n",

@@ -7,6 +7,7 @@
 // its events handled directly on the receive thread (no hop to another
 // thread), which shows what the hand-over to the window's thread costs.
 
+#include "bench_support.h"
 #include "core/pop3_session.h"
 #include "core/task_queue.h"
 #include "support/dovecot.h"
@@ -33,35 +34,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 
 constexpr int kMessages = 10000;
 constexpr int kRuns = 15;
 const char kUser[] = "user";
 const char kPassword[] = "pass";
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-double CpuSeconds()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-std::string Run(const std::string& command)
-{
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-        ::pclose(pipe);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
 
 // A realistic Japanese header: encoded-word subject and sender, a few
 // Received lines; the encoded words come from one iconv run.
@@ -147,34 +124,6 @@ double BareLoop(int port)
     client.Exchange("QUIT", false);
     bareCpu = CpuSeconds() - cpuStart;
     return Seconds(Clock::now() - start);
-}
-
-// --- poplib ----------------------------------------------------------------
-
-double Poplib(int port)
-{
-    std::string script =
-        "import poplib, time\n"
-        "t = time.perf_counter()\n"
-        "p = poplib.POP3('127.0.0.1', " + std::to_string(port) + ")\n"
-        "p.user('" + kUser + "'); p.pass_('" + kPassword + "')\n"
-        "resp, lines, octets = p.list()\n"
-        "for line in lines:\n"
-        "    p.top(int(line.split()[0]), 0)\n"
-        "p.quit()\n"
-        "print(time.perf_counter() - t)\n";
-    char path[] = "/tmp/bs-bench-poplib-XXXXXX";
-    int fd = ::mkstemp(path);
-    if (fd < 0) throw std::runtime_error("mkstemp");
-    ::close(fd);
-    {
-        std::ofstream out(path);
-        out << script;
-    }
-    std::string result = Run(std::string("/usr/bin/python3 ") + path);
-    std::remove(path);
-    if (result.empty()) throw std::runtime_error("poplib run failed");
-    return std::atof(result.c_str());
 }
 
 // --- the session ---------------------------------------------------------
@@ -278,12 +227,6 @@ SessionRun SessionCheck(int port, Events mode, bool measureMemory)
     return run;
 }
 
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -326,7 +269,7 @@ int main(int argc, char** argv)
             last = SessionCheck(port, Events::Queued, false);
             session.push_back(last.seconds);
             direct.push_back(SessionCheck(port, Events::Direct, false).seconds);
-            poplib.push_back(Poplib(port));
+            poplib.push_back(Poplib(port, kUser, kPassword));
             bare.push_back(BareLoop(port));
         }
         SessionRun memory = SessionCheck(port, Events::Queued, true);

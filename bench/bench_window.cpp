@@ -5,6 +5,7 @@
 // through the bare session (a recording owner on a task queue, as the
 // session benchmark drives it), interleaved with the window's runs.
 
+#include "bench_support.h"
 #include "accounts/settings.h"
 #include "core/pop3_session.h"
 #include "core/task_queue.h"
@@ -30,24 +31,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr int kMessages = 10000;
 constexpr int kRuns = 5;
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-std::string Run(const std::string& command)
-{
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-        ::pclose(pipe);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
 
 std::string Encoded(const char* utf8)
 {
@@ -155,20 +140,6 @@ double RunSession(int port)
     session.DisconnectButtonClick();
     queue.RunUntil([&] { return !session.IsConnectionOpen(); }, std::chrono::seconds(30));
     return seconds;
-}
-
-double CpuSeconds()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "mime/html_text.h"
 #include "mime/jis.h"
 #include "mime/mime_charset.h"
+#include "mime/message_view.h"
 #include "platform/charset.h"
 #include "platform/cp932.h"
 
@@ -184,20 +185,6 @@ std::string AttachmentName(const MimeHeader& header)
     return name;
 }
 
-void AppendLines(const std::string& text, std::vector<std::string>& lines)
-{
-    std::size_t from = 0;
-    for (;;) {
-        const std::size_t lf = text.find('\n', from);
-        if (lf == std::string::npos) {
-            lines.emplace_back(text, from);
-            return;
-        }
-        lines.emplace_back(text, from, lf - from);
-        from = lf + 1;
-    }
-}
-
 // The body of a message without MIME headers, as the list has always shown
 // it (ISO-2022-JP converted), read as UTF-8 when it is valid UTF-8 and held
 // no escape sequence.
@@ -225,7 +212,7 @@ std::vector<std::string> MimeBodyLines(std::string_view message, const MimeHeade
     std::vector<std::string> lines;
     const std::string_view body = message.substr(std::min(bodyStart, message.size()));
     if (!header.Find("Content-Type") && !header.Find("Content-Transfer-Encoding")) {
-        AppendLines(LegacyBodyText(body), lines);
+        AppendPaneLines(LegacyBodyText(body), lines);
         return lines;
     }
     Walk walk;
@@ -244,7 +231,7 @@ std::vector<std::string> MimeBodyLines(std::string_view message, const MimeHeade
         if (shown) break;
     }
     if (shown) {
-        AppendLines(LeafText(*shown), lines);
+        AppendPaneLines(LeafText(*shown), lines);
     } else if (walk.leaves.empty()) {
         lines.emplace_back();
     }

@@ -4,6 +4,7 @@
 #include "core/session_apop.h"
 #include "core/task_queue.h"
 #include "support/dovecot.h"
+#include "live_session_support.h"
 #include "support/recording_owner.h"
 
 #include <gtest/gtest.h>
@@ -31,116 +32,6 @@ DovecotServer& Dovecot()
     return server;
 }
 
-std::string Base64(const std::string& bytes)
-{
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    std::size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                     static_cast<unsigned char>(bytes[i + 2]);
-        for (int shift : {18, 12, 6, 0}) out += alphabet[(v >> shift) & 63];
-    }
-    if (i + 1 == bytes.size()) {
-        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-        out += alphabet[(v >> 18) & 63];
-        out += alphabet[(v >> 12) & 63];
-        out += "==";
-    } else if (i + 2 == bytes.size()) {
-        unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
-        for (int shift : {18, 12, 6}) out += alphabet[(v >> shift) & 63];
-        out += '=';
-    }
-    return out;
-}
-
-// Converts every line from UTF-8 with one run of the system's iconv. Each
-// line of ISO-2022-JP output returns to ASCII before its line end.
-std::vector<std::string> Iconv(const char* to, const std::vector<std::string>& lines)
-{
-    char path[] = "/tmp/bs-session-iconv-XXXXXX";
-    int fd = ::mkstemp(path);
-    if (fd < 0) return {};
-    ::close(fd);
-    {
-        std::ofstream out(path, std::ios::binary);
-        for (const std::string& line : lines) out << line << '\n';
-    }
-    std::string command = std::string("iconv -f UTF-8 -t ") + to + " " + path;
-    std::string output;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) output.append(buf, n);
-        ::pclose(pipe);
-    }
-    std::remove(path);
-    std::vector<std::string> result;
-    std::istringstream in(output);
-    for (std::string line; std::getline(in, line);) result.push_back(line);
-    return result;
-}
-
-std::string EncodedWord(const std::string& jis) { return "=?ISO-2022-JP?B?" + Base64(jis) + "?="; }
-
-struct JapaneseMessage {
-    std::string text;                    // as served, CR LF line ends
-    std::vector<std::string> headerLines;
-    std::string date, subject, sender;   // expected row texts, Shift_JIS
-    std::vector<std::string> bodyLines;  // expected pane lines, Shift_JIS
-};
-
-std::vector<JapaneseMessage> JapaneseMessages(int count)
-{
-    // Per message: subject, sender name, two body lines (UTF-8).
-    std::vector<std::string> utf8;
-    for (int i = 1; i <= count; ++i) {
-        utf8.push_back("会議の予定について（第" + std::to_string(i) + "回）");
-        utf8.push_back("山田太郎" + std::to_string(i));
-        utf8.push_back("こんにちは。これは" + std::to_string(i) + "通目の試験です。");
-        utf8.push_back("よろしくお願いいたします。カタカナ、ひらがな、漢字");
-    }
-    std::vector<std::string> jis = Iconv("ISO-2022-JP", utf8);
-    std::vector<std::string> sjis = Iconv("CP932", utf8);
-    EXPECT_EQ(jis.size(), utf8.size());
-    EXPECT_EQ(sjis.size(), utf8.size());
-    std::vector<JapaneseMessage> messages;
-    if (jis.size() != utf8.size() || sjis.size() != utf8.size()) return messages;
-
-    for (int i = 0; i < count; ++i) {
-        std::size_t k = static_cast<std::size_t>(i) * 4;
-        JapaneseMessage m;
-        char date[64];
-        std::snprintf(date, sizeof date, "Mon, 7 Dec 2026 10:%02d:00 +0900", i % 60);
-        std::string address = "<yamada" + std::to_string(i + 1) + "@example.jp>";
-        bool reply = i % 2 == 1;
-        m.headerLines = {
-            "From: " + EncodedWord(jis[k + 1]) + " " + address,
-            "To: user42@example.jp",
-            "Subject: " + std::string(reply ? "Re: " : "") + EncodedWord(jis[k]),
-            std::string("Date: ") + date,
-            "MIME-Version: 1.0",
-            "Content-Type: text/plain; charset=ISO-2022-JP",
-            "Content-Transfer-Encoding: 7bit",
-        };
-        for (const std::string& line : m.headerLines) m.text += line + "\r\n";
-        m.text += "\r\n" + jis[k + 2] + "\r\n" + jis[k + 3] + "\r\n";
-        m.date = date;
-        m.subject = (reply ? "Re: " : "") + sjis[k];
-        m.sender = sjis[k + 1] + " " + address;
-        // The reply text stops before the terminator's CR LF, so no empty last line.
-        m.bodyLines = {sjis[k + 2], sjis[k + 3]};
-        messages.push_back(std::move(m));
-    }
-    return messages;
-}
-
-std::string AsciiMessage(int n)
-{
-    return "From: sender" + std::to_string(n) + "@example.com\r\nSubject: message " + std::to_string(n) +
-           "\r\nDate: Tue, 8 Dec 2026 09:00:00 +0900\r\n\r\nBody of message " + std::to_string(n) + ".\r\n";
-}
-
 std::string StoredForm(const std::string& message)
 {
     std::string stored;
@@ -151,7 +42,7 @@ std::string StoredForm(const std::string& message)
 
 // Each scenario runs lock-step and, with the pipelining bit set, pipelined
 // (Dovecot lists PIPELINING): the rows and the maildir come out the same.
-class SessionDovecot : public ::testing::TestWithParam<bool> {
+class SessionDovecot : public ::testing::TestWithParam<bool>, protected LiveSession {
 protected:
     bool Pipelined() const { return GetParam(); }
     // CAPA comes between the login and LIST when pipelining.
@@ -162,42 +53,23 @@ protected:
 
     void Prepare(const std::string& user, std::initializer_list<int> bits)
     {
-        owner.account = DefaultAccount();
-        owner.account.name = user;
-        owner.account.popServer = "127.0.0.1";
-        owner.account.popPort = Dovecot().port();
-        owner.account.popUser = user;
-        owner.account.popPassword = "pass";
-        owner.account.popOptions.FromNumber(0);
-        for (int bit : bits) owner.account.popOptions.Set(bit);
+        Configure(user, "127.0.0.1", Dovecot().port(), bits);
         if (Pipelined()) owner.account.popOptions.Set(POPPipelining);
         Dovecot().ClearMailbox(user);
-        session = std::make_unique<Pop3Session>(owner, queue.Dispatcher());
     }
 
-    void ConnectToReady()
+    // The maildir comes to hold exactly AsciiMessage(n) for these n; the
+    // expunge is done by the time QUIT is answered, but allow the files a moment.
+    void ExpectStored(const std::string& user, const std::vector<int>& numbers)
     {
-        session->ConnectButtonClick();
-        ASSERT_TRUE(queue.RunUntil([&] { return session->State() == SessionState::Ready; }, 30s))
-            << "state " << static_cast<int>(session->State()) << "; log: " << ::testing::PrintToString(owner.log);
+        std::vector<std::string> expected, left;
+        for (int n : numbers) expected.push_back(StoredForm(AsciiMessage(n)));
+        for (int attempt = 0; attempt < 100 && left != expected; ++attempt) {
+            if (attempt > 0) queue.RunUntil([] { return false; }, 20ms);
+            left = Dovecot().Messages(user);
+        }
+        EXPECT_EQ(left, expected);
     }
-
-    void WaitForReady()
-    {
-        ASSERT_TRUE(queue.RunUntil([&] { return session->State() == SessionState::Ready; }, 30s));
-    }
-
-    void Disconnect()
-    {
-        session->DisconnectButtonClick();
-        ASSERT_TRUE(queue.RunUntil(
-            [&] { return session->State() == SessionState::Idle && !session->IsConnectionOpen(); }, 30s));
-        EXPECT_TRUE(owner.messages.empty()) << ::testing::PrintToString(owner.messages);
-    }
-
-    TaskQueue queue;
-    RecordingOwner owner;
-    std::unique_ptr<Pop3Session> session;
 };
 
 TEST_P(SessionDovecot, UserPassLoginListsTheMailbox)
@@ -317,17 +189,7 @@ TEST_P(SessionDovecot, DeletingThreeSelectedAndQuittingRemovesExactlyThem)
     EXPECT_EQ(std::vector<std::string>(sent.end() - 3, sent.end()),
               (std::vector<std::string>{"DELE 2\r\n", "DELE 3\r\n", "DELE 5\r\n"}));
     Disconnect();
-
-    std::vector<std::string> expected = {StoredForm(AsciiMessage(1)), StoredForm(AsciiMessage(4)),
-                                         StoredForm(AsciiMessage(6))};
-    // The expunge is done by the time QUIT is answered; allow the files a moment anyway.
-    std::vector<std::string> left;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        left = Dovecot().Messages("user43");
-        if (left == expected) break;
-        queue.RunUntil([] { return false; }, 20ms);
-    }
-    EXPECT_EQ(left, expected);
+    ExpectStored("user43", {1, 4, 6});
 }
 
 TEST_P(SessionDovecot, DisconnectDuringDeletesCommitsTheConfirmedOnes)
@@ -352,15 +214,10 @@ TEST_P(SessionDovecot, DisconnectDuringDeletesCommitsTheConfirmedOnes)
     std::vector<std::string> sent = owner.SentLines();
     dele.push_back("QUIT\r\n");
     EXPECT_EQ(std::vector<std::string>(sent.end() - static_cast<std::ptrdiff_t>(dele.size()), sent.end()), dele);
-    std::vector<std::string> expected;
+    std::vector<int> kept;
     for (int n = 1; n <= 7; ++n)
-        if (n == 1 || n > deleted + 1) expected.push_back(StoredForm(AsciiMessage(n)));
-    std::vector<std::string> left;
-    for (int attempt = 0; attempt < 100 && left != expected; ++attempt) {
-        if (attempt > 0) queue.RunUntil([] { return false; }, 20ms);
-        left = Dovecot().Messages("user44");
-    }
-    EXPECT_EQ(left, expected);
+        if (n == 1 || n > deleted + 1) kept.push_back(n);
+    ExpectStored("user44", kept);
 }
 
 INSTANTIATE_TEST_SUITE_P(, SessionDovecot, ::testing::Values(false, true),

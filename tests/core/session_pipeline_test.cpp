@@ -26,6 +26,24 @@ ScriptedMailbox Mailbox(int count, const std::string& capa)
     return box;
 }
 
+// What the server receives up to LIST, then TOP n 0 for 1..count.
+std::vector<std::string> WireWithTops(int count)
+{
+    std::vector<std::string> wire = {"USER alice", "PASS s3cret", "CAPA", "LIST"};
+    for (int n = 1; n <= count; ++n) wire.push_back("TOP " + std::to_string(n) + " 0");
+    return wire;
+}
+
+// Rows 1..count, each with its header read.
+void ExpectSubjects(const std::vector<MailEntry>& rows, int count)
+{
+    ASSERT_EQ(rows.size(), static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        ASSERT_EQ(rows[i].subItems.size(), 4u) << i;
+        EXPECT_EQ(rows[i].subItems[2], "m" + std::to_string(i + 1));
+    }
+}
+
 bool Held(const std::string& line)
 {
     return line.starts_with("TOP ") || line.starts_with("RETR ") || line.starts_with("DELE ");
@@ -91,20 +109,12 @@ TEST_F(SessionPipeline, HeaderFetchPipelinesOnlyWhenTheServerOffersIt)
     constexpr int kCount = 12;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        owner = RecordingOwner{};
-        received.clear();
-        SetUp();
-        SetOptions({POPAuthBasic, POPReadHeader, POPUseTop, POPPipelining});
-        MakeSession();
+        Restart({POPAuthBasic, POPReadHeader, POPUseTop, POPPipelining});
         ScriptedMailbox box = Mailbox(kCount, c.capa);
         ServeHolding(box, c.pipelined ? kCount : 0, c.trickle);
         ConnectToReady();
 
-        ASSERT_EQ(owner.rows.size(), static_cast<std::size_t>(kCount));
-        for (int i = 0; i < kCount; ++i) {
-            ASSERT_EQ(owner.rows[i].subItems.size(), 4u) << i;
-            EXPECT_EQ(owner.rows[i].subItems[2], "m" + std::to_string(i + 1));
-        }
+        ExpectSubjects(owner.rows, kCount);
         // One log entry per command and per reply: the window's commands
         // first, then their replies in the same order.
         std::vector<std::string> expected = {"+OK hi\r\n", "USER alice\r\n", "+OK\r\n", "PASS ********",
@@ -122,11 +132,9 @@ TEST_F(SessionPipeline, HeaderFetchPipelinesOnlyWhenTheServerOffersIt)
         EXPECT_EQ(owner.log.size(), expected.size());
         DisconnectAndFinish();
 
-        std::vector<std::string> wire = {"USER alice", "PASS s3cret", "CAPA", "LIST"};
-        wire.insert(wire.end(), tops.begin(), tops.end());
+        std::vector<std::string> wire = WireWithTops(kCount);
         wire.push_back("QUIT");
         EXPECT_EQ(received, wire);
-        session.reset();
     }
 }
 
@@ -139,14 +147,9 @@ TEST_F(SessionPipeline, TopRefusedInTheWindowResendsTheRestWithRetr)
     ServeHolding(box, 30);
     ConnectToReady();
     EXPECT_FALSE(owner.account.popOptions.Test(POPUseTop));
-    ASSERT_EQ(owner.rows.size(), 30u);
-    for (int i = 0; i < 30; ++i) {
-        ASSERT_EQ(owner.rows[i].subItems.size(), 4u) << i;
-        EXPECT_EQ(owner.rows[i].subItems[2], "m" + std::to_string(i + 1));
-    }
+    ExpectSubjects(owner.rows, 30);
     DisconnectAndFinish();
-    std::vector<std::string> wire = {"USER alice", "PASS s3cret", "CAPA", "LIST"};
-    for (int n = 1; n <= 30; ++n) wire.push_back("TOP " + std::to_string(n) + " 0");
+    std::vector<std::string> wire = WireWithTops(30);
     for (int n = 10; n <= 30; ++n) wire.push_back("RETR " + std::to_string(n));
     wire.push_back("QUIT");
     EXPECT_EQ(received, wire);
@@ -156,11 +159,7 @@ TEST_F(SessionPipeline, DisconnectWithFiftyCommandsInFlight)
 {
     for (int presses : {1, 2}) {
         SCOPED_TRACE(presses);
-        owner = RecordingOwner{};
-        received.clear();
-        SetUp();
-        SetOptions({POPAuthBasic, POPReadHeader, POPUseTop, POPPipelining});
-        MakeSession();
+        Restart({POPAuthBasic, POPReadHeader, POPUseTop, POPPipelining});
         auto release = std::make_shared<std::atomic<bool>>(false);
         ServeHolding(Mailbox(50, kCapaPipelining), 50, false, release);
         session->ConnectButtonClick();
@@ -173,8 +172,7 @@ TEST_F(SessionPipeline, DisconnectWithFiftyCommandsInFlight)
         server.Join();
         queue.RunPending();
 
-        std::vector<std::string> wire = {"USER alice", "PASS s3cret", "CAPA", "LIST"};
-        for (int n = 1; n <= 50; ++n) wire.push_back("TOP " + std::to_string(n) + " 0");
+        std::vector<std::string> wire = WireWithTops(50);
         if (presses == 1) {
             // All fifty answered, then QUIT as from Ready.
             wire.push_back("QUIT");
@@ -187,7 +185,6 @@ TEST_F(SessionPipeline, DisconnectWithFiftyCommandsInFlight)
         }
         EXPECT_EQ(received, wire);
         EXPECT_TRUE(owner.messages.empty());
-        session.reset();
     }
 }
 
@@ -212,7 +209,7 @@ TEST_F(SessionPipeline, RefusedDeleAmongTenKeepsItsRow)
     EXPECT_EQ(tail[10], "+OK Marked to be deleted.\r\n");
     EXPECT_EQ(tail[13], "-ERR cannot\r\n");
     DisconnectAndFinish();
-    std::vector<std::string> wire = {"USER alice", "PASS s3cret", "CAPA", "LIST"};
+    std::vector<std::string> wire = WireWithTops(0);
     for (int n = 1; n <= 10; ++n) wire.push_back("DELE " + std::to_string(n));
     wire.push_back("QUIT");
     EXPECT_EQ(received, wire);

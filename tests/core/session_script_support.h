@@ -6,32 +6,24 @@
 #include "core/task_queue.h"
 #include "support/recording_owner.h"
 #include "support/script_server.h"
+#include "support/scripted_mailbox.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <initializer_list>
-#include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
-
-// A tiny POP3 mailbox answered line by line; overrides replace the reply to
-// an exact command line or, failing that, to every command with that verb.
-struct ScriptedMailbox {
-    std::vector<std::string> messages;              // full texts, lines ending in CR LF
-    std::map<std::string, std::string> overrides;   // "" sends nothing
-    std::set<std::string> closeAfter;               // command lines after whose reply the server hangs up
-
-    std::string Respond(const std::string& line) const;
-};
 
 class SessionScript : public ::testing::Test {
 protected:
     void SetUp() override;
     void MakeSession(std::chrono::milliseconds replyTimeout = std::chrono::seconds(20));
     void SetOptions(std::initializer_list<int> bits);
+    // For one more case in the same test: a fresh owner, received list and
+    // session with only these bits set.
+    void Restart(std::initializer_list<int> bits, std::chrono::milliseconds replyTimeout = std::chrono::seconds(20));
 
     // Serves the greeting, then answers from the mailbox until QUIT or close.
     void ServeMailbox(const std::string& greeting, const ScriptedMailbox& box);

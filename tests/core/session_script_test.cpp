@@ -33,9 +33,7 @@ TEST_F(SessionScript, NegativeGreetingShowsOneBoxAndGoesIdle)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        owner = RecordingOwner{};
-        SetUp();
-        MakeSession();
+        Restart({POPAuthBasic});
         server.Serve([&c](ScriptPeer& peer) {
             for (const std::string& piece : c.pieces) peer.Send(piece);
             peer.WaitForClose();
@@ -48,7 +46,6 @@ TEST_F(SessionScript, NegativeGreetingShowsOneBoxAndGoesIdle)
         EXPECT_EQ(owner.messages, std::vector<std::string>{session_messages::kConnectFailed});
         EXPECT_TRUE(owner.SentLines().empty());
         EXPECT_TRUE(owner.buttons.connect);
-        session.reset();
     }
 }
 
@@ -198,11 +195,7 @@ TEST_F(SessionScript, ListingsWithoutMessagesGiveNoRows)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        owner = RecordingOwner{};
-        received.clear();
-        SetUp();
-        SetOptions({POPAuthBasic, POPReadHeader, POPUseTop});
-        MakeSession();
+        Restart({POPAuthBasic, POPReadHeader, POPUseTop});
         ScriptedMailbox box;
         box.overrides = {{"LIST", c.reply}};
         ServeMailbox("+OK hi\r\n", box);
@@ -211,7 +204,6 @@ TEST_F(SessionScript, ListingsWithoutMessagesGiveNoRows)
         EXPECT_TRUE(owner.rows.empty());
         DisconnectAndFinish();
         EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "QUIT"}));
-        session.reset();
     }
 }
 
@@ -266,10 +258,7 @@ TEST_F(SessionScript, DeleteSelectsTheFollowingRow)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        owner = RecordingOwner{};
-        received.clear();
-        SetUp();
-        MakeSession();
+        Restart({POPAuthBasic});
         ScriptedMailbox box;
         box.messages = {Message("a"), Message("b"), Message("c"), Message("d"), Message("e")};
         ServeMailbox("+OK hi\r\n", box);
@@ -289,7 +278,6 @@ TEST_F(SessionScript, DeleteSelectsTheFollowingRow)
         for (const std::string& n : c.deleted) expected.push_back("DELE " + n);
         expected.push_back("QUIT");
         EXPECT_EQ(received, expected);
-        session.reset();
     }
 }
 
@@ -337,12 +325,8 @@ TEST_F(SessionScript, ReadShowsBodyWithAndWithoutHeader)
 {
     for (bool withHeader : {false, true}) {
         SCOPED_TRACE(withHeader);
-        owner = RecordingOwner{};
-        received.clear();
-        SetUp();
-        SetOptions(withHeader ? std::initializer_list<int>{POPAuthBasic, POPHeaderWithBody}
-                              : std::initializer_list<int>{POPAuthBasic});
-        MakeSession();
+        Restart(withHeader ? std::initializer_list<int>{POPAuthBasic, POPHeaderWithBody}
+                           : std::initializer_list<int>{POPAuthBasic});
         ScriptedMailbox box;
         box.messages = {Message("first"), "Subject: second\r\n\r\nline 1\r\n.dot\r\n"};
         box.overrides = {{"RETR 1", "-ERR locked\r\n"}};
@@ -367,7 +351,6 @@ TEST_F(SessionScript, ReadShowsBodyWithAndWithoutHeader)
         EXPECT_EQ(owner.rows[0].subItems.size(), 1u);
         DisconnectAndFinish();
         EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "RETR 2", "RETR 1", "QUIT"}));
-        session.reset();
     }
 }
 
@@ -447,9 +430,7 @@ TEST_F(SessionScript, SilentServerTimesOut)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        owner = RecordingOwner{};
-        SetUp();
-        MakeSession(300ms);
+        Restart({POPAuthBasic}, 300ms);
         ScriptedMailbox box;
         box.overrides = {{"LIST", ""}};
         ServeMailbox(c.greeting, box);
@@ -462,7 +443,6 @@ TEST_F(SessionScript, SilentServerTimesOut)
         ExpectLog(owner.log, expected);
         EXPECT_TRUE(owner.messages.empty());
         EXPECT_TRUE(owner.buttons.connect);
-        session.reset();
     }
 }
 
@@ -588,10 +568,7 @@ TEST_F(SessionScript, DisconnectWhileListTrickles)
     const std::string listing = "+OK 2\r\n1 9\r\n2 9\r\n.\r\n";
     for (int presses : {1, 2}) {
         SCOPED_TRACE(presses);
-        owner = RecordingOwner{};
-        received.clear();
-        SetUp();
-        MakeSession();
+        Restart({POPAuthBasic});
         std::atomic<bool> stop{false};
         server.Serve([&](ScriptPeer& peer) {
             ScriptedMailbox box;
@@ -635,7 +612,6 @@ TEST_F(SessionScript, DisconnectWhileListTrickles)
         EXPECT_TRUE(owner.rows.empty());
         EXPECT_EQ(session->MessageCount(), presses == 1 ? 2 : 0);
         EXPECT_TRUE(owner.messages.empty());
-        session.reset();
     }
 }
 

@@ -5,6 +5,7 @@
 #include "core/pop3_session.h"
 #include "core/session_messages.h"
 #include "core/task_queue.h"
+#include "live_session_support.h"
 #include "session_script_support.h"
 #include "support/dovecot.h"
 #include "support/recording_owner.h"
@@ -13,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -21,97 +21,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const TestCertificates& Certificates()
-{
-    static TestCertificates certificates;
-    static bool trusted = (certificates.TrustOnlyCa(), true);
-    (void)trusted;
-    return certificates;
-}
-
 DovecotServer& TlsDovecot()
 {
-    static DovecotServer server(Certificates().server.certificate, Certificates().server.key);
+    static DovecotServer server(TrustedTestCertificates().server.certificate, TrustedTestCertificates().server.key);
     return server;
 }
 
-std::string AsciiMessage(int n)
-{
-    return "From: sender" + std::to_string(n) + "@example.com\r\nSubject: message " + std::to_string(n) +
-           "\r\nDate: Tue, 8 Dec 2026 09:00:00 +0900\r\n\r\nBody of message " + std::to_string(n) + ".\r\n";
-}
-
-// Thirty messages with ISO-2022-JP encoded-word subjects and senders and
-// ISO-2022-JP bodies, made with the system's iconv and base64.
-std::vector<std::string> JapaneseMessages()
-{
-    std::string script = "for i in $(seq 1 30); do "
-                         "s=$(printf '会議の予定（第%s回）' $i | iconv -f UTF-8 -t ISO-2022-JP | base64 -w0); "
-                         "f=$(printf '山田太郎%s' $i | iconv -f UTF-8 -t ISO-2022-JP | base64 -w0); "
-                         "b=$(printf 'こんにちは。%s通目です。' $i | iconv -f UTF-8 -t ISO-2022-JP); "
-                         "printf '%s\\t%s\\t%s\\n' \"$s\" \"$f\" \"$b\"; done";
-    std::vector<std::string> messages;
-    FILE* pipe = ::popen(script.c_str(), "r");
-    if (!pipe) return messages;
-    char line[1024];
-    while (std::fgets(line, sizeof line, pipe)) {
-        std::string text(line);
-        if (text.ends_with("\n")) text.pop_back();
-        std::size_t a = text.find('\t'), b = text.find('\t', a + 1);
-        if (a == std::string::npos || b == std::string::npos) continue;
-        int n = static_cast<int>(messages.size()) + 1;
-        messages.push_back("From: =?ISO-2022-JP?B?" + text.substr(a + 1, b - a - 1) + "?= <yamada" + std::to_string(n) +
-                           "@example.jp>\r\nSubject: =?ISO-2022-JP?B?" + text.substr(0, a) +
-                           "?=\r\nDate: Mon, 7 Dec 2026 10:00:00 +0900\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\n\r\n" +
-                           text.substr(b + 1) + "\r\n");
-    }
-    ::pclose(pipe);
-    return messages;
-}
-
-bool Contains(const std::vector<std::string>& log, const std::string& part)
-{
-    for (const std::string& entry : log)
-        if (entry.find(part) != std::string::npos) return true;
-    return false;
-}
-
-class SessionTls : public ::testing::Test {
-protected:
-    void Prepare(const std::string& user, const std::string& host, int port, std::initializer_list<int> bits)
-    {
-        owner = RecordingOwner();
-        owner.account = DefaultAccount();
-        owner.account.name = user;
-        owner.account.popServer = host;
-        owner.account.popPort = port;
-        owner.account.popUser = user;
-        owner.account.popPassword = "pass";
-        owner.account.popOptions.FromNumber(0);
-        for (int bit : bits) owner.account.popOptions.Set(bit);
-        session = std::make_unique<Pop3Session>(owner, queue.Dispatcher());
-    }
-
-    void ConnectToReady()
-    {
-        session->ConnectButtonClick();
-        ASSERT_TRUE(queue.RunUntil([&] { return session->State() == SessionState::Ready; }, 30s))
-            << "state " << static_cast<int>(session->State()) << "; log: " << ::testing::PrintToString(owner.log)
-            << "; messages: " << ::testing::PrintToString(owner.messages);
-    }
-
-    void Disconnect()
-    {
-        session->DisconnectButtonClick();
-        ASSERT_TRUE(queue.RunUntil(
-            [&] { return session->State() == SessionState::Idle && !session->IsConnectionOpen(); }, 30s));
-        EXPECT_TRUE(owner.messages.empty()) << ::testing::PrintToString(owner.messages);
-    }
-
-    TaskQueue queue;
-    RecordingOwner owner;
-    std::unique_ptr<Pop3Session> session;
-};
+class SessionTls : public ::testing::Test, protected LiveSession {};
 
 TEST_F(SessionTls, DovecotLoginsOverTlsAndStlsWithUserPassAndApop)
 {
@@ -135,7 +51,7 @@ TEST_F(SessionTls, DovecotLoginsOverTlsAndStlsWithUserPassAndApop)
         TlsDovecot().ClearMailbox(c.user);
         TlsDovecot().AddMessage(c.user, AsciiMessage(1));
         TlsDovecot().AddMessage(c.user, AsciiMessage(2));
-        Prepare(c.user, c.host, c.stls ? TlsDovecot().port() : TlsDovecot().tlsPort(), c.bits);
+        Configure(c.user, c.host, c.stls ? TlsDovecot().port() : TlsDovecot().tlsPort(), c.bits);
         ConnectToReady();
         EXPECT_EQ(owner.rows.size(), 2u);
 
@@ -170,19 +86,19 @@ TEST_F(SessionTls, DovecotLoginsOverTlsAndStlsWithUserPassAndApop)
             EXPECT_EQ(sent[1], "PASS ********");
         }
         Disconnect();
-        EXPECT_FALSE(Contains(owner.log, "PASS pass"));
+        for (const std::string& entry : owner.log) EXPECT_EQ(entry.find("PASS pass"), std::string::npos);
     }
 }
 
 TEST_F(SessionTls, ThirtyJapaneseMessagesListTheSameOverTlsAsOverPlain)
 {
-    std::vector<std::string> messages = JapaneseMessages();
+    std::vector<JapaneseMessage> messages = JapaneseMessages(30);
     ASSERT_EQ(messages.size(), 30u);
     TlsDovecot().ClearMailbox("user55");
-    for (const std::string& m : messages) TlsDovecot().AddMessage("user55", m);
+    for (const JapaneseMessage& m : messages) TlsDovecot().AddMessage("user55", m.text);
 
     auto list = [&](int port, std::initializer_list<int> bits) {
-        Prepare("user55", "127.0.0.1", port, bits);
+        Configure("user55", "127.0.0.1", port, bits);
         ConnectToReady();
         std::vector<MailEntry> rows = owner.rows;
         Disconnect();
@@ -208,7 +124,7 @@ class SessionTlsRefusal : public SessionScript {};
 
 TEST_F(SessionTlsRefusal, EveryRefusalShowsItsReasonAndNothingOfTheLoginIsSent)
 {
-    const TestCertificates& certs = Certificates();
+    const TestCertificates& certs = TrustedTestCertificates();
     enum class Mode { Tls, Stls };
     struct Case {
         const char* name;
@@ -250,12 +166,9 @@ TEST_F(SessionTlsRefusal, EveryRefusalShowsItsReasonAndNothingOfTheLoginIsSent)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        owner = RecordingOwner();
-        SetUp();
+        Restart({c.mode == Mode::Tls ? POPUseTLS : POPUseSTLS, POPAuthBasic});
         owner.account.popServer = c.host;
         owner.account.popPassword = "never-on-the-wire";
-        SetOptions({c.mode == Mode::Tls ? POPUseTLS : POPUseSTLS, POPAuthBasic});
-        MakeSession();
         std::string wire;
         std::string name = c.name;
         auto serve = c.serve;
@@ -288,7 +201,6 @@ TEST_F(SessionTlsRefusal, EveryRefusalShowsItsReasonAndNothingOfTheLoginIsSent)
         EXPECT_EQ(c.mode == Mode::Stls, wire.starts_with("STLS\r\n")) << wire.substr(0, 10);
         for (const std::string& line : owner.SentLines()) EXPECT_TRUE(line == "STLS\r\n") << line;
         EXPECT_TRUE(owner.buttons.connect);
-        session.reset();
     }
 }
 
@@ -297,11 +209,10 @@ TEST_F(SessionTlsRefusal, EveryRefusalShowsItsReasonAndNothingOfTheLoginIsSent)
 // while one ended with the alert reads as closed.
 TEST_F(SessionTlsRefusal, HandshakeTimeOutDisconnectAndCutConnections)
 {
-    Certificates();
-    SetOptions({POPUseTLS, POPAuthBasic});
+    TrustedTestCertificates();
 
     // A server that never answers the ClientHello: the time-out ends it.
-    MakeSession(400ms);
+    Restart({POPUseTLS, POPAuthBasic}, 400ms);
     server.Serve([](ScriptPeer& peer) { peer.ReadRawUntilClose(); });
     session->ConnectButtonClick();
     ASSERT_TRUE(queue.RunUntil([&] { return !owner.messages.empty(); }, 30s));
@@ -310,10 +221,7 @@ TEST_F(SessionTlsRefusal, HandshakeTimeOutDisconnectAndCutConnections)
     server.Join();
 
     // The same server; Disconnect while the handshake waits.
-    owner = RecordingOwner();
-    SetUp();
-    SetOptions({POPUseTLS, POPAuthBasic});
-    MakeSession();
+    Restart({POPUseTLS, POPAuthBasic});
     bool serverSawClose = false;
     std::atomic<bool> accepted{false};
     server.Serve([&](ScriptPeer& peer) {
@@ -334,13 +242,10 @@ TEST_F(SessionTlsRefusal, HandshakeTimeOutDisconnectAndCutConnections)
 
     // Secured, then cut after USER: without the closing alert it is an error
     // (rows kept), with it the server closed (rows removed).
-    const TestCertificates& certs = Certificates();
+    const TestCertificates& certs = TrustedTestCertificates();
     for (bool alert : {false, true}) {
         SCOPED_TRACE(alert ? "with the closing alert" : "cut");
-        owner = RecordingOwner();
-        SetUp();
-        SetOptions({POPUseTLS, POPAuthBasic});
-        MakeSession();
+        Restart({POPUseTLS, POPAuthBasic});
         server.Serve([&](ScriptPeer& peer) {
             if (!peer.AcceptTls(ScriptTls{certs.server.certificate, certs.server.key})) return;
             peer.Send("+OK hello\r\n");
@@ -357,14 +262,13 @@ TEST_F(SessionTlsRefusal, HandshakeTimeOutDisconnectAndCutConnections)
         std::vector<std::string> expected = {"Error.", "Disconnected."};
         if (alert) expected = {"Disconnected."};
         EXPECT_EQ(tail, expected);
-        session.reset();
     }
 }
 
 // Closing at any moment of a TLS connection is safe (run under the sanitizers).
 TEST(ServerConnectionTls, CloseAtAnyMomentIsSafe)
 {
-    Certificates();
+    TrustedTestCertificates();
     for (int i = 0; i < 24; ++i) {
         TaskQueue queue;
         ServerConnection connection(queue.Dispatcher(), 5s);

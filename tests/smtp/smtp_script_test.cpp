@@ -1,5 +1,5 @@
 #include "smtp/smtp.h"
-#include "support/script_server.h"
+#include "smtp_transcript.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A conversation as the server sees it. "S: text" is sent with CR LF;
-// "C: text" is the line the client must send next. "S: <close>" drops the
-// connection. After the last row the server waits for the client to close.
+// One scripted conversation and how the send ends.
 struct Conversation {
     const char* name;
     std::vector<const char*> to, bcc, body;
@@ -99,40 +97,6 @@ const Conversation kConversations[] = {
 
 class SmtpScript : public ::testing::Test {
 protected:
-    // Plays the server side; returns the lines the client sent where the
-    // transcript expects "C:" rows ("<message>" stands for a whole message).
-    // The lines are in `received` once the server is joined.
-    void Play(std::vector<std::string> transcript)
-    {
-        received.clear();
-        server.Serve([this, transcript = std::move(transcript)](ScriptPeer& peer) {
-            for (const std::string& row : transcript) {
-                const std::string text = row.substr(3);
-                if (row[0] == 'S') {
-                    if (text == "<close>") return;
-                    peer.Send(text + "\r\n");
-                } else if (text == "<message>") {
-                    std::string line;
-                    do line = peer.ReadLine();
-                    while (line != "." && !peer.Eof());
-                    received.push_back(text);
-                } else {
-                    received.push_back(peer.ReadLine());
-                    if (peer.Eof()) return;
-                }
-            }
-            closedByClient = peer.WaitForClose();
-        });
-    }
-
-    static std::vector<std::string> Expected(const std::vector<std::string>& transcript)
-    {
-        std::vector<std::string> lines;
-        for (const std::string& row : transcript)
-            if (row[0] == 'C') lines.push_back(row.substr(3));
-        return lines;
-    }
-
     void Prepare(TNMSMTP& client)
     {
         client.Host = "127.0.0.1";
@@ -144,16 +108,16 @@ protected:
         client.PostMessage.Body = {"body"};
     }
 
+    void Play(std::vector<std::string> rows) { PlayTranscript(server, std::move(rows), played); }
+
     ScriptServer server;
-    std::vector<std::string> received;
-    std::atomic<bool> closedByClient{false};
+    Transcript played;
 };
 
 TEST_F(SmtpScript, ConversationsEndInTheirErrorOrSuccessAndTheSocketClosed)
 {
     for (const Conversation& c : kConversations) {
         SCOPED_TRACE(c.name);
-        closedByClient = false;
         std::string outcome = "success";
         {
             TNMSMTP client;
@@ -176,8 +140,8 @@ TEST_F(SmtpScript, ConversationsEndInTheirErrorOrSuccessAndTheSocketClosed)
             server.Join();
         }
         EXPECT_EQ(outcome, c.error ? c.error : "success");
-        EXPECT_EQ(received, Expected(c.transcript));
-        EXPECT_TRUE(closedByClient || c.transcript.back() == "S: <close>");
+        EXPECT_EQ(played.received, ClientLines(c.transcript));
+        EXPECT_TRUE(played.closedByClient || c.transcript.back() == "S: <close>");
     }
 }
 
@@ -199,8 +163,8 @@ TEST_F(SmtpScript, SilentServerEndsTheReadAfterTheTimeLimitWithoutQuit)
     EXPECT_LT(took, 10s);
     EXPECT_FALSE(client.Connected());
     server.Join();
-    EXPECT_TRUE(closedByClient);
-    EXPECT_EQ(received, std::vector<std::string>{"HELO me"});  // no QUIT after the abort
+    EXPECT_TRUE(played.closedByClient);
+    EXPECT_EQ(played.received, std::vector<std::string>{"HELO me"});  // no QUIT after the abort
 }
 
 TEST_F(SmtpScript, SecondConnectAfterDisconnectWorks)
@@ -215,7 +179,7 @@ TEST_F(SmtpScript, SecondConnectAfterDisconnectWorks)
         client.SendMail();
         client.Disconnect();
         server.Join();
-        EXPECT_EQ(received.size(), 15u);
+        EXPECT_EQ(played.received.size(), 15u);
         EXPECT_TRUE(client.PostMessage.ToAddress.empty());
         EXPECT_EQ(client.PostMessage.Body, std::vector<std::string>{"body"});
     }

@@ -3,79 +3,29 @@
 #include "smtp/send_plan.h"
 #include "smtp/smtp.h"
 #include "support/dovecot.h"
+#include "smtp_transcript.h"
 #include "support/script_server.h"
+#include "support/smtp_sink.h"
 #include "support/test_certificates.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <stdexcept>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 using namespace std::chrono_literals;
 
-const TestCertificates& Certificates()
-{
-    static TestCertificates certificates;
-    static bool trusted = (certificates.TrustOnlyCa(), true);
-    (void)trusted;
-    return certificates;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// scripts/smtpsink on a free loopback port, storing into a directory of its own.
-class Sink {
-public:
-    explicit Sink(const std::vector<std::string>& options)
+// A sink on a free loopback port; throws when it cannot start.
+struct Sink : SmtpSink {
+    explicit Sink(const std::vector<std::string>& options) : SmtpSink("127.0.0.1", 0, options)
     {
-        char pattern[] = "/tmp/smtpsecure.XXXXXX";
-        dir_ = ::mkdtemp(pattern);
-        int out[2];
-        if (::pipe(out) != 0) throw std::runtime_error("pipe");
-        std::vector<std::string> args = {"/usr/bin/python3", BOXSWEEPER_SOURCE_DIR "/scripts/smtpsink", "--dir", dir_,
-                                         "--port", "0"};
-        args.insert(args.end(), options.begin(), options.end());
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            ::close(out[0]);
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        FILE* f = ::fdopen(out[0], "r");
-        char line[256] = {};
-        if (!std::fgets(line, sizeof line, f)) line[0] = '\0';
-        std::fclose(f);
-        char host[64] = {};
-        if (std::sscanf(line, "ready %63s %d", host, &port_) != 2) throw std::runtime_error(std::string("sink: ") + line);
+        if (!started()) throw std::runtime_error("sink: " + failure());
     }
-    ~Sink()
-    {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-        std::system(("rm -rf " + dir_).c_str());
-    }
-    int port() const { return port_; }
-    std::string File(const std::string& name) const { return ReadFile(dir_ + "/" + name); }
     // Python's email package on message 1: "from|to|subject|body".
     std::string Parsed() const
     {
@@ -84,7 +34,7 @@ public:
             "m=email.message_from_bytes(open(sys.argv[1],'rb').read(),policy=email.policy.default);"
             "print(m['From'].addresses[0].addr_spec+'|'+str(m['To'])+'|'+str(m['Subject'])+'|'+"
             "m.get_content().strip())\" " +
-            dir_ + "/1.eml";
+            directory() + "/1.eml";
         std::string result;
         if (FILE* p = ::popen(command.c_str(), "r")) {
             char buffer[512];
@@ -94,11 +44,6 @@ public:
         while (!result.empty() && result.back() == '\n') result.pop_back();
         return result;
     }
-
-private:
-    std::string dir_;
-    pid_t pid_ = -1;
-    int port_ = 0;
 };
 
 void Fill(TNMSMTP& smtp, int port, TSmtpSecurity security, bool authenticate)
@@ -118,7 +63,7 @@ void Fill(TNMSMTP& smtp, int port, TSmtpSecurity security, bool authenticate)
 
 TEST(SmtpSecure, RealServerReceivesTheMailOverStartTlsAndImplicitTlsWithTheRightMechanism)
 {
-    const TestCertificates& certs = Certificates();
+    const TestCertificates& certs = TrustedTestCertificates();
     struct Case {
         const char* name;
         std::vector<std::string> sink;
@@ -147,10 +92,7 @@ TEST(SmtpSecure, RealServerReceivesTheMailOverStartTlsAndImplicitTlsWithTheRight
     }
 }
 
-// A scripted conversation: "S: text" is sent (CR LF added; "\r\n" inside
-// splits one write into lines), "C: text" must be the client's next line,
-// "C: *" takes any line, "S: <tls>" runs the server side of the handshake.
-// After the last row the server waits for the client to close.
+// A transcript (smtp_transcript.h) where "C: *" takes any line.
 struct Dialogue {
     const char* name;
     TSmtpSecurity security;
@@ -168,29 +110,12 @@ std::vector<std::string> Then(std::vector<std::string> rows, const std::vector<s
     return rows;
 }
 
-void Converse(const Dialogue& d, std::string& wire, std::vector<std::string>& mismatches)
+// Plays the dialogue against a send; the transcript once it has ended.
+Transcript Converse(const Dialogue& d)
 {
     ScriptServer server;
-    const ScriptTls tls{Certificates().server.certificate, Certificates().server.key};
-    server.Serve([&](ScriptPeer& peer) {
-        for (const std::string& row : d.rows) {
-            const std::string text = row.substr(3);
-            if (row == "S: <tls>") {
-                if (!peer.AcceptTls(tls)) mismatches.push_back("handshake failed");
-            } else if (row[0] == 'S') {
-                peer.Send(text + "\r\n");
-            } else if (text == "<message>") {
-                std::string line;
-                do line = peer.ReadLine();
-                while (line != "." && !peer.Eof());
-            } else {
-                const std::string line = peer.ReadLine();
-                if (text != "*" && line != text) mismatches.push_back("expected " + text + ", got " + line);
-            }
-        }
-        peer.WaitForClose();
-        wire = peer.Wire();
-    });
+    Transcript played;
+    PlayTranscript(server, d.rows, played);
     TNMSMTP smtp;
     Fill(smtp, server.port(), d.security, true);
     std::string error;
@@ -205,6 +130,7 @@ void Converse(const Dialogue& d, std::string& wire, std::vector<std::string>& mi
     server.Join();
     if (d.error) EXPECT_NE(error.find(d.error), std::string::npos) << error;
     else EXPECT_EQ(error, "");
+    return played;
 }
 
 TEST(SmtpSecure, CramMd5SendsOnlyTheDigestAndRefusalsStopTheSendWithTheirMessageAndNoPasswordInClear)
@@ -246,17 +172,20 @@ TEST(SmtpSecure, CramMd5SendsOnlyTheDigestAndRefusalsStopTheSendWithTheirMessage
     const std::string secrets[] = {"s3cret", Base64Line("s3cret"), Base64Line(std::string(1, '\0') + "taro" + '\0' + "s3cret")};
     for (const Dialogue& d : dialogues) {
         SCOPED_TRACE(d.name);
-        std::string wire;
-        std::vector<std::string> mismatches;
-        Converse(d, wire, mismatches);
-        EXPECT_EQ(mismatches, std::vector<std::string>{});
-        for (const std::string& secret : secrets) EXPECT_EQ(wire.find(secret), std::string::npos) << wire;
+        const Transcript played = Converse(d);
+        std::vector<std::string> expected = ClientLines(d.rows);
+        for (std::size_t i = 0; i < expected.size() && i < played.received.size(); ++i)
+            if (expected[i] == "*") expected[i] = played.received[i];
+        EXPECT_EQ(played.received, expected);
+        EXPECT_FALSE(played.handshakeFailed);
+        for (const std::string& secret : secrets)
+            EXPECT_EQ(played.wire.find(secret), std::string::npos) << played.wire;
     }
 }
 
 TEST(SmtpSecure, PopBeforeSmtpLogsInWithTheAccountsEncryptionAndMethodThenSends)
 {
-    const TestCertificates& certs = Certificates();
+    const TestCertificates& certs = TrustedTestCertificates();
     DovecotServer dovecot(certs.server.certificate, certs.server.key);
     Account account;
     account.popServer = "localhost";

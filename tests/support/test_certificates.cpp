@@ -63,3 +63,11 @@ void TestCertificates::TrustOnlyCa() const
     ::setenv("SSL_CERT_FILE", ca.c_str(), 1);
     ::setenv("SSL_CERT_DIR", (dir_ + "/empty").c_str(), 1);
 }
+
+const TestCertificates& TrustedTestCertificates()
+{
+    static TestCertificates certificates;
+    static bool trusted = (certificates.TrustOnlyCa(), true);
+    (void)trusted;
+    return certificates;
+}

@@ -31,3 +31,6 @@ public:
 private:
     std::string dir_;
 };
+
+// One set for the whole program, made on first use, with TrustOnlyCa done.
+const TestCertificates& TrustedTestCertificates();

@@ -83,6 +83,19 @@ protected:
                           list->visualRect(list->model()->index(row, 3)).center());
     }
     static bool InState(TMainForm& form, SessionState state) { return form.Session().State() == state; }
+    static void Click(TMainForm& form, const char* button) { Find<QPushButton>(form, button)->click(); }
+    // Connect to a mailbox serving one connection; waits for Ready and the rows.
+    static bool ConnectTo(TMainForm& form, Pop3Mailbox& mailbox, int rows)
+    {
+        mailbox.Serve();
+        Click(form, "ConnectButton");
+        return WaitFor([&] { return InState(form, SessionState::Ready) && form.RowCount() == rows; });
+    }
+    static bool Disconnect(TMainForm& form)
+    {
+        Click(form, "DisconnectButton");
+        return WaitFor([&] { return InState(form, SessionState::Idle) && !form.Session().IsConnectionOpen(); });
+    }
 
     TempHome home;
 };
@@ -118,7 +131,7 @@ TEST_F(MainFormTest, SessionThroughTheWindow)
     EXPECT_TRUE(fs::path(runLog).filename().string().starts_with("~Boxsweeper_"));
 
     mailbox.Serve();
-    Find<QPushButton>(*form, "ConnectButton")->click();
+    Click(*form, "ConnectButton");
     ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::TopSent) && form->RowCount() == 5 &&
                                      mailbox.Received().back() == "TOP 3 0"; }));
 
@@ -134,9 +147,7 @@ TEST_F(MainFormTest, SessionThroughTheWindow)
     EXPECT_EQ(tabs->currentIndex(), 0);
     QTest::mouseClick(tabs, Qt::RightButton, {}, tabs->tabRect(0).center());
     EXPECT_FALSE(Find<QMenu>(*form, "AccountPopup")->isVisible());
-    ModalHandler refusal;
-    refusal.Expect(ClickOk);
-    refusal.Start();
+    ModalHandler refusal{ClickOk};
     EXPECT_FALSE(form->close());
     EXPECT_EQ(refusal.seen, std::vector<QString>{QString::fromUtf8("Boxsweeper|接続中は終了できません。")});
     // Every entry is in the file as soon as it is logged.
@@ -165,7 +176,7 @@ TEST_F(MainFormTest, SessionThroughTheWindow)
     ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && !body->toPlainText().isEmpty(); }));
     EXPECT_EQ(body->toPlainText(), QStringLiteral("two"));
     form->CurrentAccount().popOptions.Set(POPHeaderWithBody);
-    Find<QPushButton>(*form, "ReadButton")->click();
+    Click(*form, "ReadButton");
     ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && body->blockCount() > 3; }));
     const QStringList lines = body->toPlainText().split(QLatin1Char('\n'));
     EXPECT_TRUE(lines.first().endsWith(QStringLiteral("octets")));
@@ -235,29 +246,20 @@ TEST_F(MainFormTest, FirstRunAndAccountCommands)
     const std::string store = home.path() + "/config/kirabo/Boxsweeper";
     {
         auto form = MakeForm({});
-        ModalHandler modals;
-        modals.Expect(CloseBox);
-        modals.Start();
+        ModalHandler modals{CloseBox};
         EXPECT_FALSE(form->FormCreate());
         EXPECT_EQ(modals.seen, std::vector<QString>{QString::fromUtf8("Boxsweeper初期設定|初期設定を作成してください")});
     }
     {
         auto form = MakeForm({});
-        ModalHandler modals;
-        modals.Expect([](QWidget* box) { QTest::keyClick(box, Qt::Key_Escape); });
-        modals.Start();
+        ModalHandler modals{[](QWidget* box) { QTest::keyClick(box, Qt::Key_Escape); }};
         EXPECT_FALSE(form->FormCreate());
     }
     EXPECT_FALSE(fs::exists(store + "/Account"));
     EXPECT_TRUE(FilesIn(home.logs()).empty());
 
     auto form = MakeForm({});
-    ModalHandler modals;
-    modals.Expect(ClickOk);
-    modals.Expect(Reject);
-    modals.Expect(ClickOk);
-    modals.Expect(Accept);
-    modals.Start();
+    ModalHandler modals{ClickOk, Reject, ClickOk, Accept};
     ASSERT_TRUE(form->FormCreate());
     ASSERT_EQ(modals.seen.size(), 4u);
     EXPECT_EQ(modals.seen[2], modals.seen[0]);
@@ -265,11 +267,11 @@ TEST_F(MainFormTest, FirstRunAndAccountCommands)
     ASSERT_EQ(tabs->count(), 1);
     EXPECT_EQ(tabs->tabText(0), QString::fromUtf8("新しいアカウント0"));
 
-    ModalHandler commands;
-    commands.Expect(Accept);  // the settings dialog of the added account
-    commands.Expect([](QWidget* box) { qobject_cast<QMessageBox*>(box)->button(QMessageBox::Cancel)->click(); });
-    commands.Expect(ClickOk);  // delete confirmed
-    commands.Start();
+    ModalHandler commands{
+        Accept,  // the settings dialog of the added account
+        [](QWidget* box) { qobject_cast<QMessageBox*>(box)->button(QMessageBox::Cancel)->click(); },
+        ClickOk,  // delete confirmed
+    };
     Find<QAction>(*form, "AddAccount")->trigger();
     ASSERT_EQ(tabs->count(), 2);
     EXPECT_EQ(tabs->currentIndex(), 1);
@@ -286,9 +288,7 @@ TEST_F(MainFormTest, FirstRunAndAccountCommands)
     // The store cannot be written: the user is told, and the window still closes.
     fs::remove_all(home.path() + "/config");
     std::ofstream(home.path() + "/config") << "not a directory";
-    ModalHandler failure;
-    failure.Expect(ClickOk);
-    failure.Start();
+    ModalHandler failure{ClickOk};
     EXPECT_TRUE(form->close());
     EXPECT_EQ(failure.seen, std::vector<QString>{QString::fromUtf8("Boxsweeper|設定を保存できませんでした")});
     EXPECT_EQ(FilesIn(home.logs()), std::vector<std::string>{"Boxsweeper.log"});
@@ -305,25 +305,20 @@ TEST_F(MainFormTest, PasswordPrompt)
     auto form = MakeForm({account});
     ASSERT_TRUE(form->FormCreate());
 
-    ModalHandler modals;
-    modals.Expect(Reject);
-    modals.Start();
-    Find<QPushButton>(*form, "ConnectButton")->click();
+    ModalHandler modals{Reject};
+    Click(*form, "ConnectButton");
     EXPECT_EQ(modals.seen.size(), 1u);
     EXPECT_TRUE(InState(*form, SessionState::Idle));
     EXPECT_TRUE(Find<QPushButton>(*form, "ConnectButton")->isEnabled());
     EXPECT_FALSE(form->Session().IsConnectionOpen());
 
     mailbox.Serve();
-    ModalHandler again;
-    again.Expect(Accept);
-    again.Start();
-    Find<QPushButton>(*form, "ConnectButton")->click();
+    ModalHandler again{Accept};
+    Click(*form, "ConnectButton");
     ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready); }));
     EXPECT_EQ(again.seen.size(), 1u);
     EXPECT_EQ(mailbox.Received(), (std::vector<std::string>{"USER user", "PASS ", "LIST"}));
-    Find<QPushButton>(*form, "DisconnectButton")->click();
-    ASSERT_TRUE(WaitFor([&] { return !form->Session().IsConnectionOpen(); }));
+    ASSERT_TRUE(Disconnect(*form));
 
     form->CurrentAccount().popPassword = "pa,ss";
     EXPECT_TRUE(form->close());
@@ -353,7 +348,6 @@ TEST_F(MainFormTest, TasksWaitForAMessageBoxAndSurviveExceptions)
         });
     });
     modals.Expect(ClickOk);
-    modals.Start();
     form->PostTask([&] { form->ShowMessage("first"); });
     form->PostTask([&] { later = true; });
     form->PostTask([] { throw std::runtime_error("boom"); });
@@ -409,10 +403,6 @@ TEST_F(MainFormTest, LogPaneAndFiles)
     EXPECT_EQ(DefaultLogDirectory(home.logs()), home.logs());
 }
 
-}  // namespace
-
-namespace {
-
 // A long message: the pane shows its first part and a line saying how much
 // only the run's file holds; the file gets every byte; BodyBox ends up with
 // the whole message, filled a piece at a time.
@@ -423,11 +413,9 @@ TEST_F(MainFormTest, LongMessageReachesBodyWholeAndPaneCut)
     Pop3Mailbox mailbox({"Subject: long\r\n\r\n" + body});
     auto form = MakeForm({LoopbackAccount("a", mailbox.port(), {POPAuthBasic})});
     ASSERT_TRUE(form->FormCreate());
-    mailbox.Serve();
-    Find<QPushButton>(*form, "ConnectButton")->click();
-    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && form->RowCount() == 1; }));
+    ASSERT_TRUE(ConnectTo(*form, mailbox, 1));
     form->SelectRow(0);
-    Find<QPushButton>(*form, "ReadButton")->click();
+    Click(*form, "ReadButton");
     auto* bodyBox = Find<QPlainTextEdit>(*form, "BodyBox");
     ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && bodyBox->blockCount() >= 40000; }));
     EXPECT_TRUE(bodyBox->toPlainText().endsWith(QStringLiteral("line 39999 0123456789012345678901234567890123456789")));
@@ -436,11 +424,8 @@ TEST_F(MainFormTest, LongMessageReachesBodyWholeAndPaneCut)
     EXPECT_LT(pane.size(), 400 * 1024);
     EXPECT_TRUE(pane.contains(QStringLiteral("more bytes of this message in the run's log file)")));
     EXPECT_NE(ReadFile(form->LogFile().Path()).find("line 39999 0123456789"), std::string::npos);
-    Find<QPushButton>(*form, "DisconnectButton")->click();
-    ASSERT_TRUE(WaitFor([&] { return !form->Session().IsConnectionOpen(); }));
+    ASSERT_TRUE(Disconnect(*form));
 }
-
-}  // namespace
 
 // Today's mail: with MIME decoding the row and the pane show UTF-8 text that
 // Shift_JIS cannot hold, and the attachment as one line; without it, the
@@ -475,16 +460,15 @@ TEST_F(MainFormTest, ModernMailDecodedOnlyWithTheAccountsBit)
     };
     for (const auto& c : cases) {
         Find<QTabBar>(*form, "AccountTab")->setCurrentIndex(c.tab);
-        mailbox.Serve();
-        Find<QPushButton>(*form, "ConnectButton")->click();
-        ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && form->RowCount() == 1; }));
+        ASSERT_TRUE(ConnectTo(*form, mailbox, 1));
         EXPECT_EQ(Cell(*form, 0, 3), c.subject);
         EXPECT_EQ(Cell(*form, 0, 4), c.sender);
         ClickRow(*form, 0);
-        Find<QPushButton>(*form, "ReadButton")->click();
+        Click(*form, "ReadButton");
         ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && !body->toPlainText().isEmpty(); }));
         for (const QString& line : c.pane) EXPECT_TRUE(body->toPlainText().contains(line)) << line.toStdString() << "\n" << body->toPlainText().toStdString();
-        Find<QPushButton>(*form, "DisconnectButton")->click();
-        ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Idle); }));
+        ASSERT_TRUE(Disconnect(*form));
     }
 }
+
+}  // namespace

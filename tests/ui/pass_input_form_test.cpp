@@ -1,5 +1,5 @@
 #include "ui/pass_input_form.h"
-#include "qt_app.h"
+#include "ui_support.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -15,7 +15,6 @@ namespace {
 // Runs a fresh prompt modally with `act` inside its loop; the result and the password.
 std::pair<int, std::string> Prompt(const std::function<void(TPassInputForm&, QLineEdit*)>& act)
 {
-    EnsureQtApplication();
     TPassInputForm prompt(nullptr);
     auto* edit = prompt.findChild<QLineEdit*>("PassEdit");
     EXPECT_EQ(prompt.focusWidget(), edit);
@@ -45,7 +44,7 @@ TEST(PassInputForm, CloseBoxCancelsEnterAcceptsAndTheTextRoundTrips)
               std::make_pair(int(QDialog::Accepted), std::string("p,w \xca\xdf\xbd\x81\x60\x87\x40")));
 
     // A character CP932 lacks would go out as '?': refused, the prompt stays.
-    MessageBoxAnswerer answerer;
+    ModalHandler answerer(ModalHandler::kAnswerEveryBox);
     EXPECT_EQ(Prompt([](TPassInputForm& p, QLineEdit* e) {
                   e->setText(QString::fromUtf8("\xf0\x9f\x98\x80"));
                   QTest::keyClick(e, Qt::Key_Return);

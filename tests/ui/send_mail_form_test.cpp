@@ -1,11 +1,10 @@
-#include "qt_app.h"
+#include "ui_support.h"
 #include "smtp/smtp.h"
+#include "support/smtp_sink.h"
 #include "support/test_certificates.h"
 #include "ui/send_mail_form.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,7 +13,6 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <arpa/inet.h>
@@ -37,44 +35,8 @@ QString LoopbackHost()
         .arg(std::uniform_int_distribution<int>(2, 254)(random));
 }
 
-// aiosmtpd on host:25, storing what arrives in dir as N.eml.
-class Sink {
-public:
-    // False (with the reason in `why`) when it cannot listen, e.g. without root.
-    // Port 0 takes a free one, then in port().
-    bool Start(const QString& host, const QString& dir, QString& why, int port = 25, const QStringList& options = {})
-    {
-        process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start(QStringLiteral("/usr/bin/python3"),
-                       QStringList{QStringLiteral(BOXSWEEPER_SOURCE_DIR "/scripts/smtpsink"), QStringLiteral("--dir"),
-                                   dir, QStringLiteral("--host"), host, QStringLiteral("--port"),
-                                   QString::number(port)} +
-                           options);
-        QByteArray out;
-        QElapsedTimer timer;
-        timer.start();
-        while (!out.contains('\n') && timer.elapsed() < 30000 && process_.state() != QProcess::NotRunning) {
-            process_.waitForReadyRead(100);
-            out += process_.readAll();
-        }
-        why = QString::fromUtf8(out);
-        port_ = QString::fromUtf8(out).section(QLatin1Char(' '), 2, 2).trimmed().toInt();
-        return out.startsWith("ready");
-    }
-    int port() const { return port_; }
-    ~Sink()
-    {
-        process_.terminate();
-        if (!process_.waitForFinished(10000)) process_.kill();
-    }
-
-private:
-    QProcess process_;
-    int port_ = 0;
-};
-
 // What Python's email package reads from one stored message.
-QJsonObject Parse(const QString& file)
+QJsonObject Parse(const SmtpSink& sink, int n)
 {
     static const char kScript[] = R"(
 import email, email.policy, email.utils, json, sys
@@ -93,6 +55,7 @@ print(json.dumps({
 }))
 )";
     QProcess python;
+    const QString file = QString::fromStdString(sink.directory() + "/" + std::to_string(n) + ".eml");
     python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(kScript), file});
     python.waitForFinished(60000);
     const QByteArray out = python.readAllStandardOutput();
@@ -108,13 +71,20 @@ T* Child(QWidget& form, const char* name)
     return w;
 }
 
+// Fills the four fields the send needs.
+void Compose(TSendMailForm& form, const QString& to, const QString& from, const QString& subject, const QString& body)
+{
+    Child<QLineEdit>(form, "SendToEdit")->setText(to);
+    Child<QLineEdit>(form, "SendFromEdit")->setText(from);
+    Child<QLineEdit>(form, "SendSubjectEdit")->setText(subject);
+    Child<QPlainTextEdit>(form, "SendBodyMemo")->setPlainText(body);
+}
+
 // Clicks the send button; the click returns when the send has ended.
 void Send(TSendMailForm& form) { QTest::mouseClick(Child<QPushButton>(form, "SendButton"), Qt::LeftButton); }
 
 TEST(SendMailForm, JapaneseMailArrivesIntactAlsoOnARetryAndASecondSend)
 {
-    EnsureQtApplication();
-    QTemporaryDir dir;
     const QString host = LoopbackHost();
     Account account = DefaultAccount();
     account.smtpServer = host.toStdString();
@@ -139,7 +109,7 @@ TEST(SendMailForm, JapaneseMailArrivesIntactAlsoOnARetryAndASecondSend)
     EXPECT_EQ(user->text(), "taro");
     EXPECT_TRUE(subject->toolTip().isEmpty());
 
-    MessageBoxAnswerer answerer;
+    ModalHandler answerer(ModalHandler::kAnswerEveryBox);
     QTest::keyClicks(to, "<taro@example.jp>");
     to->home(false);
     to->insert(QString::fromUtf8("山田 太郎 "));  // QTest types ASCII only
@@ -159,9 +129,8 @@ TEST(SendMailForm, JapaneseMailArrivesIntactAlsoOnARetryAndASecondSend)
     EXPECT_EQ(closeButton->text(), QString::fromUtf8("キャンセル"));
     EXPECT_EQ(body->toPlainText(), typed);
 
-    Sink sink;
-    QString why;
-    if (!sink.Start(host, dir.path(), why)) GTEST_SKIP() << "no SMTP sink on port 25: " << why.toStdString();
+    SmtpSink sink(host.toStdString(), 25);
+    if (!sink.started()) GTEST_SKIP() << "no SMTP sink on port 25: " << sink.failure();
     for (int round = 1; round <= 2; ++round) {
         SCOPED_TRACE(round);
         Send(form);
@@ -171,7 +140,7 @@ TEST(SendMailForm, JapaneseMailArrivesIntactAlsoOnARetryAndASecondSend)
         EXPECT_EQ(form.focusWidget(), closeButton);
         EXPECT_TRUE(sendButton->isEnabled());
 
-        const QJsonObject mail = Parse(dir.filePath(QStringLiteral("%1.eml").arg(round)));
+        const QJsonObject mail = Parse(sink, round);
         EXPECT_EQ(mail["from"].toString(), "hanako@example.jp");
         EXPECT_EQ(mail["to_name"].toString(), QString::fromUtf8("山田 太郎"));
         EXPECT_EQ(mail["to_addr"].toString(), "taro@example.jp");
@@ -183,16 +152,13 @@ TEST(SendMailForm, JapaneseMailArrivesIntactAlsoOnARetryAndASecondSend)
         // The header is followed by an empty line and an empty first body line.
         EXPECT_EQ(mail["body"].toString(),
                   QString::fromUtf8("\nこんにちは。\n〜テスト〓です。\n.dot line\n\nABC 〓\n"));
-        QFile envelope(dir.filePath(QStringLiteral("%1.env").arg(round)));
-        ASSERT_TRUE(envelope.open(QIODevice::ReadOnly));
-        EXPECT_EQ(envelope.readAll(), "hanako@example.jp\ntaro@example.jp\n");
+        EXPECT_EQ(sink.File(std::to_string(round) + ".env"), "hanako@example.jp\ntaro@example.jp\n");
     }
     EXPECT_EQ(account, before);
 }
 
 TEST(SendMailForm, EmptyFieldShowsTheBoxAndClosingDuringASendEndsItWithoutQuit)
 {
-    EnsureQtApplication();
     // A server that takes the connection and never says a word.
     const QString host = LoopbackHost();
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -212,15 +178,12 @@ TEST(SendMailForm, EmptyFieldShowsTheBoxAndClosingDuringASendEndsItWithoutQuit)
     TSendMailForm form(nullptr, account);
     form.show();
     EXPECT_EQ(Child<QLineEdit>(form, "UserIDEdit")->text(), "me");
-    MessageBoxAnswerer answerer;
+    ModalHandler answerer(ModalHandler::kAnswerEveryBox);
     Send(form);
     ASSERT_EQ(answerer.boxes.size(), 1u);
     EXPECT_EQ(answerer.boxes[0].text, QString::fromUtf8("全ての欄が埋まっていません"));
 
-    Child<QLineEdit>(form, "SendToEdit")->setText("a@example.jp");
-    Child<QLineEdit>(form, "SendFromEdit")->setText("b@example.jp");
-    Child<QLineEdit>(form, "SendSubjectEdit")->setText(" ");
-    Child<QPlainTextEdit>(form, "SendBodyMemo")->setPlainText(" ");
+    Compose(form, "a@example.jp", "b@example.jp", " ", " ");
     QTimer::singleShot(300, &form, [&] {
         EXPECT_TRUE(form.Sending());
         EXPECT_FALSE(Child<QPushButton>(form, "SendButton")->isEnabled());
@@ -254,8 +217,7 @@ TEST(SendMailForm, EmptyFieldShowsTheBoxAndClosingDuringASendEndsItWithoutQuit)
     pbs.show();
     EXPECT_EQ(Child<QLabel>(pbs, "SMTPRouteLabel")->text(),
               host + QString::fromUtf8(" ポート9、暗号化なし、POP before SMTP"));
-    for (const char* name : {"SendToEdit", "SendFromEdit", "SendSubjectEdit"}) Child<QLineEdit>(pbs, name)->setText("x");
-    Child<QPlainTextEdit>(pbs, "SendBodyMemo")->setPlainText("x");
+    Compose(pbs, "x", "x", "x", "x");
     QTimer::singleShot(300, &pbs, [&] { QTest::mouseClick(Child<QPushButton>(pbs, "CloseButton"), Qt::LeftButton); });
     timer.restart();
     Send(pbs);
@@ -268,19 +230,11 @@ TEST(SendMailForm, EmptyFieldShowsTheBoxAndClosingDuringASendEndsItWithoutQuit)
 
 TEST(SendMailForm, StartTlsWithAuthOnTheAccountsPortAsksForTheMissingPasswordOnce)
 {
-    EnsureQtApplication();
-    // Kept for the whole program: the trust settings point at its files.
-    static TestCertificates certificates;
-    certificates.TrustOnlyCa();
-    QTemporaryDir dir;
-    Sink sink;
-    QString why;
-    ASSERT_TRUE(sink.Start(QStringLiteral("127.0.0.1"), dir.path(), why, 0,
-                           {QStringLiteral("--starttls"), QStringLiteral("--cert"),
-                            QString::fromStdString(certificates.server.certificate), QStringLiteral("--key"),
-                            QString::fromStdString(certificates.server.key), QStringLiteral("--login"),
-                            QStringLiteral("taro:pass")}))
-        << why.toStdString();
+    const TestCertificates& certificates = TrustedTestCertificates();
+    SmtpSink sink("127.0.0.1", 0,
+                  {"--starttls", "--cert", certificates.server.certificate, "--key", certificates.server.key,
+                   "--login", "taro:pass"});
+    ASSERT_TRUE(sink.started()) << sink.failure();
 
     Account account = DefaultAccount();
     account.smtpServer = "127.0.0.1";
@@ -294,10 +248,7 @@ TEST(SendMailForm, StartTlsWithAuthOnTheAccountsPortAsksForTheMissingPasswordOnc
     form.show();
     EXPECT_EQ(Child<QLabel>(form, "SMTPRouteLabel")->text(),
               QString::fromUtf8("127.0.0.1 ポート%1、STARTTLS、SMTP認証").arg(sink.port()));
-    Child<QLineEdit>(form, "SendToEdit")->setText("you@example.jp");
-    Child<QLineEdit>(form, "SendFromEdit")->setText("taro@example.jp");
-    Child<QLineEdit>(form, "SendSubjectEdit")->setText(QString::fromUtf8("暗号化"));
-    Child<QPlainTextEdit>(form, "SendBodyMemo")->setPlainText(QString::fromUtf8("安全に届く"));
+    Compose(form, "you@example.jp", "taro@example.jp", QString::fromUtf8("暗号化"), QString::fromUtf8("安全に届く"));
 
     // Answers the password prompt with `typed` whenever it is open.
     int prompts = 0;
@@ -311,7 +262,7 @@ TEST(SendMailForm, StartTlsWithAuthOnTheAccountsPortAsksForTheMissingPasswordOnc
         QTest::mouseClick(modal->findChild<QPushButton*>(QStringLiteral("Button1")), Qt::LeftButton);
     });
     prompter.start(5);
-    MessageBoxAnswerer answerer;
+    ModalHandler answerer(ModalHandler::kAnswerEveryBox);
 
     // A wrong password: the server's refusal is shown, and the next send asks again.
     Send(form);
@@ -325,12 +276,10 @@ TEST(SendMailForm, StartTlsWithAuthOnTheAccountsPortAsksForTheMissingPasswordOnc
     Send(form);  // the accepted password is kept for the window's life
     EXPECT_EQ(prompts, 2);
 
-    const QJsonObject mail = Parse(dir.filePath(QStringLiteral("1.eml")));
+    const QJsonObject mail = Parse(sink, 1);
     EXPECT_EQ(mail["subject"].toString(), QString::fromUtf8("暗号化"));
     EXPECT_EQ(mail["body"].toString(), QString::fromUtf8("\n安全に届く\n"));
-    QFile auth(dir.filePath(QStringLiteral("1.auth")));
-    ASSERT_TRUE(auth.open(QIODevice::ReadOnly));
-    EXPECT_EQ(auth.readAll(), "PLAIN taro\n");
+    EXPECT_EQ(sink.File("1.auth"), "PLAIN taro\n");
 }
 
 }  // namespace

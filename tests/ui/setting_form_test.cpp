@@ -1,5 +1,5 @@
 #include "ui/setting_form.h"
-#include "qt_app.h"
+#include "ui_support.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>
@@ -66,12 +66,7 @@ Account Manual(std::uint32_t pop = (1u << POPAuthAPOP) | (1u << POPHeaderWithBod
     return a;
 }
 
-class SettingFormTest : public testing::Test {
-protected:
-    void SetUp() override { EnsureQtApplication(); }
-};
-
-TEST_F(SettingFormTest, AutomaticRulesRunOnOpeningAndOnEveryChangeOfTheirBox)
+TEST(SettingFormTest, AutomaticRulesRunOnOpeningAndOnEveryChangeOfTheirBox)
 {
     Account account = NewAccount(0);
     const Account before = account;
@@ -131,7 +126,7 @@ TEST_F(SettingFormTest, AutomaticRulesRunOnOpeningAndOnEveryChangeOfTheirBox)
     EXPECT_EQ(account, before);
 }
 
-TEST_F(SettingFormTest, RadiosLoadTheLastSetBitOrNoneAndManualValuesStay)
+TEST(SettingFormTest, RadiosLoadTheLastSetBitOrNoneAndManualValuesStay)
 {
     const struct {
         std::uint32_t pop, smtp;
@@ -157,7 +152,7 @@ TEST_F(SettingFormTest, RadiosLoadTheLastSetBitOrNoneAndManualValuesStay)
     }
 }
 
-TEST_F(SettingFormTest, OkCopiesEveryControlBackAndKeepsUnknownBits)
+TEST(SettingFormTest, OkCopiesEveryControlBackAndKeepsUnknownBits)
 {
     Account account = Manual();
     account.name = "\x8e\x64\x8e\x96";  // "仕事"
@@ -190,7 +185,7 @@ TEST_F(SettingFormTest, OkCopiesEveryControlBackAndKeepsUnknownBits)
               1u << SMTPAutoSetting | 1u << SMTPAuthNone | 1u << SMTPUserAsPOP | 1u << SMTPUseSTARTTLS | 1u << 30);
 }
 
-TEST_F(SettingFormTest, FieldsThatCannotBeStoredAreRefusedByNameAndTheDialogStaysOpen)
+TEST(SettingFormTest, FieldsThatCannotBeStoredAreRefusedByNameAndTheDialogStaysOpen)
 {
     const struct {
         const char *field, *text;
@@ -218,10 +213,10 @@ TEST_F(SettingFormTest, FieldsThatCannotBeStoredAreRefusedByNameAndTheDialogStay
         f.Edit("AccountName")->setText("changed");
         f.Edit(c.field)->setText(U(c.text));
         f.form.show();
-        MessageBoxAnswerer answerer;
+        ModalHandler answerer(ModalHandler::kAnswerEveryBox);
         f.Click("OKButton");
         ASSERT_EQ(answerer.boxes.size(), 1u) << c.field << " " << c.text;
-        EXPECT_EQ(answerer.boxes[0], (MessageBoxAnswerer::Box{"Boxsweeper", U(c.message), 1, QMessageBox::NoIcon}));
+        EXPECT_EQ(answerer.boxes[0], (ModalHandler::Box{"Boxsweeper", U(c.message), 1, QMessageBox::NoIcon}));
         EXPECT_TRUE(f.form.isVisible()) << c.field;
         EXPECT_EQ(account, before) << c.field;
         // The page holding the field is shown so the user can mend it (the name sits above the pages).

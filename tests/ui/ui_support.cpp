@@ -42,26 +42,7 @@ void Gate::Release()
     cv_.notify_all();
 }
 
-namespace {
-
-std::string Stuffed(const std::string& text)
-{
-    std::string out;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t eol = text.find("\r\n", pos);
-        std::size_t end = eol == std::string::npos ? text.size() : eol + 2;
-        if (text[pos] == '.') out += '.';
-        out.append(text, pos, end - pos);
-        pos = end;
-    }
-    if (!out.ends_with("\r\n")) out += "\r\n";
-    return out;
-}
-
-}  // namespace
-
-Pop3Mailbox::Pop3Mailbox(std::vector<std::string> messages) : messages_(std::move(messages)) {}
+Pop3Mailbox::Pop3Mailbox(std::vector<std::string> messages) : box_{std::move(messages), {}, {}} {}
 
 Pop3Mailbox::~Pop3Mailbox()
 {
@@ -74,27 +55,6 @@ std::vector<std::string> Pop3Mailbox::Received()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return received_;
-}
-
-std::string Pop3Mailbox::Respond(const std::string& line) const
-{
-    const std::string verb = line.substr(0, line.find(' '));
-    const int n = line.find(' ') == std::string::npos ? 0 : std::atoi(line.c_str() + line.find(' ') + 1);
-    if (verb == "USER") return "+OK\r\n";
-    if (verb == "PASS") return "+OK Logged in.\r\n";
-    if (verb == "QUIT") return "+OK Logging out.\r\n";
-    if (verb == "LIST") {
-        std::string reply = "+OK " + std::to_string(messages_.size()) + " messages:\r\n";
-        for (std::size_t i = 0; i < messages_.size(); ++i)
-            reply += std::to_string(i + 1) + " " + std::to_string(messages_[i].size()) + "\r\n";
-        return reply + ".\r\n";
-    }
-    if (n < 1 || n > static_cast<int>(messages_.size())) return "-ERR There's no message.\r\n";
-    const std::string& message = messages_[static_cast<std::size_t>(n - 1)];
-    if (verb == "RETR") return "+OK " + std::to_string(message.size()) + " octets\r\n" + Stuffed(message) + ".\r\n";
-    if (verb == "TOP") return "+OK\r\n" + Stuffed(message.substr(0, message.find("\r\n\r\n") + 4)) + ".\r\n";
-    if (verb == "DELE") return "+OK Marked to be deleted.\r\n";
-    return "-ERR Unknown command.\r\n";
 }
 
 void Pop3Mailbox::Serve()
@@ -111,7 +71,7 @@ void Pop3Mailbox::Serve()
             }
             for (auto& hold : holds_)
                 if (hold.first == line) hold.second->Wait();
-            peer.Send(Respond(line));
+            peer.Send(box_.Respond(line));
             if (line == "QUIT") {
                 peer.WaitForClose();
                 return;
@@ -138,19 +98,20 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeou
     return true;
 }
 
-void ModalHandler::Start()
+ModalHandler::ModalHandler(Mode mode) : mode_(mode)
 {
-    timer_.setInterval(20);
     QObject::connect(&timer_, &QTimer::timeout, [this] {
         QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || modal == last_.data() || Done()) return;
+        if (!modal || !modal->isVisible() || modal == last_.data()) return;
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (Done() && !(box && mode_ == kAnswerEveryBox)) return;
         last_ = modal;
-        QString text;
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) text = box->text();
-        seen.push_back(modal->windowTitle() + QLatin1Char('|') + text);
-        handlers_[next_++](modal);
+        seen.push_back(modal->windowTitle() + QLatin1Char('|') + (box ? box->text() : QString()));
+        if (box) boxes.push_back({box->windowTitle(), box->text(), static_cast<int>(box->buttons().size()), box->icon()});
+        if (Done()) box->done(QMessageBox::Ok);
+        else handlers_[next_++](modal);
     });
-    timer_.start();
+    timer_.start(10);
 }
 
 void ClickOk(QWidget* box)

@@ -6,7 +6,9 @@
 
 #include "accounts/account.h"
 #include "support/script_server.h"
+#include "support/scripted_mailbox.h"
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
@@ -15,6 +17,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <initializer_list>
 #include <ostream>
 #include <mutex>
 #include <string>
@@ -62,8 +65,7 @@ public:
     void Serve();
 
 private:
-    std::string Respond(const std::string& line) const;
-    std::vector<std::string> messages_;
+    ScriptedMailbox box_;
     std::vector<std::pair<std::string, Gate*>> holds_;
     std::mutex mutex_;
     std::vector<std::string> received_;
@@ -78,18 +80,30 @@ std::string JapaneseMessage(const std::string& subjectB64, const std::string& fr
 // Runs the event loop until done() holds; false on time-out.
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
-// Handles the next modal widgets as they appear, one handler each, from a
-// timer; the returned list collects each one's window title and text.
+// Handles modal widgets from a timer as they appear: each in turn by the
+// next handler given to Expect. Once those are used up, a message box is
+// answered OK when made with kAnswerEveryBox, and otherwise left alone (for
+// another handler). Every widget handled is recorded.
 class ModalHandler {
 public:
+    enum Mode { kExpectedOnly, kAnswerEveryBox };
+    struct Box {
+        QString caption, text;
+        int buttons = 0;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        friend bool operator==(const Box&, const Box&) = default;
+    };
     using Handler = std::function<void(QWidget*)>;
+
+    explicit ModalHandler(Mode mode = kExpectedOnly);
+    explicit ModalHandler(std::initializer_list<Handler> handlers) : ModalHandler() { handlers_ = handlers; }
     void Expect(Handler handler) { handlers_.push_back(std::move(handler)); }
-    // Starts watching; runs until every handler has had its widget.
-    void Start();
     bool Done() const { return next_ >= handlers_.size(); }
     std::vector<QString> seen;  // "title|text" of each modal handled
+    std::vector<Box> boxes;     // the message boxes among them
 
 private:
+    Mode mode_;
     std::vector<Handler> handlers_;
     std::size_t next_ = 0;
     QPointer<QWidget> last_;
