@@ -39,9 +39,7 @@ public:
 
     // Padding bytes; missing ones are not an error, the next read just
     // finds nothing.
-    void Skip(std::size_t count) {
-        at_ = bytes_.size() - at_ < count ? bytes_.size() : at_ + count;
-    }
+    void Skip(std::size_t count) { at_ = bytes_.size() - at_ < count ? bytes_.size() : at_ + count; }
 
 private:
     std::string_view bytes_;

@@ -48,8 +48,7 @@ std::uint32_t ParseUnsignedAuto(std::string_view text) {
         base = 8;
         // "0x" counts as a prefix only when a hexadecimal digit follows;
         // otherwise the "0" is the number.
-        if (at + 2 < text.size() && (text[at + 1] == 'x' || text[at + 1] == 'X') &&
-            DigitValue(text[at + 2]) < 16) {
+        if (at + 2 < text.size() && (text[at + 1] == 'x' || text[at + 1] == 'X') && DigitValue(text[at + 2]) < 16) {
             base = 16;
             at += 2;
         }
@@ -80,7 +79,6 @@ std::int32_t ParseSettingsVersion(std::string_view text) {
         minor = ParseDecimal(rest);
     }
     // Combined in 32 unsigned bits as the original 32-bit long would be.
-    const std::uint32_t combined =
-        (static_cast<std::uint32_t>(major) << 16) | static_cast<std::uint32_t>(minor);
+    const std::uint32_t combined = (static_cast<std::uint32_t>(major) << 16) | static_cast<std::uint32_t>(minor);
     return static_cast<std::int32_t>(combined);
 }

@@ -28,8 +28,7 @@ std::vector<Account> LoadSettings(SettingsStore& store) {
 
     const std::int32_t version = ParseSettingsVersion(store.ReadText("Version"));
     const std::int32_t counted = ParseDecimal(store.ReadText("Account"));
-    const std::size_t count =
-        counted <= 0 ? 0 : std::min(static_cast<std::size_t>(counted), kMaxStoredAccounts);
+    const std::size_t count = counted <= 0 ? 0 : std::min(static_cast<std::size_t>(counted), kMaxStoredAccounts);
 
     accounts.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {

@@ -7,10 +7,10 @@
 #include <iconv.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <fstream>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -23,11 +23,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
+double Seconds(Clock::time_point from) {
+    return std::chrono::duration<double>(Clock::now() - from).count();
+}
 
 // Mail-like text: lines of kana and kanji with ASCII between them.
-std::string MakeJisText(std::size_t bytes)
-{
+std::string MakeJisText(std::size_t bytes) {
     std::string text;
     text.reserve(bytes + 256);
     unsigned seed = 12345;
@@ -54,8 +55,7 @@ std::string MakeJisText(std::size_t bytes)
     return text;
 }
 
-std::string IconvToCp932(iconv_t cd, const std::string& in)
-{
+std::string IconvToCp932(iconv_t cd, const std::string& in) {
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
     std::string out(in.size(), '\0');
     char* src = const_cast<char*>(in.data());
@@ -69,12 +69,13 @@ std::string IconvToCp932(iconv_t cd, const std::string& in)
     return out;
 }
 
-std::string Word(const std::string& base64) { return "=?ISO-2022-JP?B?" + base64 + "?="; }
+std::string Word(const std::string& base64) {
+    return "=?ISO-2022-JP?B?" + base64 + "?=";
+}
 
-std::vector<std::string> MakeHeaders(int count)
-{
-    const char* subjects[] = {"GyRCJTUhPCVQITwkTiQqQ04kaSQ7GyhC", "GyRCMnE1RCROMEZGYhsoQg==",
-                              "GyRCQEE1YT1xQXdJVRsoQg==", "GyRCJCIkJCQmJCgkKhsoQg=="};
+std::vector<std::string> MakeHeaders(int count) {
+    const char* subjects[] = {"GyRCJTUhPCVQITwkTiQqQ04kaSQ7GyhC",
+                              "GyRCMnE1RCROMEZGYhsoQg==", "GyRCQEE1YT1xQXdJVRsoQg==", "GyRCJCIkJCQmJCgkKhsoQg=="};
     std::vector<std::string> headers;
     headers.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
@@ -88,8 +89,8 @@ std::vector<std::string> MakeHeaders(int count)
         h += "Return-Path: <sender" + std::to_string(i) + "@example.com>\r\n";
         h += "Date: Mon, " + std::to_string(1 + i % 28) + " Dec 2026 12:" + std::to_string(10 + i % 50) +
              ":56 +0900\r\n";
-        h += "From: " + Word("GyRCOzNFRBsoQg==") + " " + Word("GyRCQkBPOhsoQg==") + " <taro" +
-             std::to_string(i) + "@example.com>\r\n";
+        h += "From: " + Word("GyRCOzNFRBsoQg==") + " " + Word("GyRCQkBPOhsoQg==") + " <taro" + std::to_string(i) +
+             "@example.com>\r\n";
         h += "To: user@example.jp\r\n";
         h += "Subject: Re: " + Word(subjects[i % 4]) + "\r\n " + Word(subjects[(i + 1) % 4]) + "\r\n";
         h += "Message-ID: <" + std::to_string(i) + ".1234567@mail.example.com>\r\n";
@@ -100,8 +101,7 @@ std::vector<std::string> MakeHeaders(int count)
     return headers;
 }
 
-std::string B64(const std::string& bytes)
-{
+std::string B64(const std::string& bytes) {
     static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     for (std::size_t i = 0; i < bytes.size(); i += 3) {
@@ -116,8 +116,7 @@ std::string B64(const std::string& bytes)
 }
 
 // Headers as webmail and phones write them today.
-std::vector<std::string> MakeModernHeaders(int count)
-{
+std::vector<std::string> MakeModernHeaders(int count) {
     const std::string subjects[] = {"【重要】お支払い方法の確認 📩", "Re: 来週の打ち合わせ日程について",
                                     "𠮷野家クーポン配信のお知らせ", "회의 자료 송부 (한국 지사)"};
     std::vector<std::string> headers;
@@ -135,7 +134,8 @@ std::vector<std::string> MakeModernHeaders(int count)
                 char buf[4];
                 std::snprintf(buf, sizeof buf, "=%02X", c);
                 q += (c < 0x80 && c != ' ' && c != '=' && c != '?' && c != '_') ? std::string(1, static_cast<char>(c))
-                                                                              : c == ' ' ? std::string("_") : buf;
+                     : c == ' '                                                 ? std::string("_")
+                                                                                : buf;
             }
             h += "Subject: =?utf-8?q?" + q + "?=\r\n";
         }
@@ -147,16 +147,17 @@ std::vector<std::string> MakeModernHeaders(int count)
     return headers;
 }
 
-std::string MakeAttachmentMessage(std::size_t attachmentBytes)
-{
+std::string MakeAttachmentMessage(std::size_t attachmentBytes) {
     std::string data(attachmentBytes, '\0');
     unsigned seed = 7;
     for (auto& c : data) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 16);
     const std::string b64 = B64(data);
-    std::string m = "Subject: =?UTF-8?B?" + B64("資料を送ります") + "?=\r\nFrom: a@example.jp\r\nMIME-Version: 1.0\r\n"
+    std::string m = "Subject: =?UTF-8?B?" + B64("資料を送ります") +
+                    "?=\r\nFrom: a@example.jp\r\nMIME-Version: 1.0\r\n"
                     "Content-Type: multipart/mixed; boundary=\"XYZ\"\r\n\r\n--XYZ\r\n"
                     "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
-                    B64("お世話になっております。資料を添付します。\r\n") + "\r\n--XYZ\r\n"
+                    B64("お世話になっております。資料を添付します。\r\n") +
+                    "\r\n--XYZ\r\n"
                     "Content-Type: application/pdf; name=\"data.pdf\"\r\nContent-Transfer-Encoding: base64\r\n"
                     "Content-Disposition: attachment; filename=\"data.pdf\"\r\n\r\n";
     m.reserve(m.size() + b64.size() * 78 / 76 + 64);
@@ -166,8 +167,7 @@ std::string MakeAttachmentMessage(std::size_t attachmentBytes)
 }
 
 // Runs Python's email package on the same input: prints its best time in ms.
-double PythonMs(const std::string& mode, const std::string& path)
-{
+double PythonMs(const std::string& mode, const std::string& path) {
     const char* script = R"PY(
 import email, email.policy, sys, time
 mode, path = sys.argv[1], sys.argv[2]
@@ -198,8 +198,7 @@ print(best * 1000)
     return ms;
 }
 
-void BenchMime()
-{
+void BenchMime() {
     const auto headers = MakeModernHeaders(10000);
     const std::string dir = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp";
     {
@@ -220,13 +219,12 @@ void BenchMime()
         best = std::min(best, Seconds(t));
     }
     const double python = PythonMs("rows", dir + "/bench-mime-rows.bin");
-    std::printf("10000 modern headers into row texts: %.1f ms (target < 100 ms); Python's email package %.0f ms [%zu]\n",
-                best * 1000, python, check);
+    std::printf(
+        "10000 modern headers into row texts: %.1f ms (target < 100 ms); Python's email package %.0f ms [%zu]\n",
+        best * 1000, python, check);
 
     const std::string message = MakeAttachmentMessage(15u << 20);
-    {
-        std::ofstream(dir + "/bench-mime-pane.eml", std::ios::binary) << message;
-    }
+    { std::ofstream(dir + "/bench-mime-pane.eml", std::ios::binary) << message; }
     const std::string text = std::to_string(message.size()) + " octets\r\n" + message;
     best = 1e9;
     std::vector<std::string> lines;
@@ -237,16 +235,17 @@ void BenchMime()
     }
     const double paneMs = best * 1000;
     const double pythonPane = PythonMs("pane", dir + "/bench-mime-pane.eml");
-    std::printf("pane of a message with a %.1f MB Base64 attachment: %.1f ms; Python's email package %.0f ms; "
-                "%.1f x (target >= 10)\n",
-                static_cast<double>(message.size()) / (1 << 20), paneMs, pythonPane, pythonPane / paneMs);
-    std::printf("  pane: %s | %s\n", lines.empty() ? "" : lines.front().c_str(), lines.empty() ? "" : lines.back().c_str());
+    std::printf(
+        "pane of a message with a %.1f MB Base64 attachment: %.1f ms; Python's email package %.0f ms; "
+        "%.1f x (target >= 10)\n",
+        static_cast<double>(message.size()) / (1 << 20), paneMs, pythonPane, pythonPane / paneMs);
+    std::printf("  pane: %s | %s\n", lines.empty() ? "" : lines.front().c_str(),
+                lines.empty() ? "" : lines.back().c_str());
 }
 
 }  // namespace
 
-int main()
-{
+int main() {
     const std::string jis = MakeJisText(20u << 20);
     const double mb = static_cast<double>(jis.size()) / (1 << 20);
 

@@ -52,14 +52,12 @@ const char kPassword[] = "pass";
 const char kBigBox[] = "user";     // all 10,000 messages
 const char kSmallBox[] = "user1";  // the first 300 of them
 
-void NoDelay(int fd)
-{
+void NoDelay(int fd) {
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-int ConnectLoopback(int port)
-{
+int ConnectLoopback(int port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -71,8 +69,7 @@ int ConnectLoopback(int port)
     return fd;
 }
 
-int ListenLoopback(int& port)
-{
+int ListenLoopback(int& port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -87,8 +84,7 @@ int ListenLoopback(int& port)
     return fd;
 }
 
-void SendAll(int fd, const std::string& bytes)
-{
+void SendAll(int fd, const std::string& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
@@ -102,13 +98,11 @@ void SendAll(int fd, const std::string& bytes)
 // Forwards one direction: every chunk read is written whole, oneWay later.
 class DelayedPipe {
 public:
-    DelayedPipe(int from, int to, Clock::duration oneWay) : from_(from), to_(to), oneWay_(oneWay)
-    {
+    DelayedPipe(int from, int to, Clock::duration oneWay) : from_(from), to_(to), oneWay_(oneWay) {
         reader_ = std::thread([this] { Read(); });
         writer_ = std::thread([this] { Write(); });
     }
-    ~DelayedPipe()
-    {
+    ~DelayedPipe() {
         reader_.join();
         writer_.join();
     }
@@ -118,8 +112,7 @@ private:
         Clock::time_point due;
         std::string bytes;  // empty: the end of the stream
     };
-    void Read()
-    {
+    void Read() {
         char buf[65536];
         for (;;) {
             ssize_t n = ::recv(from_, buf, sizeof buf, 0);
@@ -132,8 +125,7 @@ private:
             if (n <= 0) return;
         }
     }
-    void Write()
-    {
+    void Write() {
         for (;;) {
             Chunk chunk;
             {
@@ -165,13 +157,11 @@ private:
 
 class LatencyProxy {
 public:
-    LatencyProxy(int target, Clock::duration roundTrip) : target_(target), oneWay_(roundTrip / 2)
-    {
+    LatencyProxy(int target, Clock::duration roundTrip) : target_(target), oneWay_(roundTrip / 2) {
         listen_ = ListenLoopback(port_);
         accept_ = std::thread([this] { Accept(); });
     }
-    ~LatencyProxy()
-    {
+    ~LatencyProxy() {
         stop_ = true;
         accept_.join();
         ::close(listen_);
@@ -182,16 +172,14 @@ private:
     struct Connection {
         int client, server;
         std::unique_ptr<DelayedPipe> up, down;
-        ~Connection()
-        {
+        ~Connection() {
             up.reset();
             down.reset();
             ::close(client);
             ::close(server);
         }
     };
-    void Accept()
-    {
+    void Accept() {
         std::vector<std::unique_ptr<Connection>> connections;
         while (!stop_) {
             pollfd p{listen_, POLLIN, 0};
@@ -222,15 +210,15 @@ private:
 
 // An echo server behind the proxy: one line, then 100 lines written at
 // once, each back in about one round trip.
-void ShowProxy(Clock::duration roundTrip)
-{
+void ShowProxy(Clock::duration roundTrip) {
     int echoPort = 0;
     int listenFd = ListenLoopback(echoPort);
     std::thread echo([listenFd] {
         int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         NoDelay(fd);
         char buf[65536];
-        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) SendAll(fd, std::string(buf, static_cast<std::size_t>(n)));
+        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+            SendAll(fd, std::string(buf, static_cast<std::size_t>(n)));
         ::close(fd);
     });
     double one = 0, hundred = 0;
@@ -258,23 +246,25 @@ void ShowProxy(Clock::duration roundTrip)
     }
     echo.join();
     ::close(listenFd);
-    std::printf("proxy check (echo server, %.0f ms round trip): 1 line back in %.1f ms, 100 lines written at once "
-                "back in %.1f ms\n",
-                Seconds(roundTrip) * 1e3, one * 1e3, hundred * 1e3);
+    std::printf(
+        "proxy check (echo server, %.0f ms round trip): 1 line back in %.1f ms, 100 lines written at once "
+        "back in %.1f ms\n",
+        Seconds(roundTrip) * 1e3, one * 1e3, hundred * 1e3);
 }
 
 // --- the mailbox -----------------------------------------------------------
 
-std::vector<std::string> MakeMessages()
-{
-    std::string subject = Run("printf '%s' '来週の打ち合わせの日程について' | iconv -f UTF-8 -t ISO-2022-JP | base64 -w0");
+std::vector<std::string> MakeMessages() {
+    std::string subject =
+        Run("printf '%s' '来週の打ち合わせの日程について' | iconv -f UTF-8 -t ISO-2022-JP | base64 -w0");
     std::string sender = Run("printf '%s' '山田太郎' | iconv -f UTF-8 -t ISO-2022-JP | base64 -w0");
     if (subject.empty() || sender.empty()) throw std::runtime_error("iconv failed");
     std::vector<std::string> messages;
     for (int i = 1; i <= kMessages; ++i) {
         std::string n = std::to_string(i);
-        std::string m = "Received: from mail.example.jp (mail.example.jp [192.0.2.1])\r\n\tby mx.example.jp with ESMTP id " +
-                        n + "\r\n\tfor <user@example.jp>; Mon, 7 Dec 2026 10:00:00 +0900\r\n";
+        std::string m =
+            "Received: from mail.example.jp (mail.example.jp [192.0.2.1])\r\n\tby mx.example.jp with ESMTP id " + n +
+            "\r\n\tfor <user@example.jp>; Mon, 7 Dec 2026 10:00:00 +0900\r\n";
         m += "Message-ID: <" + n + ".bench@example.jp>\r\n";
         m += "From: =?ISO-2022-JP?B?" + sender + "?= <yamada" + n + "@example.jp>\r\n";
         m += "To: user@example.jp\r\nSubject: Re: =?ISO-2022-JP?B?" + subject + "?= (" + n + ")\r\n";
@@ -293,8 +283,7 @@ public:
     ~BareClient() { ::close(fd_); }
 
     // Lock-step: one command, then its single-line reply.
-    void Exchange(const std::string& command)
-    {
+    void Exchange(const std::string& command) {
         if (!command.empty()) SendAll(fd_, command + "\r\n");
         std::string reply;
         while (!reply.ends_with("\r\n")) Receive(reply);
@@ -303,8 +292,7 @@ public:
 
     // count TOP n 0 with at most window in flight; each read's completed
     // replies are refilled with one write.
-    void PipelinedTops(int count, int window)
-    {
+    void PipelinedTops(int count, int window) {
         auto top = [](int n) { return "TOP " + std::to_string(n) + " 0\r\n"; };
         int sent = 0, done = 0;
         std::string batch;
@@ -331,8 +319,7 @@ public:
     }
 
 private:
-    void Receive(std::string& into)
-    {
+    void Receive(std::string& into) {
         char buf[65536];
         ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
         if (n <= 0) throw std::runtime_error("bare loop: connection lost");
@@ -341,8 +328,7 @@ private:
     int fd_;
 };
 
-double BarePipelined(int port)
-{
+double BarePipelined(int port) {
     auto start = Clock::now();
     BareClient client(port);
     client.Exchange("");
@@ -360,8 +346,7 @@ struct Session {
     RecordingOwner owner;
     std::unique_ptr<Pop3Session> session;
 
-    Session(int port, const char* user, bool pipelining, bool headers)
-    {
+    Session(int port, const char* user, bool pipelining, bool headers) {
         owner.account = DefaultAccount();
         owner.account.popServer = "127.0.0.1";
         owner.account.popPort = port;
@@ -373,16 +358,15 @@ struct Session {
         if (pipelining) owner.account.popOptions.Set(POPPipelining);
         session = std::make_unique<Pop3Session>(owner, queue.Dispatcher());
     }
-    void Reach(SessionState state)
-    {
+    void Reach(SessionState state) {
         if (!queue.RunUntil([&] { return session->State() == state; }, 600s))
             throw std::runtime_error("session stuck in state " + std::to_string(static_cast<int>(session->State())));
         if (!owner.messages.empty()) throw std::runtime_error("session showed a message box");
     }
-    bool Pipelined() const
-    {
+    bool Pipelined() const {
         auto top1 = std::find(owner.log.begin(), owner.log.end(), "TOP 1 0\r\n");
-        auto dele = std::find_if(owner.log.begin(), owner.log.end(), [](const std::string& e) { return e.starts_with("DELE"); });
+        auto dele = std::find_if(owner.log.begin(), owner.log.end(),
+                                 [](const std::string& e) { return e.starts_with("DELE"); });
         auto first = top1 != owner.log.end() ? top1 : dele;
         return first != owner.log.end() && first + 1 != owner.log.end() &&
                (first[1].starts_with("TOP ") || first[1].starts_with("DELE "));
@@ -390,8 +374,7 @@ struct Session {
 };
 
 // Connect, login, LIST, a header for every message, QUIT.
-double SessionFetch(int port, const char* user, bool pipelining, int expectRows)
-{
+double SessionFetch(int port, const char* user, bool pipelining, int expectRows) {
     auto start = Clock::now();
     Session s(port, user, pipelining, true);
     s.session->ConnectButtonClick();
@@ -407,8 +390,7 @@ double SessionFetch(int port, const char* user, bool pipelining, int expectRows)
 
 // Every tenth row of the big mailbox selected and deleted, from the press to
 // Ready. The session then goes without QUIT, so nothing is expunged.
-double SessionDelete(int port)
-{
+double SessionDelete(int port) {
     Session s(port, kBigBox, true, false);
     s.session->ConnectButtonClick();
     s.Reach(SessionState::Ready);
@@ -424,8 +406,7 @@ double SessionDelete(int port)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const bool onlyLoopback = argc > 1 && std::string(argv[1]) == "loopback";
     if (onlyLoopback) --argc, ++argv;
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
@@ -452,7 +433,8 @@ int main(int argc, char** argv)
         std::vector<double> pipelined, bare, lockStep300, poplib300, deletes;
         if (onlyLoopback) {
             for (int i = 0; i < rounds; ++i) {
-                double p = SessionFetch(fast, kBigBox, true, kMessages), l = SessionFetch(fast, kBigBox, false, kMessages);
+                double p = SessionFetch(fast, kBigBox, true, kMessages),
+                       l = SessionFetch(fast, kBigBox, false, kMessages);
                 std::printf("plain loopback: pipelined %.2f s, lock-step %.2f s, speed-up %.2f\n", p, l, l / p);
             }
             return 0;
@@ -463,9 +445,10 @@ int main(int argc, char** argv)
             lockStep300.push_back(SessionFetch(slow, kSmallBox, false, kLockStepMessages));
             poplib300.push_back(Poplib(slow, kSmallBox, kPassword));
             deletes.push_back(SessionDelete(slow));
-            std::printf("  round %d: pipelined %.2f s, bare %.2f s, lock-step 300 %.2f s, poplib 300 %.2f s, "
-                        "1,000 deletes %.2f s\n",
-                        i + 1, pipelined.back(), bare.back(), lockStep300.back(), poplib300.back(), deletes.back());
+            std::printf(
+                "  round %d: pipelined %.2f s, bare %.2f s, lock-step 300 %.2f s, poplib 300 %.2f s, "
+                "1,000 deletes %.2f s\n",
+                i + 1, pipelined.back(), bare.back(), lockStep300.back(), poplib300.back(), deletes.back());
             std::fflush(stdout);
         }
         std::vector<double> toBare;
@@ -491,9 +474,10 @@ int main(int argc, char** argv)
         std::printf("  %d deletes, pipelined          %7.2f s (lock-step: one round trip each, ~%.0f s)\n", kDeletes,
                     Median(deletes), kDeletes * rttMs / 1000.0);
         std::printf("  pipelined session / bare loop    %7.2f (median of the rounds' ratios)\n", Median(toBare));
-        std::printf("plain loopback, %d runs interleaved, %d headers: pipelined %.2f s, lock-step %.2f s, "
-                    "speed-up %.2f (median of the runs' ratios)\n",
-                    loopRuns, kMessages, Median(fastPipelined), Median(fastLockStep), Median(speedup));
+        std::printf(
+            "plain loopback, %d runs interleaved, %d headers: pipelined %.2f s, lock-step %.2f s, "
+            "speed-up %.2f (median of the runs' ratios)\n",
+            loopRuns, kMessages, Median(fastPipelined), Median(fastLockStep), Median(speedup));
 
         struct Target {
             const char* name;

@@ -23,17 +23,16 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace {
-
 
 constexpr int kMessages = 10000;
 constexpr int kRuns = 15;
@@ -42,11 +41,12 @@ const char kPassword[] = "pass";
 
 // A realistic Japanese header: encoded-word subject and sender, a few
 // Received lines; the encoded words come from one iconv run.
-std::vector<std::string> MakeMessages()
-{
-    std::string subject = Run("printf '%s' '来週の打ち合わせの日程について' | iconv -f UTF-8 -t ISO-2022-JP | base64 -w0");
+std::vector<std::string> MakeMessages() {
+    std::string subject =
+        Run("printf '%s' '来週の打ち合わせの日程について' | iconv -f UTF-8 -t ISO-2022-JP | base64 -w0");
     std::string sender = Run("printf '%s' '山田太郎' | iconv -f UTF-8 -t ISO-2022-JP | base64 -w0");
-    std::string body = Run("printf '%s' 'お世話になっております。来週の件、よろしくお願いいたします。' | iconv -f UTF-8 -t ISO-2022-JP");
+    std::string body = Run(
+        "printf '%s' 'お世話になっております。来週の件、よろしくお願いいたします。' | iconv -f UTF-8 -t ISO-2022-JP");
     if (subject.empty() || sender.empty()) throw std::runtime_error("iconv failed");
     std::vector<std::string> messages;
     messages.reserve(kMessages);
@@ -60,7 +60,8 @@ std::vector<std::string> MakeMessages()
         m += "To: user@example.jp\r\n";
         m += "Subject: Re: =?ISO-2022-JP?B?" + subject + "?= (" + n + ")\r\n";
         m += "Date: Mon, 7 Dec 2026 10:00:00 +0900\r\n";
-        m += "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\nContent-Transfer-Encoding: 7bit\r\n";
+        m +=
+            "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\nContent-Transfer-Encoding: 7bit\r\n";
         m += "\r\n";
         for (int line = 0; line < 5; ++line) m += body + "\r\n";
         messages.push_back(std::move(m));
@@ -72,8 +73,7 @@ std::vector<std::string> MakeMessages()
 
 class BareClient {
 public:
-    explicit BareClient(int port)
-    {
+    explicit BareClient(int port) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
@@ -85,8 +85,7 @@ public:
     ~BareClient() { ::close(fd_); }
 
     // Sends one command and reads until the reply's terminator.
-    std::size_t Exchange(const std::string& command, bool multiLine)
-    {
+    std::size_t Exchange(const std::string& command, bool multiLine) {
         if (!command.empty()) {
             std::string line = command + "\r\n";
             if (::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size()))
@@ -111,8 +110,7 @@ private:
 
 double bareCpu = 0;
 
-double BareLoop(int port)
-{
+double BareLoop(int port) {
     double cpuStart = CpuSeconds();
     auto start = Clock::now();
     BareClient client(port);
@@ -134,13 +132,14 @@ struct SessionRun {
     std::size_t filledRows = 0;
     std::size_t logEntries = 0;
     std::size_t logBytes = 0;
-    long long peakHeap = 0;   // main-arena bytes in use above the start, highest seen
-    long long heldHeap = 0;   // the same at Ready
-    double cpuSeconds = 0;    // user + system time of this process during the run
+    long long peakHeap = 0;  // main-arena bytes in use above the start, highest seen
+    long long heldHeap = 0;  // the same at Ready
+    double cpuSeconds = 0;   // user + system time of this process during the run
 };
 
-
-long long HeapInUse() { return static_cast<long long>(::mallinfo2().uordblks); }
+long long HeapInUse() {
+    return static_cast<long long>(::mallinfo2().uordblks);
+}
 
 // Tells a waiting thread when the session reaches a state; used when the
 // session runs on the receive thread itself.
@@ -148,8 +147,7 @@ class SignallingOwner : public RecordingOwner {
 public:
     Pop3Session* session = nullptr;
 
-    void SetButtonStates(const ButtonStates& states) override
-    {
+    void SetButtonStates(const ButtonStates& states) override {
         RecordingOwner::SetButtonStates(states);
         if (!session) return;
         SessionState now = session->State();
@@ -161,8 +159,7 @@ public:
         state_ = now;
         changed_.notify_all();
     }
-    bool WaitFor(SessionState state, std::chrono::seconds timeout)
-    {
+    bool WaitFor(SessionState state, std::chrono::seconds timeout) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] { return state_ == state; });
     }
@@ -175,8 +172,7 @@ private:
 
 enum class Events { Queued, Direct };
 
-SessionRun SessionCheck(int port, Events mode, bool measureMemory)
-{
+SessionRun SessionCheck(int port, Events mode, bool measureMemory) {
     SessionRun run;
     long long base = HeapInUse();
     long long peak = base;
@@ -209,7 +205,8 @@ SessionRun SessionCheck(int port, Events mode, bool measureMemory)
         };
         if (mode == Events::Direct) owner->session = &session;
         session.ConnectButtonClick();
-        if (!reach(SessionState::Ready, std::chrono::seconds(600))) throw std::runtime_error("session did not reach Ready");
+        if (!reach(SessionState::Ready, std::chrono::seconds(600)))
+            throw std::runtime_error("session did not reach Ready");
         run.heldHeap = HeapInUse() - base;
         run.rows = owner->rows.size();
         for (const MailEntry& row : owner->rows)
@@ -229,8 +226,7 @@ SessionRun SessionCheck(int port, Events mode, bool measureMemory)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     // "bench_session queued|direct|bare": only that variant, for profiling.
     std::string only = argc > 1 ? argv[1] : "";
     try {
@@ -282,8 +278,8 @@ int main(int argc, char** argv)
             toBare.push_back(session[i] / bare[i]);
         }
         double rp = Median(toPoplib), rb = Median(toBare);
-        std::printf("session: %zu rows, %zu with subject, %zu log entries (%.1f MB) kept\n", last.rows,
-                    last.filledRows, last.logEntries, static_cast<double>(last.logBytes) / 1e6);
+        std::printf("session: %zu rows, %zu with subject, %zu log entries (%.1f MB) kept\n", last.rows, last.filledRows,
+                    last.logEntries, static_cast<double>(last.logBytes) / 1e6);
         std::printf("wall time of connect, login, LIST, %d x TOP n 0, QUIT; %d runs interleaved:\n", kMessages, kRuns);
         std::printf("                                          median    best\n");
         auto row = [](const char* name, const std::vector<double>& v) {
@@ -293,17 +289,19 @@ int main(int argc, char** argv)
         row("session (events on the receive thread)", direct);
         row("poplib", poplib);
         row("bare loop", bare);
-        std::printf("  CPU time of this process, last run: session %.3f s, bare loop %.3f s\n", last.cpuSeconds, bareCpu);
+        std::printf("  CPU time of this process, last run: session %.3f s, bare loop %.3f s\n", last.cpuSeconds,
+                    bareCpu);
         std::printf("  per run, session / bare loop:");
         for (double r : toBare) std::printf(" %.2f", r);
         std::printf("\n");
         std::printf("  session / poplib    %.3f  (median of the runs' ratios; target < 1)\n", rp);
         std::printf("  session / bare loop %.3f  (median of the runs' ratios; target <= 1.15)\n", rb);
-        std::printf("session memory: heap in use (glibc mallinfo2 uordblks, main arena, where the session,\n"
-                    "its connection's tasks and the recording owner allocate) above the level before the\n"
-                    "session was made, sampled after every handled event: peak %.1f MB, at Ready %.1f MB\n"
-                    "(target < 64 MB)\n",
-                    static_cast<double>(memory.peakHeap) / 1048576.0, static_cast<double>(memory.heldHeap) / 1048576.0);
+        std::printf(
+            "session memory: heap in use (glibc mallinfo2 uordblks, main arena, where the session,\n"
+            "its connection's tasks and the recording owner allocate) above the level before the\n"
+            "session was made, sampled after every handled event: peak %.1f MB, at Ready %.1f MB\n"
+            "(target < 64 MB)\n",
+            static_cast<double>(memory.peakHeap) / 1048576.0, static_cast<double>(memory.heldHeap) / 1048576.0);
         bool ok = last.rows == static_cast<std::size_t>(kMessages) && last.filledRows == last.rows && rp < 1 &&
                   rb <= 1.15 && memory.peakHeap < 64ll * 1048576;
         std::printf("%s\n", ok ? "all targets met" : "TARGET MISSED");

@@ -5,8 +5,8 @@
 // through the bare session (a recording owner on a task queue, as the
 // session benchmark drives it), interleaved with the window's runs.
 
-#include "bench_support.h"
 #include "accounts/settings.h"
+#include "bench_support.h"
 #include "core/pop3_session.h"
 #include "core/task_queue.h"
 #include "support/dovecot.h"
@@ -34,16 +34,19 @@ namespace {
 constexpr int kMessages = 10000;
 constexpr int kRuns = 5;
 
-std::string Encoded(const char* utf8)
-{
+std::string Encoded(const char* utf8) {
     return Run(std::string("printf '%s' '") + utf8 + "' | iconv -f UTF-8 -t ISO-2022-JP | base64 -w0");
 }
 
 // Varied subjects, so that the sort has work to do.
-std::vector<std::string> MakeMessages()
-{
-    const char* const subjects[] = {"来週の打ち合わせの日程について", "見積書の送付", "忘年会のご案内",
-                                    "議事録", "請求書発行のお願い", "新製品のご紹介", "出張の件",
+std::vector<std::string> MakeMessages() {
+    const char* const subjects[] = {"来週の打ち合わせの日程について",
+                                    "見積書の送付",
+                                    "忘年会のご案内",
+                                    "議事録",
+                                    "請求書発行のお願い",
+                                    "新製品のご紹介",
+                                    "出張の件",
                                     "週報の提出について"};
     std::vector<std::string> encoded;
     for (const char* s : subjects) encoded.push_back(Encoded(s));
@@ -52,8 +55,9 @@ std::vector<std::string> MakeMessages()
     messages.reserve(kMessages);
     for (int i = 1; i <= kMessages; ++i) {
         const std::string n = std::to_string(i);
-        std::string m = "Received: from mail.example.jp (mail.example.jp [192.0.2.1])\r\n\tby mx.example.jp with ESMTP id " +
-                        n + "\r\n\tfor <user@example.jp>; Mon, 7 Dec 2026 10:00:00 +0900\r\n";
+        std::string m =
+            "Received: from mail.example.jp (mail.example.jp [192.0.2.1])\r\n\tby mx.example.jp with ESMTP id " + n +
+            "\r\n\tfor <user@example.jp>; Mon, 7 Dec 2026 10:00:00 +0900\r\n";
         m += "Message-ID: <" + n + ".bench@example.jp>\r\n";
         m += "From: =?ISO-2022-JP?B?" + sender + "?= <yamada" + n + "@example.jp>\r\n";
         m += "To: user@example.jp\r\n";
@@ -65,8 +69,7 @@ std::vector<std::string> MakeMessages()
     return messages;
 }
 
-Account BenchAccount(int port)
-{
+Account BenchAccount(int port) {
     Account account = DefaultAccount();
     account.name = "bench";
     account.popServer = "127.0.0.1";
@@ -78,8 +81,7 @@ Account BenchAccount(int port)
     return account;
 }
 
-bool Pump(const std::function<bool()>& done, std::chrono::seconds timeout = std::chrono::seconds(300))
-{
+bool Pump(const std::function<bool()>& done, std::chrono::seconds timeout = std::chrono::seconds(300)) {
     // Sleeps in the event loop as the program does (a timer bounds each
     // wait); spinning here would take a CPU from the connection's thread.
     QTimer tick;
@@ -98,8 +100,7 @@ struct WindowRun {
     int rows = 0;
 };
 
-WindowRun RunWindow(const std::string& logDir)
-{
+WindowRun RunWindow(const std::string& logDir) {
     TMainForm::Options options;
     options.logDirectory = logDir;
     TMainForm form(options);
@@ -126,8 +127,7 @@ WindowRun RunWindow(const std::string& logDir)
     return run;
 }
 
-double RunSession(int port)
-{
+double RunSession(int port) {
     TaskQueue queue;
     RecordingOwner owner;
     owner.account = BenchAccount(port);
@@ -144,8 +144,7 @@ double RunSession(int port)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     char home[] = "/tmp/bs-bench-window-XXXXXX";
     if (!::mkdtemp(home)) return 1;
@@ -168,8 +167,9 @@ int main(int argc, char** argv)
             const double cpu1 = CpuSeconds();
             const WindowRun w = RunWindow(dir + "/logs/");
             const double cpu2 = CpuSeconds();
-            std::printf("run %d: session %.3f s (CPU %.3f s), window %.3f s (CPU %.3f s, %d rows), sort by subject %.1f ms\n",
-                        i + 1, s, cpu1 - cpu0, w.list, cpu2 - cpu1, w.rows, w.sort * 1000);
+            std::printf(
+                "run %d: session %.3f s (CPU %.3f s), window %.3f s (CPU %.3f s, %d rows), sort by subject %.1f ms\n",
+                i + 1, s, cpu1 - cpu0, w.list, cpu2 - cpu1, w.rows, w.sort * 1000);
             session.push_back(s);
             window.push_back(w.list);
             sort.push_back(w.sort);
@@ -181,7 +181,8 @@ int main(int argc, char** argv)
         const double peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
         const double r = Median(ratio), sortMs = Median(sort) * 1000;
         std::printf("%d rows; medians of %d interleaved runs:\n", rows, kRuns);
-        std::printf("  time to a complete list: window %.3f s, session alone %.3f s\n", Median(window), Median(session));
+        std::printf("  time to a complete list: window %.3f s, session alone %.3f s\n", Median(window),
+                    Median(session));
         std::printf("  window / session %.3f  (median of the runs' ratios; target <= 1.3)\n", r);
         std::printf("  sort by subject %.1f ms  (target < 300 ms)\n", sortMs);
         std::printf("  peak memory (resident, whole process) %.1f MB  (target < 200 MB)\n", peakMb);

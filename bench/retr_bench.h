@@ -25,10 +25,10 @@ namespace retr_bench {
 
 inline constexpr std::size_t kMessageSize = 50u << 20;
 
-inline std::string BuildMessage()
-{
-    std::string m = "From: sender@example.com\r\nTo: user@example.com\r\nSubject: bench\r\n"
-                    "Date: Tue, 8 Dec 2026 00:00:00 +0900\r\n\r\n";
+inline std::string BuildMessage() {
+    std::string m =
+        "From: sender@example.com\r\nTo: user@example.com\r\nSubject: bench\r\n"
+        "Date: Tue, 8 Dec 2026 00:00:00 +0900\r\n\r\n";
     m.reserve(kMessageSize + 200);
     const std::string words = "the quick brown fox jumps over the lazy dog while POP3 streams bytes ";
     for (std::size_t i = 0; m.size() < kMessageSize; ++i) {
@@ -48,8 +48,7 @@ struct Dialogue {
     bool done = false;
     bool failed = false;
 
-    static void Handle(void* self, ConnectionEvent e, const std::string& text)
-    {
+    static void Handle(void* self, ConnectionEvent e, const std::string& text) {
         auto* d = static_cast<Dialogue*>(self);
         if (e == ConnectionEvent::CertificateRejected || e == ConnectionEvent::TlsFailed) {
             std::fprintf(stderr, "TLS failed: %s\n", text.c_str());
@@ -63,25 +62,31 @@ struct Dialogue {
         if (e != ConnectionEvent::Reply) return;
         if (text.rfind("-ERR", 0) == 0) d->failed = true;
         switch (d->step++) {
-        case 0: d->Command("USER user\r\n", "\r\n"); break;
-        case 1: d->Command("PASS pass\r\n", "\r\n"); break;
-        case 2: d->Command("RETR 1\r\n", "\r\n.\r\n"); break;
-        case 3:
-            d->messageBytes = text.size();
-            d->Command("QUIT\r\n", "\r\n");
-            break;
-        default: d->connection->Close(); break;
+            case 0:
+                d->Command("USER user\r\n", "\r\n");
+                break;
+            case 1:
+                d->Command("PASS pass\r\n", "\r\n");
+                break;
+            case 2:
+                d->Command("RETR 1\r\n", "\r\n.\r\n");
+                break;
+            case 3:
+                d->messageBytes = text.size();
+                d->Command("QUIT\r\n", "\r\n");
+                break;
+            default:
+                d->connection->Close();
+                break;
         }
     }
-    void Command(const char* line, const char* terminator)
-    {
+    void Command(const char* line, const char* terminator) {
         connection->SetTerminator(terminator);
         connection->Send(line);
     }
 };
 
-inline double RunOurs(int port, ServerConnection::Security security, std::size_t& bytes)
-{
+inline double RunOurs(int port, ServerConnection::Security security, std::size_t& bytes) {
     TaskQueue queue;
     ServerConnection connection(queue.Dispatcher());
     Dialogue dialogue;
@@ -97,8 +102,7 @@ inline double RunOurs(int port, ServerConnection::Security security, std::size_t
     return Seconds(elapsed);
 }
 
-inline double RunCurl(const std::string& url)
-{
+inline double RunCurl(const std::string& url) {
     std::string command = "curl -s -o /dev/null " + url;
     auto start = std::chrono::steady_clock::now();
     int rc = std::system(command.c_str());
@@ -106,8 +110,7 @@ inline double RunCurl(const std::string& url)
     return rc == 0 ? Seconds(elapsed) : -1;
 }
 
-inline long PeakKiB()
-{
+inline long PeakKiB() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
@@ -118,8 +121,7 @@ inline long PeakKiB()
 // Runs the benchmark against a Dovecot at port, our side with security and
 // curl with curlUrl (the URL of message 1, with any options before it).
 inline int RunRetrBench(int argc, char** argv, DovecotServer& dovecot, int port, ServerConnection::Security security,
-                        const std::string& curlUrl)
-{
+                        const std::string& curlUrl) {
     using namespace retr_bench;
     int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     // The message is built in a child so that its copies do not count in
@@ -158,7 +160,8 @@ inline int RunRetrBench(int argc, char** argv, DovecotServer& dovecot, int port,
     double peakMiB = static_cast<double>(peak) / 1024.0;
     double messageMiB = static_cast<double>(kMessageSize) / (1024.0 * 1024.0);
     std::printf("message: %.1f MiB stored, %zu bytes in the RETR reply\n", messageMiB, bytes);
-    std::printf("ours: %.3f s   curl: %.3f s   ratio: %.2f (target <= 1.30)\n", bestOurs, bestCurl, bestOurs / bestCurl);
+    std::printf("ours: %.3f s   curl: %.3f s   ratio: %.2f (target <= 1.30)\n", bestOurs, bestCurl,
+                bestOurs / bestCurl);
     std::printf("peak memory: %.1f MiB = %.2f x message (target < 3)\n", peakMiB, peakMiB / messageMiB);
     return 0;
 }

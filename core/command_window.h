@@ -32,32 +32,27 @@ public:
     bool Empty() const { return entries_.empty(); }
     std::size_t Size() const { return entries_.size(); }
     // An empty window always takes one command, however long.
-    bool HasRoomFor(std::size_t bytes) const
-    {
+    bool HasRoomFor(std::size_t bytes) const {
         return entries_.empty() || (entries_.size() < kMaxCommands && bytes_ + bytes <= kMaxBytes);
     }
     bool WantsRefill() const { return entries_.size() + kRefillStep <= kMaxCommands; }
     const Entry& Front() const { return entries_.front(); }
 
-    void Push(Entry entry)
-    {
+    void Push(Entry entry) {
         bytes_ += entry.bytes;
         entries_.push_back(std::move(entry));
     }
-    Entry Pop()
-    {
+    Entry Pop() {
         Entry entry = std::move(entries_.front());
         entries_.pop_front();
         bytes_ -= entry.bytes;
         return entry;
     }
     // The replies still to come are of no use any more.
-    void DiscardAll()
-    {
+    void DiscardAll() {
         for (Entry& entry : entries_) entry.discard = true;
     }
-    void Clear()
-    {
+    void Clear() {
         entries_.clear();
         bytes_ = 0;
     }

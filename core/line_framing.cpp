@@ -10,31 +10,29 @@ constexpr std::string_view kNegative = "-ERR ";
 
 // Where a search for a pattern of this length may resume once it failed on
 // a buffer of this size: the pattern may still start in the last bytes.
-std::size_t ResumeAt(std::size_t from, std::size_t size, std::size_t patternLength)
-{
+std::size_t ResumeAt(std::size_t from, std::size_t size, std::size_t patternLength) {
     return std::max(from, size >= patternLength ? size - patternLength + 1 : 0);
 }
 
 }  // namespace
 
-void LineFraming::Reset()
-{
+void LineFraming::Reset() {
     buffer_.clear();
     head_ = scan_ = lineSearch_ = termSearch_ = firstLineSearch_ = 0;
     firstLineEnd_ = std::string::npos;
 }
 
-void LineFraming::SetTerminator(const std::string& terminator)
-{
+void LineFraming::SetTerminator(const std::string& terminator) {
     if (terminator == terminator_) return;
     terminator_ = terminator;
     termSearch_ = head_;
 }
 
-std::string_view LineFraming::Buffered() const { return std::string_view(buffer_).substr(head_); }
+std::string_view LineFraming::Buffered() const {
+    return std::string_view(buffer_).substr(head_);
+}
 
-void LineFraming::Feed(int count, const std::string& text, const Sink& sink)
-{
+void LineFraming::Feed(int count, const std::string& text, const Sink& sink) {
     sink(ConnectionEvent::RawData, text);
     if (count < 0) {
         sink(ConnectionEvent::Error, text);
@@ -50,8 +48,7 @@ void LineFraming::Feed(int count, const std::string& text, const Sink& sink)
     CompleteReplies(sink);
 }
 
-void LineFraming::CutLines(const Sink& sink)
-{
+void LineFraming::CutLines(const Sink& sink) {
     std::string_view view(buffer_);
     for (;;) {
         std::size_t crlf = view.find(kCrLf, std::max(scan_, lineSearch_));
@@ -70,8 +67,7 @@ void LineFraming::CutLines(const Sink& sink)
     }
 }
 
-bool LineFraming::FindReplyEnd(std::size_t& end, std::size_t& endLength)
-{
+bool LineFraming::FindReplyEnd(std::size_t& end, std::size_t& endLength) {
     if (terminator_.empty()) return false;
     std::string_view view(buffer_);
     if (negativeEndsFirst_) {
@@ -91,8 +87,7 @@ bool LineFraming::FindReplyEnd(std::size_t& end, std::size_t& endLength)
     return NegativeFirstLine(end, endLength);
 }
 
-bool LineFraming::NegativeFirstLine(std::size_t& end, std::size_t& endLength)
-{
+bool LineFraming::NegativeFirstLine(std::size_t& end, std::size_t& endLength) {
     std::string_view view(buffer_);
     if (firstLineEnd_ == std::string::npos) {
         firstLineEnd_ = view.find(kCrLf, std::max(firstLineSearch_, head_));
@@ -109,8 +104,7 @@ bool LineFraming::NegativeFirstLine(std::size_t& end, std::size_t& endLength)
     return false;
 }
 
-void LineFraming::CompleteReplies(const Sink& sink)
-{
+void LineFraming::CompleteReplies(const Sink& sink) {
     std::size_t end = 0;
     std::size_t endLength = 0;
     while (FindReplyEnd(end, endLength)) {
@@ -129,8 +123,7 @@ void LineFraming::CompleteReplies(const Sink& sink)
     }
 }
 
-void LineFraming::Consume(std::size_t end)
-{
+void LineFraming::Consume(std::size_t end) {
     head_ = end;
     if (head_ >= buffer_.size()) {
         Reset();
@@ -142,8 +135,7 @@ void LineFraming::Consume(std::size_t end)
     firstLineEnd_ = std::string::npos;
 }
 
-void LineFraming::Compact()
-{
+void LineFraming::Compact() {
     if (head_ == 0 || head_ < buffer_.size() / 2) return;
     buffer_.erase(0, head_);
     auto shift = [this](std::size_t& pos) { pos = pos > head_ ? pos - head_ : 0; };

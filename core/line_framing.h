@@ -52,11 +52,11 @@ private:
     // All positions index buffer_; bytes before head_ are already consumed.
     std::string buffer_;
     std::size_t head_ = 0;
-    std::size_t scan_ = 0;             // first byte not yet cut into lines
-    std::size_t lineSearch_ = 0;       // no CR LF starts in [scan_, lineSearch_)
-    std::size_t termSearch_ = 0;       // the terminator starts nowhere in [head_, termSearch_)
+    std::size_t scan_ = 0;                          // first byte not yet cut into lines
+    std::size_t lineSearch_ = 0;                    // no CR LF starts in [scan_, lineSearch_)
+    std::size_t termSearch_ = 0;                    // the terminator starts nowhere in [head_, termSearch_)
     std::size_t firstLineEnd_ = std::string::npos;  // CR LF of the reply's first line
-    std::size_t firstLineSearch_ = 0;  // no CR LF starts in [head_, firstLineSearch_)
+    std::size_t firstLineSearch_ = 0;               // no CR LF starts in [head_, firstLineSearch_)
     std::string terminator_;
     bool negativeEndsFirst_ = false;
     std::string line_;  // the line being reported

@@ -16,25 +16,23 @@ void IgnoreEvent(void*, ConnectionEvent, const std::string&) {}
 
 // A line break inside a value would put a second command on the wire and
 // break the lock-step dialogue.
-bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
+bool HasLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
 
 }  // namespace
 
 Pop3Session::Pop3Session(SessionOwner& owner, ServerConnection::Dispatcher dispatcher,
                          std::chrono::milliseconds replyTimeout)
-    : owner_(owner), connection_(std::move(dispatcher), replyTimeout)
-{
-}
+    : owner_(owner), connection_(std::move(dispatcher), replyTimeout) {}
 
-Pop3Session::~Pop3Session()
-{
+Pop3Session::~Pop3Session() {
     // Whatever the connection still reports while it shuts down must not
     // reach a half-destroyed session or owner.
     connection_.SetOwner(&IgnoreEvent, nullptr);
 }
 
-void Pop3Session::ConnectButtonClick()
-{
+void Pop3Session::ConnectButtonClick() {
     if (sessionState_ != SessionState::Idle) return;
     Account& account = owner_.CurrentAccount();
     bool complete = !account.popServer.empty() && !account.popUser.empty() && !HasLineBreak(account.popServer) &&
@@ -66,19 +64,18 @@ void Pop3Session::ConnectButtonClick()
         connection_.SetTerminator(kLineEnd);
         // Failures arrive as events; a refusal without one (a socket still
         // held) must not leave the session waiting for a greeting.
-        if (!connection_.Open(account.popServer, account.popPort, security_) &&
-            sessionState_ == SessionState::Greeting)
+        if (!connection_.Open(account.popServer, account.popPort, security_) && sessionState_ == SessionState::Greeting)
             SetState(SessionState::Idle);
     }
     UpdateButtons();
     owner_.ResetSortToNumber();
 }
 
-void Pop3Session::DisconnectButtonClick()
-{
+void Pop3Session::DisconnectButtonClick() {
     // During a handshake nothing can be sent: close at once.
-    bool handshaking = sessionState_ == SessionState::StlsSent ||
-                       (sessionState_ == SessionState::Greeting && security_ == ServerConnection::Security::Tls && !secured_);
+    bool handshaking =
+        sessionState_ == SessionState::StlsSent ||
+        (sessionState_ == SessionState::Greeting && security_ == ServerConnection::Security::Tls && !secured_);
     if (handshaking) {
         connection_.Close();
         SetState(SessionState::Idle);
@@ -88,37 +85,35 @@ void Pop3Session::DisconnectButtonClick()
         return;
     }
     switch (sessionState_) {
-    case SessionState::Idle:
-        return;
-    case SessionState::Greeting:
-    case SessionState::Ready:
-        Quit();
-        return;
-    case SessionState::QuitSent:
-        Abandon();
-        return;
-    default:
-        // A reply is awaited. The first press lets it finish and quits
-        // after it, so confirmed deletions are committed; a second press
-        // does not wait for a server that may never finish.
-        if (stopRequested_) {
+        case SessionState::Idle:
+            return;
+        case SessionState::Greeting:
+        case SessionState::Ready:
+            Quit();
+            return;
+        case SessionState::QuitSent:
             Abandon();
-        } else {
-            stopRequested_ = true;
-            UpdateButtons();
-        }
-        return;
+            return;
+        default:
+            // A reply is awaited. The first press lets it finish and quits
+            // after it, so confirmed deletions are committed; a second press
+            // does not wait for a server that may never finish.
+            if (stopRequested_) {
+                Abandon();
+            } else {
+                stopRequested_ = true;
+                UpdateButtons();
+            }
+            return;
     }
 }
 
-void Pop3Session::Quit()
-{
+void Pop3Session::Quit() {
     SendCommand(SessionState::QuitSent, "QUIT", kLineEnd);
     owner_.RemoveAllRows();
 }
 
-void Pop3Session::Abandon()
-{
+void Pop3Session::Abandon() {
     // Whatever the old connection still delivers is dropped by it once closed.
     connection_.Close();
     owner_.AppendLog("Disconnected.");
@@ -126,8 +121,7 @@ void Pop3Session::Abandon()
     UpdateButtons();
 }
 
-void Pop3Session::ReadButtonClick()
-{
+void Pop3Session::ReadButtonClick() {
     if (sessionState_ != SessionState::Ready) return;
     int row = owner_.FirstSelectedRow();
     if (row < 0) return;
@@ -135,18 +129,18 @@ void Pop3Session::ReadButtonClick()
     SendCommand(SessionState::RetrSent, "RETR " + owner_.RowCaption(row), kMultiLineEnd);
 }
 
-void Pop3Session::DeleteButtonClick()
-{
+void Pop3Session::DeleteButtonClick() {
     if (sessionState_ != SessionState::Ready) return;
     int row = owner_.FirstSelectedRow();
     if (row < 0) return;
     headerIndex_ = row;
-    if (pipelining_) StartDeleteWindow();
-    else DeleteFirstSelected();
+    if (pipelining_)
+        StartDeleteWindow();
+    else
+        DeleteFirstSelected();
 }
 
-void Pop3Session::UpdateButtons()
-{
+void Pop3Session::UpdateButtons() {
     SessionOwner::ButtonStates states;
     states.connect = sessionState_ == SessionState::Idle;
     // There is a way out at every moment while connected.
@@ -158,63 +152,60 @@ void Pop3Session::UpdateButtons()
     owner_.SetButtonStates(states);
 }
 
-void Pop3Session::HandleConnectionEvent(void* userData, ConnectionEvent event, const std::string& text)
-{
+void Pop3Session::HandleConnectionEvent(void* userData, ConnectionEvent event, const std::string& text) {
     static_cast<Pop3Session*>(userData)->OnEvent(event, text);
 }
 
-void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text)
-{
+void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text) {
     switch (event) {
-    case ConnectionEvent::RawData:
-        // Pipelined replies are logged one by one as they complete.
-        if (window_.Empty()) owner_.AppendLog(text);
-        if (sessionState_ == SessionState::Greeting && !greetingChunkSeen_) {
-            greetingChunkSeen_ = true;
-            std::string rest;
-            if (ClassifyReply(text, rest) == ReplyStatus::Negative) Fail(session_messages::kConnectFailed);
-        }
-        break;
-    case ConnectionEvent::Sent:
-        owner_.AppendLog(std::string_view(text).starts_with("PASS ") ? std::string("PASS ********") : text);
-        break;
-    case ConnectionEvent::Closed:
-        owner_.AppendLog("Disconnected.");
-        connection_.Close();
-        SetState(SessionState::Idle);
-        owner_.RemoveAllRows();
-        break;
-    case ConnectionEvent::Error:
-        if (sessionState_ != SessionState::Idle) {
-            owner_.AppendLog("Error.");
+        case ConnectionEvent::RawData:
+            // Pipelined replies are logged one by one as they complete.
+            if (window_.Empty()) owner_.AppendLog(text);
+            if (sessionState_ == SessionState::Greeting && !greetingChunkSeen_) {
+                greetingChunkSeen_ = true;
+                std::string rest;
+                if (ClassifyReply(text, rest) == ReplyStatus::Negative) Fail(session_messages::kConnectFailed);
+            }
+            break;
+        case ConnectionEvent::Sent:
+            owner_.AppendLog(std::string_view(text).starts_with("PASS ") ? std::string("PASS ********") : text);
+            break;
+        case ConnectionEvent::Closed:
             owner_.AppendLog("Disconnected.");
             connection_.Close();
             SetState(SessionState::Idle);
-        }
-        break;
-    case ConnectionEvent::Reply:
-        OnReply(text);
-        // A Disconnect pressed while this reply was awaited: nothing more
-        // was sent, so quit now.
-        if (stopRequested_ && sessionState_ == SessionState::Ready) Quit();
-        break;
-    case ConnectionEvent::Secured:
-    case ConnectionEvent::CertificateRejected:
-    case ConnectionEvent::TlsFailed:
-    case ConnectionEvent::UpgradeRefused:
-        OnTlsEvent(event, text);
-        break;
-    case ConnectionEvent::Line:
-    case ConnectionEvent::DotLine:
-        // Nothing changes, so the buttons cannot either; these come once per
-        // received line and are the bulk of all events.
-        return;
+            owner_.RemoveAllRows();
+            break;
+        case ConnectionEvent::Error:
+            if (sessionState_ != SessionState::Idle) {
+                owner_.AppendLog("Error.");
+                owner_.AppendLog("Disconnected.");
+                connection_.Close();
+                SetState(SessionState::Idle);
+            }
+            break;
+        case ConnectionEvent::Reply:
+            OnReply(text);
+            // A Disconnect pressed while this reply was awaited: nothing more
+            // was sent, so quit now.
+            if (stopRequested_ && sessionState_ == SessionState::Ready) Quit();
+            break;
+        case ConnectionEvent::Secured:
+        case ConnectionEvent::CertificateRejected:
+        case ConnectionEvent::TlsFailed:
+        case ConnectionEvent::UpgradeRefused:
+            OnTlsEvent(event, text);
+            break;
+        case ConnectionEvent::Line:
+        case ConnectionEvent::DotLine:
+            // Nothing changes, so the buttons cannot either; these come once per
+            // received line and are the bulk of all events.
+            return;
     }
     UpdateButtons();
 }
 
-void Pop3Session::OnReply(const std::string& reply)
-{
+void Pop3Session::OnReply(const std::string& reply) {
     if (!window_.Empty()) {
         OnWindowReply(reply);
         return;
@@ -224,83 +215,96 @@ void Pop3Session::OnReply(const std::string& reply)
     Account& account = owner_.CurrentAccount();
 
     switch (sessionState_) {
-    case SessionState::Greeting:
-        if (ok) OnGreeting(rest);
-        else Fail(session_messages::kConnectFailed);
-        break;
-    case SessionState::UserSent:
-        if (ok) SendCommand(SessionState::PassSent, "PASS " + account.popPassword, kLineEnd);
-        else SendCommand(SessionState::QuitSent, "QUIT", kLineEnd);
-        break;
-    case SessionState::PassSent:
-        if (ok) SendAfterLogin();
-        else Fail(session_messages::kAuthFailed);
-        break;
-    case SessionState::ApopSent:
-        if (IsPositiveReply(reply)) SendAfterLogin();
-        else Fail(session_messages::kApopFailed);
-        break;
-    case SessionState::CapaSent:
-        // Refused or without PIPELINING: the lock-step dialogue as before.
-        pipelining_ = ok && OffersPipelining(rest);
-        SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
-        break;
-    case SessionState::ListSent:
-        if (!ok) {
-            // Not an empty mailbox: say why there is no list and leave.
-            owner_.ShowMessage(std::string(session_messages::kListFailed) + "\n" + reply);
-            Quit();
+        case SessionState::Greeting:
+            if (ok)
+                OnGreeting(rest);
+            else
+                Fail(session_messages::kConnectFailed);
             break;
-        }
-        ParseList(rest);
-        if (messageCount_ > 0 && owner_.RowCount() > 0 && account.popOptions.Test(POPReadHeader)) {
-            headerIndex_ = 0;
-            if (pipelining_) StartHeaderWindow();
-            else FetchNextHeader();
-        } else {
+        case SessionState::UserSent:
+            if (ok)
+                SendCommand(SessionState::PassSent, "PASS " + account.popPassword, kLineEnd);
+            else
+                SendCommand(SessionState::QuitSent, "QUIT", kLineEnd);
+            break;
+        case SessionState::PassSent:
+            if (ok)
+                SendAfterLogin();
+            else
+                Fail(session_messages::kAuthFailed);
+            break;
+        case SessionState::ApopSent:
+            if (IsPositiveReply(reply))
+                SendAfterLogin();
+            else
+                Fail(session_messages::kApopFailed);
+            break;
+        case SessionState::CapaSent:
+            // Refused or without PIPELINING: the lock-step dialogue as before.
+            pipelining_ = ok && OffersPipelining(rest);
+            SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
+            break;
+        case SessionState::ListSent:
+            if (!ok) {
+                // Not an empty mailbox: say why there is no list and leave.
+                owner_.ShowMessage(std::string(session_messages::kListFailed) + "\n" + reply);
+                Quit();
+                break;
+            }
+            ParseList(rest);
+            if (messageCount_ > 0 && owner_.RowCount() > 0 && account.popOptions.Test(POPReadHeader)) {
+                headerIndex_ = 0;
+                if (pipelining_)
+                    StartHeaderWindow();
+                else
+                    FetchNextHeader();
+            } else {
+                SetState(SessionState::Ready);
+            }
+            break;
+        case SessionState::TopSent:
+            if (ok) {
+                OnHeader(rest);
+            } else {
+                // The server does not know TOP: this row and all later ones by RETR.
+                account.popOptions.Clear(POPUseTop);
+                FetchNextHeader();
+            }
+            break;
+        case SessionState::RetrHeaderSent:
+            if (ok)
+                OnHeader(rest);
+            else
+                SetState(SessionState::Ready);
+            break;
+        case SessionState::RetrSent:
+            if (ok) OnRetr(rest);
             SetState(SessionState::Ready);
-        }
-        break;
-    case SessionState::TopSent:
-        if (ok) {
-            OnHeader(rest);
-        } else {
-            // The server does not know TOP: this row and all later ones by RETR.
-            account.popOptions.Clear(POPUseTop);
-            FetchNextHeader();
-        }
-        break;
-    case SessionState::RetrHeaderSent:
-        if (ok) OnHeader(rest);
-        else SetState(SessionState::Ready);
-        break;
-    case SessionState::RetrSent:
-        if (ok) OnRetr(rest);
-        SetState(SessionState::Ready);
-        break;
-    case SessionState::DeleSent:
-        if (ok) OnDele();
-        else SetState(SessionState::Ready);
-        break;
-    case SessionState::QuitSent:
-        connection_.Close();
-        SetState(SessionState::Idle);
-        break;
-    case SessionState::StlsSent:
-        // Only a positive answer starts the handshake; the login waits for it.
-        if (!reply.starts_with("+OK") || (reply.size() > 3 && reply[3] != ' '))
-            FailTls(session_messages::kStartTlsFailed, reply.substr(0, reply.find_first_of("\r\n")));
-        else if (!connection_.StartTls())
-            FailTls(session_messages::kStartTlsFailed, "the server sent data after its answer to STLS");
-        break;
-    case SessionState::Idle:
-    case SessionState::Ready:
-        break;
+            break;
+        case SessionState::DeleSent:
+            if (ok)
+                OnDele();
+            else
+                SetState(SessionState::Ready);
+            break;
+        case SessionState::QuitSent:
+            connection_.Close();
+            SetState(SessionState::Idle);
+            break;
+        case SessionState::StlsSent:
+            // Only a positive answer starts the handshake; the login waits for it.
+            if (!reply.starts_with("+OK") || (reply.size() > 3 && reply[3] != ' '))
+                FailTls(session_messages::kStartTlsFailed, reply.substr(0, reply.find_first_of("\r\n")));
+            else if (!connection_.StartTls())
+                FailTls(session_messages::kStartTlsFailed, "the server sent data after its answer to STLS");
+            break;
+        case SessionState::Idle:
+        case SessionState::Ready:
+            break;
     }
 }
 
-bool Pop3Session::StartUpgrade(const std::string& greeting)
-{
+bool Pop3Session::StartUpgrade(const std::string& greeting) {
     if (security_ != ServerConnection::Security::Upgrade || secured_) return false;
     greeting_ = greeting;
     connection_.ExpectUpgrade();
@@ -308,8 +312,7 @@ bool Pop3Session::StartUpgrade(const std::string& greeting)
     return true;
 }
 
-void Pop3Session::OnTlsEvent(ConnectionEvent event, const std::string& text)
-{
+void Pop3Session::OnTlsEvent(ConnectionEvent event, const std::string& text) {
     if (sessionState_ == SessionState::Idle) return;
     if (event == ConnectionEvent::Secured) {
         owner_.AppendLog("TLS: " + text);
@@ -322,18 +325,19 @@ void Pop3Session::OnTlsEvent(ConnectionEvent event, const std::string& text)
         return;
     }
     owner_.AppendLog("TLS failed: " + text);
-    if (event == ConnectionEvent::CertificateRejected) FailTls(session_messages::kCertificateFailed, text);
-    else if (event == ConnectionEvent::UpgradeRefused) FailTls(session_messages::kStartTlsFailed, text);
-    else FailTls(session_messages::kTlsFailed, text);
+    if (event == ConnectionEvent::CertificateRejected)
+        FailTls(session_messages::kCertificateFailed, text);
+    else if (event == ConnectionEvent::UpgradeRefused)
+        FailTls(session_messages::kStartTlsFailed, text);
+    else
+        FailTls(session_messages::kTlsFailed, text);
 }
 
-void Pop3Session::FailTls(const char* message, const std::string& reason)
-{
+void Pop3Session::FailTls(const char* message, const std::string& reason) {
     Fail((std::string(message) + "\n" + reason.substr(0, 200)).c_str());
 }
 
-void Pop3Session::OnGreeting(const std::string& rest)
-{
+void Pop3Session::OnGreeting(const std::string& rest) {
     if (StartUpgrade(rest)) return;
     Account& account = owner_.CurrentAccount();
     std::optional<std::string_view> timestamp = ApopTimestamp(rest);
@@ -358,8 +362,7 @@ void Pop3Session::OnGreeting(const std::string& rest)
     }
 }
 
-void Pop3Session::OnHeader(const std::string& rest)
-{
+void Pop3Session::OnHeader(const std::string& rest) {
     // The next header is asked for first, so the server works on it while
     // this one is parsed into its row.
     const std::int32_t row = headerIndex_;
@@ -368,14 +371,12 @@ void Pop3Session::OnHeader(const std::string& rest)
     if (row >= 0 && row < owner_.RowCount()) owner_.FillMailEntry(row, rest);
 }
 
-void Pop3Session::OnRetr(const std::string& rest)
-{
+void Pop3Session::OnRetr(const std::string& rest) {
     if (headerIndex_ >= 0 && headerIndex_ < owner_.RowCount()) owner_.FillMailEntry(headerIndex_, rest);
     owner_.ShowMessageText(rest);
 }
 
-void Pop3Session::OnDele()
-{
+void Pop3Session::OnDele() {
     // Remove the row whose DELE was confirmed, even if the selection moved
     // while the reply was on its way.
     int row = owner_.FirstSelectedRow();
@@ -396,14 +397,15 @@ void Pop3Session::OnDele()
         return;
     }
     int count = owner_.RowCount();
-    if (headerIndex_ >= 0 && headerIndex_ < count) owner_.SelectRow(headerIndex_);
-    else if (count > 0) owner_.SelectRow(count - 1);
+    if (headerIndex_ >= 0 && headerIndex_ < count)
+        owner_.SelectRow(headerIndex_);
+    else if (count > 0)
+        owner_.SelectRow(count - 1);
     owner_.ClearMessageText();
     SetState(SessionState::Ready);
 }
 
-void Pop3Session::SendCommand(SessionState state, const std::string& command, const char* terminator)
-{
+void Pop3Session::SendCommand(SessionState state, const std::string& command, const char* terminator) {
     if (stopRequested_ && state != SessionState::QuitSent) {
         // The user asked to stop: the reply just handled was the last one.
         SetState(SessionState::Ready);
@@ -415,8 +417,7 @@ void Pop3Session::SendCommand(SessionState state, const std::string& command, co
     UpdateButtons();
 }
 
-void Pop3Session::FetchNextHeader()
-{
+void Pop3Session::FetchNextHeader() {
     if (headerIndex_ < 0 || headerIndex_ >= owner_.RowCount()) {
         SetState(SessionState::Ready);
         return;
@@ -428,16 +429,14 @@ void Pop3Session::FetchNextHeader()
         SendCommand(SessionState::RetrHeaderSent, "RETR " + number, kMultiLineEnd);
 }
 
-void Pop3Session::ParseList(const std::string& text)
-{
+void Pop3Session::ParseList(const std::string& text) {
     ScanListing listing = ParseScanListing(text);
     messageCount_ = listing.count;
     for (const ScanListingEntry& entry : listing.entries)
         owner_.AppendRow(std::to_string(entry.number), std::to_string(entry.size));
 }
 
-void Pop3Session::DeleteFirstSelected()
-{
+void Pop3Session::DeleteFirstSelected() {
     int row = owner_.FirstSelectedRow();
     if (row < 0) {
         SetState(SessionState::Ready);
@@ -447,16 +446,14 @@ void Pop3Session::DeleteFirstSelected()
     SendCommand(SessionState::DeleSent, "DELE " + pendingDele_, kLineEnd);
 }
 
-void Pop3Session::SendAfterLogin()
-{
+void Pop3Session::SendAfterLogin() {
     if (owner_.CurrentAccount().popOptions.Test(POPPipelining))
         SendCommand(SessionState::CapaSent, "CAPA", kMultiLineEnd);
     else
         SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
 }
 
-void Pop3Session::SetState(SessionState state)
-{
+void Pop3Session::SetState(SessionState state) {
     sessionState_ = state;
     if (state == SessionState::Idle) {
         stopRequested_ = false;
@@ -465,8 +462,7 @@ void Pop3Session::SetState(SessionState state)
     }
 }
 
-void Pop3Session::Fail(const char* message)
-{
+void Pop3Session::Fail(const char* message) {
     connection_.Close();
     SetState(SessionState::Idle);
     UpdateButtons();

@@ -96,14 +96,14 @@ private:
     bool greetingChunkSeen_ = false;  // the negative greeting is told from the first chunk only
     std::string pendingDele_;         // caption of the row whose DELE awaits its reply
     ServerConnection::Security security_ = ServerConnection::Security::Plain;  // of this connection
-    bool secured_ = false;            // the handshake of this connection succeeded
-    std::string greeting_;            // the greeting's rest, kept across the STLS upgrade
-    bool stopRequested_ = false;      // Disconnect pressed while a reply was awaited; cleared in Idle
-    bool pipelining_ = false;         // this connection's server listed PIPELINING in CAPA
-    CommandWindow window_;            // pipelined commands awaiting replies; empty in lock-step
-    std::int32_t nextHeader_ = 0;     // pipelined fetch: the next row to ask for
+    bool secured_ = false;               // the handshake of this connection succeeded
+    std::string greeting_;               // the greeting's rest, kept across the STLS upgrade
+    bool stopRequested_ = false;         // Disconnect pressed while a reply was awaited; cleared in Idle
+    bool pipelining_ = false;            // this connection's server listed PIPELINING in CAPA
+    CommandWindow window_;               // pipelined commands awaiting replies; empty in lock-step
+    std::int32_t nextHeader_ = 0;        // pipelined fetch: the next row to ask for
     std::deque<std::string> deleQueue_;  // pipelined deletes: numbers not sent yet
-    int deleHint_ = 0;                // where the next confirmed DELE's row is looked for first
-    bool deleRefused_ = false;        // a DELE of this window was refused
-    ServerConnection connection_;     // last: closed and joined before the rest goes
+    int deleHint_ = 0;                   // where the next confirmed DELE's row is looked for first
+    bool deleRefused_ = false;           // a DELE of this window was refused
+    ServerConnection connection_;        // last: closed and joined before the rest goes
 };

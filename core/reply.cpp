@@ -6,15 +6,13 @@ constexpr std::string_view kPositive = "+OK ";
 constexpr std::string_view kNegative = "-ERR ";
 
 // Byte-wise and case-sensitive; a reply shorter than the prefix never matches.
-bool HasPrefix(std::string_view reply, std::string_view prefix)
-{
+bool HasPrefix(std::string_view reply, std::string_view prefix) {
     return reply.size() >= prefix.size() && reply.compare(0, prefix.size(), prefix) == 0;
 }
 
 }  // namespace
 
-ReplyStatus ClassifyReply(std::string_view reply, std::string& rest)
-{
+ReplyStatus ClassifyReply(std::string_view reply, std::string& rest) {
     if (HasPrefix(reply, kPositive)) {
         rest.assign(reply.substr(kPositive.size()));
         return ReplyStatus::Positive;
@@ -27,8 +25,7 @@ ReplyStatus ClassifyReply(std::string_view reply, std::string& rest)
     return ReplyStatus::Unknown;
 }
 
-bool IsPositiveReply(std::string_view reply, std::string* rest)
-{
+bool IsPositiveReply(std::string_view reply, std::string* rest) {
     std::string ignored;
     return ClassifyReply(reply, rest ? *rest : ignored) == ReplyStatus::Positive;
 }

@@ -15,8 +15,7 @@ constexpr const char* kCreateFailed = "Failed to create socket.";
 constexpr const char* kInvalidName = "Invalid server name.";
 constexpr const char* kOpenFailed = "Failed to open socket.";
 
-void WriteToStderr(void*, ConnectionEvent, const std::string& text)
-{
+void WriteToStderr(void*, ConnectionEvent, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fputc('\n', stderr);
 }
@@ -50,38 +49,45 @@ struct Reception : std::enable_shared_from_this<Reception> {
 
     LineFraming::Sink sink = [this](ConnectionEvent event, const std::string& text) { Emit(event, text); };
 
-    void Emit(ConnectionEvent event, const std::string& text)
-    {
+    void Emit(ConnectionEvent event, const std::string& text) {
         if (dead) return;
         if (event == ConnectionEvent::Reply) core->clock().Settle();
         handler(userData, event, text);
     }
 
-    void Frame(RawReport& report)
-    {
+    void Frame(RawReport& report) {
         switch (core->Admit(report)) {
-        case SocketCore::Verdict::Drop:
-            return;
-        case SocketCore::Verdict::DeliverAsReadFailure:
-            report.count = -1;
-            report.text.clear();
-            report.kind = ReportKind::Data;
-            break;
-        case SocketCore::Verdict::Deliver:
-            break;
+            case SocketCore::Verdict::Drop:
+                return;
+            case SocketCore::Verdict::DeliverAsReadFailure:
+                report.count = -1;
+                report.text.clear();
+                report.kind = ReportKind::Data;
+                break;
+            case SocketCore::Verdict::Deliver:
+                break;
         }
         switch (report.kind) {
-        case ReportKind::Data: framing.Feed(report.count, report.text, sink); break;
-        case ReportKind::Secured: Emit(ConnectionEvent::Secured, report.text); break;
-        case ReportKind::CertificateRejected: Emit(ConnectionEvent::CertificateRejected, report.text); break;
-        case ReportKind::TlsFailed: Emit(ConnectionEvent::TlsFailed, report.text); break;
-        case ReportKind::UpgradeRefused: Emit(ConnectionEvent::UpgradeRefused, report.text); break;
+            case ReportKind::Data:
+                framing.Feed(report.count, report.text, sink);
+                break;
+            case ReportKind::Secured:
+                Emit(ConnectionEvent::Secured, report.text);
+                break;
+            case ReportKind::CertificateRejected:
+                Emit(ConnectionEvent::CertificateRejected, report.text);
+                break;
+            case ReportKind::TlsFailed:
+                Emit(ConnectionEvent::TlsFailed, report.text);
+                break;
+            case ReportKind::UpgradeRefused:
+                Emit(ConnectionEvent::UpgradeRefused, report.text);
+                break;
         }
     }
 
     // On the receive thread.
-    static void Post(const std::shared_ptr<Reception>& self, RawReport report)
-    {
+    static void Post(const std::shared_ptr<Reception>& self, RawReport report) {
         bool post = false;
         {
             std::lock_guard<std::mutex> lock(self->inboxMutex);
@@ -93,16 +99,14 @@ struct Reception : std::enable_shared_from_this<Reception> {
         if (post) PostDrain(self);
     }
 
-    static void PostDrain(const std::shared_ptr<Reception>& self)
-    {
+    static void PostDrain(const std::shared_ptr<Reception>& self) {
         std::weak_ptr<Reception> weak = self;
         self->dispatcher([weak] {
             if (auto r = weak.lock()) r->Drain();
         });
     }
 
-    void Drain()
-    {
+    void Drain() {
         for (int i = 0; i < kBatch; ++i) {
             if (dead) return;
             RawReport report;
@@ -131,8 +135,7 @@ struct Reception : std::enable_shared_from_this<Reception> {
         if (!dead) PostDrain(shared_from_this());
     }
 
-    void Handle(RawReport report)
-    {
+    void Handle(RawReport report) {
         std::lock_guard<std::recursive_mutex> lock(mutex);
         if (dead) return;
         if (framing_busy) {
@@ -161,81 +164,80 @@ struct ServerConnection::Impl {
 };
 
 ServerConnection::ServerConnection(Dispatcher dispatcher, std::chrono::milliseconds replyTimeout)
-    : impl_(std::make_unique<Impl>())
-{
+    : impl_(std::make_unique<Impl>()) {
     std::weak_ptr<Reception> weak = impl_->reception;
     // Runs on the receive thread for every read.
     auto report = [weak](RawReport raw) {
         auto reception = weak.lock();
         if (!reception || reception->dead) return;
-        if (reception->dispatcher) Reception::Post(reception, std::move(raw));
-        else reception->Handle(std::move(raw));
+        if (reception->dispatcher)
+            Reception::Post(reception, std::move(raw));
+        else
+            reception->Handle(std::move(raw));
     };
     impl_->reception->dispatcher = std::move(dispatcher);
     impl_->socket = std::make_unique<ServerSocket>(std::move(report), replyTimeout);
     impl_->reception->core = impl_->socket->core();
 }
 
-ServerConnection::~ServerConnection()
-{
+ServerConnection::~ServerConnection() {
     impl_->reception->dead = true;
     impl_->socket.reset();  // closes and waits for the receive threads
 }
 
-void ServerConnection::SetOwner(ConnectionHandler handler, void* userData)
-{
+void ServerConnection::SetOwner(ConnectionHandler handler, void* userData) {
     Reception& r = *impl_->reception;
     std::lock_guard<std::recursive_mutex> lock(r.mutex);
     r.handler = handler ? handler : WriteToStderr;
     r.userData = userData;
 }
 
-void ServerConnection::SetTerminator(const std::string& terminator)
-{
+void ServerConnection::SetTerminator(const std::string& terminator) {
     Reception& r = *impl_->reception;
     std::lock_guard<std::recursive_mutex> lock(r.mutex);
     r.framing.SetTerminator(terminator);
     r.core->clock().Await();
 }
 
-void ServerConnection::SetPipelined(bool on)
-{
+void ServerConnection::SetPipelined(bool on) {
     Reception& r = *impl_->reception;
     std::lock_guard<std::recursive_mutex> lock(r.mutex);
     r.framing.SetNegativeEndsFirst(on);
 }
 
-bool ServerConnection::Open(const std::string& host, int port, Security security)
-{
+bool ServerConnection::Open(const std::string& host, int port, Security security) {
     Reception& r = *impl_->reception;
     std::lock_guard<std::recursive_mutex> lock(r.mutex);
     if (impl_->socket->IsOpen()) return false;
     r.framing.Reset();
     r.framing.SetNegativeEndsFirst(false);
     switch (impl_->socket->Open(host, port, security)) {
-    case ServerSocket::OpenResult::Started:
-        return true;
-    case ServerSocket::OpenResult::AlreadyOpen:
-        return false;
-    case ServerSocket::OpenResult::CreateFailed:
-        r.framing.Feed(-1, kCreateFailed, r.sink);
-        return false;
-    case ServerSocket::OpenResult::InvalidName:
-        r.framing.Feed(-1, kInvalidName, r.sink);
-        return false;
-    case ServerSocket::OpenResult::ThreadFailed:
-        r.framing.Feed(-1, kOpenFailed, r.sink);
-        return false;
+        case ServerSocket::OpenResult::Started:
+            return true;
+        case ServerSocket::OpenResult::AlreadyOpen:
+            return false;
+        case ServerSocket::OpenResult::CreateFailed:
+            r.framing.Feed(-1, kCreateFailed, r.sink);
+            return false;
+        case ServerSocket::OpenResult::InvalidName:
+            r.framing.Feed(-1, kInvalidName, r.sink);
+            return false;
+        case ServerSocket::OpenResult::ThreadFailed:
+            r.framing.Feed(-1, kOpenFailed, r.sink);
+            return false;
     }
     return false;
 }
 
-void ServerConnection::Close() { impl_->socket->Close(); }
+void ServerConnection::Close() {
+    impl_->socket->Close();
+}
 
-void ServerConnection::ExpectUpgrade() { impl_->socket->ExpectUpgrade(); }
+void ServerConnection::ExpectUpgrade() {
+    impl_->socket->ExpectUpgrade();
+}
 
-bool ServerConnection::StartTls()
-{
+bool ServerConnection::StartTls() {
     Reception& r = *impl_->reception;
     std::lock_guard<std::recursive_mutex> lock(r.mutex);
     if (!r.framing.Buffered().empty()) return false;
@@ -243,16 +245,14 @@ bool ServerConnection::StartTls()
     return true;
 }
 
-void ServerConnection::Send(const std::string& text)
-{
+void ServerConnection::Send(const std::string& text) {
     impl_->socket->Send(text);
     Reception& r = *impl_->reception;
     std::lock_guard<std::recursive_mutex> lock(r.mutex);
     r.Emit(ConnectionEvent::Sent, text);
 }
 
-void ServerConnection::Send(const std::vector<std::string>& texts)
-{
+void ServerConnection::Send(const std::vector<std::string>& texts) {
     std::string all;
     for (const std::string& text : texts) all += text;
     impl_->socket->Send(all);
@@ -261,4 +261,6 @@ void ServerConnection::Send(const std::vector<std::string>& texts)
     for (const std::string& text : texts) r.Emit(ConnectionEvent::Sent, text);
 }
 
-bool ServerConnection::IsOpen() const { return impl_->socket->IsOpen(); }
+bool ServerConnection::IsOpen() const {
+    return impl_->socket->IsOpen();
+}

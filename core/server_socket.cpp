@@ -21,13 +21,11 @@ using std::chrono::nanoseconds;
 
 // How long one wait may last, so that a reply awaited while the receive
 // thread already waits is noticed in good time.
-milliseconds WaitSlice(milliseconds timeout)
-{
+milliseconds WaitSlice(milliseconds timeout) {
     return std::clamp(timeout / 4, milliseconds(5), milliseconds(500));
 }
 
-milliseconds Shorter(nanoseconds left, milliseconds slice)
-{
+milliseconds Shorter(nanoseconds left, milliseconds slice) {
     if (left >= slice) return slice;
     return std::chrono::ceil<milliseconds>(std::max(left, nanoseconds(0)));
 }
@@ -44,10 +42,11 @@ enum class Phase : int {
 
 struct SocketCore::Link {
     Link(std::uint64_t g, int f, std::string h, ServerSocket::Security s)
-        : generation(g), fd(f), host(std::move(h)), security(s),
-          phase(s == ServerSocket::Security::Tls ? Phase::Handshake : Phase::Plain)
-    {
-    }
+        : generation(g),
+          fd(f),
+          host(std::move(h)),
+          security(s),
+          phase(s == ServerSocket::Security::Tls ? Phase::Handshake : Phase::Plain) {}
     const std::uint64_t generation;
     int fd;  // guarded by the core's mutex; -1 once the receive thread closed it
     const std::string host;
@@ -68,28 +67,26 @@ struct SocketCore::Link {
     std::condition_variable decided;
     bool startTls = false;  // guarded by decisionMutex
 
-    void Wake()
-    {
+    void Wake() {
         std::lock_guard<std::mutex> lock(decisionMutex);
         decided.notify_all();
     }
 };
 
-std::int64_t ReplyClock::Now()
-{
+std::int64_t ReplyClock::Now() {
     return std::chrono::duration_cast<nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-void ReplyClock::Await()
-{
+void ReplyClock::Await() {
     last_ = Now();
     awaiting_ = true;
 }
 
-void ReplyClock::Touch() { last_ = Now(); }
+void ReplyClock::Touch() {
+    last_ = Now();
+}
 
-void ReplyClock::Handled()
-{
+void ReplyClock::Handled() {
     last_ = Now();
     if (--pending_ == kMaxPending / 2) {
         std::lock_guard<std::mutex> lock(roomMutex_);
@@ -97,26 +94,22 @@ void ReplyClock::Handled()
     }
 }
 
-void ReplyClock::Wake()
-{
+void ReplyClock::Wake() {
     std::lock_guard<std::mutex> lock(roomMutex_);
     room_.notify_all();
 }
 
-void ReplyClock::WaitForRoom(milliseconds most)
-{
+void ReplyClock::WaitForRoom(milliseconds most) {
     std::unique_lock<std::mutex> lock(roomMutex_);
     room_.wait_for(lock, most, [this] { return pending_ <= kMaxPending / 2; });
 }
 
-nanoseconds ReplyClock::Left() const
-{
+nanoseconds ReplyClock::Left() const {
     if (!awaiting_ || pending_ > 0) return nanoseconds::max();
     return nanoseconds(last_.load() + std::chrono::duration_cast<nanoseconds>(timeout_).count() - Now());
 }
 
-SocketCore::Verdict SocketCore::Admit(const RawReport& report)
-{
+SocketCore::Verdict SocketCore::Admit(const RawReport& report) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (report.generation != generation_ || !link_) return Verdict::Drop;
     if (report.last) handle_ = -1;
@@ -124,8 +117,8 @@ SocketCore::Verdict SocketCore::Admit(const RawReport& report)
     return Verdict::Deliver;
 }
 
-void SocketCore::Receive(std::shared_ptr<SocketCore> core, std::shared_ptr<Link> link, std::uint32_t address, int port)
-{
+void SocketCore::Receive(std::shared_ptr<SocketCore> core, std::shared_ptr<Link> link, std::uint32_t address,
+                         int port) {
     int fd = -1;
     {
         std::lock_guard<std::mutex> lock(core->mutex_);
@@ -203,7 +196,8 @@ void SocketCore::Receive(std::shared_ptr<SocketCore> core, std::shared_ptr<Link>
                 return true;
             }
             if (status != platform::TlsStatus::WantRead && status != platform::TlsStatus::WantWrite) {
-                if (link->ownerClosed) finish(-1, "");
+                if (link->ownerClosed)
+                    finish(-1, "");
                 else
                     finish(-1, reason,
                            failure == platform::TlsFailure::Certificate ? ReportKind::CertificateRejected
@@ -234,24 +228,24 @@ void SocketCore::Receive(std::shared_ptr<SocketCore> core, std::shared_ptr<Link>
     };
 
     switch (platform::StartConnect(fd, address, port)) {
-    case platform::ConnectStart::Failed:
-        return finish(-1, kOpenFailed);
-    case platform::ConnectStart::InProgress: {
-        const auto deadline = std::chrono::steady_clock::now() + clock.timeout();
-        for (;;) {
-            if (link->ownerClosed) return finish(-1, "");
-            auto left = deadline - std::chrono::steady_clock::now();
-            if (left <= nanoseconds(0)) return finish(-1, kTimedOut);
-            platform::Wait w = platform::WaitWritable(fd, Shorter(left, slice));
-            if (w == platform::Wait::TimedOut) continue;
-            if (link->ownerClosed) return finish(-1, "");
-            if (w == platform::Wait::Ready && platform::ConnectSucceeded(fd)) break;
+        case platform::ConnectStart::Failed:
             return finish(-1, kOpenFailed);
+        case platform::ConnectStart::InProgress: {
+            const auto deadline = std::chrono::steady_clock::now() + clock.timeout();
+            for (;;) {
+                if (link->ownerClosed) return finish(-1, "");
+                auto left = deadline - std::chrono::steady_clock::now();
+                if (left <= nanoseconds(0)) return finish(-1, kTimedOut);
+                platform::Wait w = platform::WaitWritable(fd, Shorter(left, slice));
+                if (w == platform::Wait::TimedOut) continue;
+                if (link->ownerClosed) return finish(-1, "");
+                if (w == platform::Wait::Ready && platform::ConnectSucceeded(fd)) break;
+                return finish(-1, kOpenFailed);
+            }
+            break;
         }
-        break;
-    }
-    case platform::ConnectStart::Connected:
-        break;
+        case platform::ConnectStart::Connected:
+            break;
     }
     clock.Touch();
     if (link->phase == Phase::Handshake && !secure()) return;
@@ -275,11 +269,21 @@ void SocketCore::Receive(std::shared_ptr<SocketCore> core, std::shared_ptr<Link>
                 status = link->tls->Read(buffer, kReadSize, got);
             }
             switch (status) {
-            case platform::TlsStatus::Done: n = static_cast<ssize_t>(got); break;
-            case platform::TlsStatus::Closed: n = 0; break;
-            case platform::TlsStatus::WantRead: wouldBlock = true; break;
-            case platform::TlsStatus::WantWrite: wouldBlock = true; need = Need::Write; break;
-            case platform::TlsStatus::Failed: break;  // a cut without the closing alert is a failed read
+                case platform::TlsStatus::Done:
+                    n = static_cast<ssize_t>(got);
+                    break;
+                case platform::TlsStatus::Closed:
+                    n = 0;
+                    break;
+                case platform::TlsStatus::WantRead:
+                    wouldBlock = true;
+                    break;
+                case platform::TlsStatus::WantWrite:
+                    wouldBlock = true;
+                    need = Need::Write;
+                    break;
+                case platform::TlsStatus::Failed:
+                    break;  // a cut without the closing alert is a failed read
             }
         } else {
             // Before an upgrade, one byte at a time, so that nothing behind
@@ -326,7 +330,8 @@ void SocketCore::Receive(std::shared_ptr<SocketCore> core, std::shared_ptr<Link>
         }
         if (n > 0) {
             clock.Touch();
-            core->Report(RawReport{link->generation, static_cast<int>(n), std::string(buffer, static_cast<std::size_t>(n)), false});
+            core->Report(RawReport{link->generation, static_cast<int>(n),
+                                   std::string(buffer, static_cast<std::size_t>(n)), false});
             // A full read may have more behind it; a short one has emptied
             // the socket, so wait instead of asking again. TLS may hold
             // decrypted bytes back however short the read: ask until it waits.
@@ -343,12 +348,9 @@ void SocketCore::Receive(std::shared_ptr<SocketCore> core, std::shared_ptr<Link>
 }
 
 ServerSocket::ServerSocket(SocketCore::ReportHandler handler, milliseconds timeout)
-    : core_(std::make_shared<SocketCore>(std::move(handler), timeout))
-{
-}
+    : core_(std::make_shared<SocketCore>(std::move(handler), timeout)) {}
 
-ServerSocket::~ServerSocket()
-{
+ServerSocket::~ServerSocket() {
     Close();
     std::vector<Worker> workers;
     {
@@ -358,13 +360,14 @@ ServerSocket::~ServerSocket()
     for (Worker& w : workers) {
         // Destroyed from inside a report on the receive thread itself: that
         // thread holds the shared core and finishes on its own.
-        if (w.thread.get_id() == std::this_thread::get_id()) w.thread.detach();
-        else if (w.thread.joinable()) w.thread.join();
+        if (w.thread.get_id() == std::this_thread::get_id())
+            w.thread.detach();
+        else if (w.thread.joinable())
+            w.thread.join();
     }
 }
 
-void ServerSocket::ReapFinished()
-{
+void ServerSocket::ReapFinished() {
     std::lock_guard<std::mutex> lock(workersMutex_);
     auto self = std::this_thread::get_id();
     auto done = [self](Worker& w) {
@@ -375,8 +378,7 @@ void ServerSocket::ReapFinished()
     workers_.erase(std::remove_if(workers_.begin(), workers_.end(), done), workers_.end());
 }
 
-ServerSocket::OpenResult ServerSocket::Open(const std::string& host, int port, Security security)
-{
+ServerSocket::OpenResult ServerSocket::Open(const std::string& host, int port, Security security) {
     std::uint64_t generation = 0;
     {
         std::lock_guard<std::mutex> lock(core_->mutex_);
@@ -426,8 +428,7 @@ ServerSocket::OpenResult ServerSocket::Open(const std::string& host, int port, S
     return OpenResult::Started;
 }
 
-void ServerSocket::Close()
-{
+void ServerSocket::Close() {
     {
         std::lock_guard<std::mutex> lock(core_->mutex_);
         if (core_->handle_ == -1) return;
@@ -441,16 +442,14 @@ void ServerSocket::Close()
     core_->clock_.Wake();  // in case it waits for the owner to catch up
 }
 
-void ServerSocket::ExpectUpgrade()
-{
+void ServerSocket::ExpectUpgrade() {
     std::lock_guard<std::mutex> lock(core_->mutex_);
     if (!core_->link_ || core_->link_->security != Security::Upgrade) return;
     Phase plain = Phase::Plain;
     core_->link_->phase.compare_exchange_strong(plain, Phase::Answering);
 }
 
-void ServerSocket::StartTls()
-{
+void ServerSocket::StartTls() {
     std::shared_ptr<SocketCore::Link> link;
     {
         std::lock_guard<std::mutex> lock(core_->mutex_);
@@ -465,8 +464,7 @@ void ServerSocket::StartTls()
     link->decided.notify_all();
 }
 
-bool ServerSocket::Send(const std::string& text)
-{
+bool ServerSocket::Send(const std::string& text) {
     // The receive thread cannot close the descriptor while we write.
     std::lock_guard<std::mutex> sending(core_->sendMutex_);
     int fd = -1;
@@ -520,8 +518,7 @@ bool ServerSocket::Send(const std::string& text)
     return left == 0;
 }
 
-bool ServerSocket::IsOpen() const
-{
+bool ServerSocket::IsOpen() const {
     std::lock_guard<std::mutex> lock(core_->mutex_);
     return core_->handle_ != -1;
 }

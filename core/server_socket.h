@@ -74,9 +74,7 @@ public:
     using ReportHandler = std::function<void(RawReport)>;
 
     SocketCore(ReportHandler handler, std::chrono::milliseconds timeout)
-        : handler_(std::move(handler)), clock_(timeout)
-    {
-    }
+        : handler_(std::move(handler)), clock_(timeout) {}
 
     enum class Verdict { Drop, Deliver, DeliverAsReadFailure };
     // Called as a report reaches the owner's side. Reports of an older

@@ -2,15 +2,13 @@
 
 #include "md5/md5.h"
 
-std::optional<std::string_view> ApopTimestamp(std::string_view greetingRest)
-{
+std::optional<std::string_view> ApopTimestamp(std::string_view greetingRest) {
     std::size_t open = greetingRest.find('<');
     if (open == std::string_view::npos) return std::nullopt;
     return greetingRest.substr(open);
 }
 
-std::string ApopDigest(std::string_view timestamp, std::string_view password)
-{
+std::string ApopDigest(std::string_view timestamp, std::string_view password) {
     MD5 digest;
     digest.update(timestamp);
     digest.update(password);

@@ -4,13 +4,16 @@
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Reads an unsigned decimal number at pos. A number too large for 32 bits
 // is read to its end and reported through overflow.
-bool ReadNumber(std::string_view text, std::size_t& pos, std::int32_t& value, bool& overflow)
-{
+bool ReadNumber(std::string_view text, std::size_t& pos, std::int32_t& value, bool& overflow) {
     if (pos >= text.size() || !IsDigit(text[pos])) return false;
     std::int64_t v = 0;
     overflow = false;
@@ -25,14 +28,12 @@ bool ReadNumber(std::string_view text, std::size_t& pos, std::int32_t& value, bo
     return true;
 }
 
-void SkipBlanks(std::string_view text, std::size_t& pos)
-{
+void SkipBlanks(std::string_view text, std::size_t& pos) {
     while (pos < text.size() && IsBlank(text[pos])) ++pos;
 }
 
 // "number size", optionally followed by white space and anything else.
-bool ParseEntry(std::string_view line, ScanListingEntry& entry)
-{
+bool ParseEntry(std::string_view line, ScanListingEntry& entry) {
     std::size_t pos = 0;
     bool overflow = false;
     SkipBlanks(line, pos);
@@ -45,8 +46,7 @@ bool ParseEntry(std::string_view line, ScanListingEntry& entry)
 
 }  // namespace
 
-ScanListing ParseScanListing(std::string_view rest)
-{
+ScanListing ParseScanListing(std::string_view rest) {
     ScanListing listing;
     std::size_t pos = 0;
     // Blanks before the count, but not across the end of the status line.
@@ -71,18 +71,17 @@ ScanListing ParseScanListing(std::string_view rest)
     return listing;
 }
 
-bool OffersPipelining(std::string_view rest)
-{
+bool OffersPipelining(std::string_view rest) {
     constexpr std::string_view kName = "PIPELINING";
     std::size_t pos = rest.find('\n');
     while (pos != std::string_view::npos) {
         std::size_t start = pos + 1;
         pos = rest.find('\n', start);
-        std::string_view line = rest.substr(start, pos == std::string_view::npos ? std::string_view::npos : pos - start);
+        std::string_view line =
+            rest.substr(start, pos == std::string_view::npos ? std::string_view::npos : pos - start);
         if (line.size() < kName.size()) continue;
         bool same = true;
-        for (std::size_t i = 0; i < kName.size() && same; ++i)
-            same = (line[i] & ~0x20) == kName[i];
+        for (std::size_t i = 0; i < kName.size() && same; ++i) same = (line[i] & ~0x20) == kName[i];
         if (same && (line.size() == kName.size() || IsBlank(line[kName.size()]))) return true;
     }
     return false;

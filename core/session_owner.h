@@ -24,7 +24,7 @@ public:
     virtual std::string RowCaption(int row) const = 0;
     virtual int FirstSelectedRow() const = 0;  // -1 when no row is selected
     virtual bool IsRowSelected(int row) const = 0;
-    virtual void SelectRow(int row) = 0;       // makes this the only selected row
+    virtual void SelectRow(int row) = 0;  // makes this the only selected row
     virtual void ResetSortToNumber() = 0;
 
     // Fills date, subject and sender of the row from a TOP or RETR reply's rest.

@@ -14,20 +14,20 @@ namespace {
 constexpr char kLineEnd[] = "\r\n";
 constexpr char kMultiLineEnd[] = "\r\n.\r\n";
 
-const char* TerminatorFor(SessionState state) { return state == SessionState::DeleSent ? kLineEnd : kMultiLineEnd; }
+const char* TerminatorFor(SessionState state) {
+    return state == SessionState::DeleSent ? kLineEnd : kMultiLineEnd;
+}
 
 }  // namespace
 
-void Pop3Session::StartHeaderWindow()
-{
+void Pop3Session::StartHeaderWindow() {
     nextHeader_ = 0;
     connection_.SetPipelined(true);
     FillHeaderWindow();
     if (window_.Empty()) FinishWindow(SessionState::TopSent);
 }
 
-void Pop3Session::StartDeleteWindow()
-{
+void Pop3Session::StartDeleteWindow() {
     deleQueue_.clear();
     // The rows selected now are the ones deleted, whatever the user
     // selects while the replies come in.
@@ -40,8 +40,7 @@ void Pop3Session::StartDeleteWindow()
     if (window_.Empty()) FinishWindow(SessionState::DeleSent);
 }
 
-void Pop3Session::FillHeaderWindow()
-{
+void Pop3Session::FillHeaderWindow() {
     if (stopRequested_ || !window_.WantsRefill()) return;
     const Account& account = owner_.CurrentAccount();
     std::vector<std::string> commands;
@@ -63,8 +62,7 @@ void Pop3Session::FillHeaderWindow()
     if (!commands.empty()) connection_.Send(commands);
 }
 
-void Pop3Session::FillDeleteWindow()
-{
+void Pop3Session::FillDeleteWindow() {
     if (stopRequested_ || !window_.WantsRefill()) return;
     std::vector<std::string> commands;
     while (!deleQueue_.empty()) {
@@ -81,8 +79,7 @@ void Pop3Session::FillDeleteWindow()
     if (!commands.empty()) connection_.Send(commands);
 }
 
-void Pop3Session::OnWindowReply(const std::string& reply)
-{
+void Pop3Session::OnWindowReply(const std::string& reply) {
     CommandWindow::Entry entry = window_.Pop();
     std::string rest;
     const bool ok = ClassifyReply(reply, rest) != ReplyStatus::Negative;
@@ -141,8 +138,7 @@ void Pop3Session::OnWindowReply(const std::string& reply)
     }
 }
 
-void Pop3Session::FinishWindow(SessionState kind)
-{
+void Pop3Session::FinishWindow(SessionState kind) {
     connection_.SetPipelined(false);
     if (kind == SessionState::DeleSent) {
         deleQueue_.clear();
@@ -150,8 +146,10 @@ void Pop3Session::FinishWindow(SessionState kind)
             // As in the lock-step dialogue: the row that followed the first
             // deleted one, or the new last row.
             int count = owner_.RowCount();
-            if (headerIndex_ >= 0 && headerIndex_ < count) owner_.SelectRow(headerIndex_);
-            else if (count > 0) owner_.SelectRow(count - 1);
+            if (headerIndex_ >= 0 && headerIndex_ < count)
+                owner_.SelectRow(headerIndex_);
+            else if (count > 0)
+                owner_.SelectRow(count - 1);
             owner_.ClearMessageText();
         }
     } else {

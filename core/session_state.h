@@ -4,9 +4,9 @@
 
 // Where the POP3 dialogue stands. The numbers are fixed; 2 is not used.
 enum class SessionState : std::uint8_t {
-    Idle = 0,            // no connection
-    Greeting = 1,        // Open called, waiting for the greeting
-    Ready = 3,           // logged in and listed, waiting for the user
+    Idle = 0,      // no connection
+    Greeting = 1,  // Open called, waiting for the greeting
+    Ready = 3,     // logged in and listed, waiting for the user
     UserSent = 4,
     PassSent = 5,
     ApopSent = 6,
@@ -15,7 +15,7 @@ enum class SessionState : std::uint8_t {
     RetrSent = 9,        // RETR for reading the selected message
     DeleSent = 10,
     QuitSent = 11,
-    TopSent = 12,        // TOP n 0 for one row's header
-    StlsSent = 13,       // STLS sent after the greeting; also the handshake that follows
-    CapaSent = 14,       // CAPA after the login, asking whether the server pipelines
+    TopSent = 12,   // TOP n 0 for one row's header
+    StlsSent = 13,  // STLS sent after the greeting; also the handshake that follows
+    CapaSent = 14,  // CAPA after the login, asking whether the server pipelines
 };

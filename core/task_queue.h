@@ -13,8 +13,7 @@ class TaskQueue {
 public:
     using Task = std::function<void()>;
 
-    void Post(Task task)
-    {
+    void Post(Task task) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             tasks_.push_back(std::move(task));
@@ -23,16 +22,14 @@ public:
     }
 
     // A dispatcher for ServerConnection that posts to this queue.
-    std::function<void(Task)> Dispatcher()
-    {
+    std::function<void(Task)> Dispatcher() {
         return [this](Task task) { Post(std::move(task)); };
     }
 
     // Runs tasks as they arrive until done() holds (checked before each
     // wait and after each task) or the timeout passes; returns done().
     template <class Predicate>
-    bool RunUntil(Predicate done, std::chrono::milliseconds timeout = std::chrono::seconds(30))
-    {
+    bool RunUntil(Predicate done, std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
         auto deadline = std::chrono::steady_clock::now() + timeout;
         while (!done()) {
             Task task;
@@ -48,8 +45,7 @@ public:
     }
 
     // Runs what is queued now, and what those tasks post, until the queue is empty.
-    void RunPending()
-    {
+    void RunPending() {
         for (;;) {
             Task task;
             {

@@ -118,10 +118,8 @@ std::string MD5::hex_digest() const {
 void MD5::transform(const unsigned char* block) {
     std::uint32_t x[16];
     for (int i = 0; i < 16; ++i) {
-        x[i] = static_cast<std::uint32_t>(block[4 * i]) |
-               static_cast<std::uint32_t>(block[4 * i + 1]) << 8 |
-               static_cast<std::uint32_t>(block[4 * i + 2]) << 16 |
-               static_cast<std::uint32_t>(block[4 * i + 3]) << 24;
+        x[i] = static_cast<std::uint32_t>(block[4 * i]) | static_cast<std::uint32_t>(block[4 * i + 1]) << 8 |
+               static_cast<std::uint32_t>(block[4 * i + 2]) << 16 | static_cast<std::uint32_t>(block[4 * i + 3]) << 24;
     }
     std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
     for (int i = 0; i < 64; ++i) {
@@ -129,10 +127,22 @@ void MD5::transform(const unsigned char* block) {
         std::uint32_t f;
         int k;
         switch (round) {
-        case 0: f = (b & c) | (~b & d); k = i; break;
-        case 1: f = (b & d) | (c & ~d); k = (5 * i + 1) & 15; break;
-        case 2: f = b ^ c ^ d; k = (3 * i + 5) & 15; break;
-        default: f = c ^ (b | ~d); k = (7 * i) & 15; break;
+            case 0:
+                f = (b & c) | (~b & d);
+                k = i;
+                break;
+            case 1:
+                f = (b & d) | (c & ~d);
+                k = (5 * i + 1) & 15;
+                break;
+            case 2:
+                f = b ^ c ^ d;
+                k = (3 * i + 5) & 15;
+                break;
+            default:
+                f = c ^ (b | ~d);
+                k = (7 * i) & 15;
+                break;
         }
         const std::uint32_t rotated = RotateLeft(a + f + x[k] + kSine[i], kShift[round][i & 3]);
         a = d;

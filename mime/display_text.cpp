@@ -8,22 +8,24 @@
 
 namespace {
 
-std::string FieldText(const MimeHeader& header, const char* name)
-{
+std::string FieldText(const MimeHeader& header, const char* name) {
     const std::string* value = header.Find(name);
     return value ? DecodeHeaderText(*value) : std::string();
 }
 
 // The header block's lines as received, each with its encoded words
 // decoded (folded lines stay separate lines).
-void AppendHeaderLines(std::string_view message, std::size_t bodyStart, std::vector<std::string>& lines)
-{
+void AppendHeaderLines(std::string_view message, std::size_t bodyStart, std::vector<std::string>& lines) {
     std::string_view block = message.substr(0, bodyStart);
     // The blank line that ends the header is not a header line.
-    if (block.size() >= 2 && block.substr(block.size() - 2) == "\r\n") block.remove_suffix(2);
-    else if (!block.empty() && block.back() == '\n') block.remove_suffix(1);
-    if (block.size() >= 2 && block.substr(block.size() - 2) == "\r\n") block.remove_suffix(2);
-    else if (!block.empty() && block.back() == '\n') block.remove_suffix(1);
+    if (block.size() >= 2 && block.substr(block.size() - 2) == "\r\n")
+        block.remove_suffix(2);
+    else if (!block.empty() && block.back() == '\n')
+        block.remove_suffix(1);
+    if (block.size() >= 2 && block.substr(block.size() - 2) == "\r\n")
+        block.remove_suffix(2);
+    else if (!block.empty() && block.back() == '\n')
+        block.remove_suffix(1);
     std::size_t from = 0;
     for (;;) {
         const std::size_t lf = block.find('\n', from);
@@ -37,8 +39,7 @@ void AppendHeaderLines(std::string_view message, std::size_t bodyStart, std::vec
 
 }  // namespace
 
-RowTexts MailRowTexts(const std::string& text, bool decodeMime)
-{
+RowTexts MailRowTexts(const std::string& text, bool decodeMime) {
     if (!decodeMime) {
         MailEntry row;
         FillMailEntry(row, text);
@@ -49,8 +50,7 @@ RowTexts MailRowTexts(const std::string& text, bool decodeMime)
     return RowTexts{FieldText(header, "Date"), FieldText(header, "Subject"), FieldText(header, "From")};
 }
 
-void FillDisplayRow(MailEntry& row, const std::string& text, bool decodeMime)
-{
+void FillDisplayRow(MailEntry& row, const std::string& text, bool decodeMime) {
     RowTexts texts = MailRowTexts(text, decodeMime);
     while (row.subItems.size() < 4) {
         row.subItems.emplace_back(" ");
@@ -60,8 +60,7 @@ void FillDisplayRow(MailEntry& row, const std::string& text, bool decodeMime)
     row.subItems[3] = std::move(texts.sender);
 }
 
-std::vector<std::string> MessagePaneLines(const std::string& text, bool decodeMime, bool headerWithBody)
-{
+std::vector<std::string> MessagePaneLines(const std::string& text, bool decodeMime, bool headerWithBody) {
     if (!decodeMime) {
         std::vector<std::string> lines = MessageViewLines(text, headerWithBody);
         for (std::string& line : lines) {
@@ -82,7 +81,6 @@ std::vector<std::string> MessagePaneLines(const std::string& text, bool decodeMi
     return lines;
 }
 
-int CompareDisplayRows(const MailEntry& a, const MailEntry& b, int sortTag)
-{
+int CompareDisplayRows(const MailEntry& a, const MailEntry& b, int sortTag) {
     return CompareMailEntriesWith(a, b, sortTag, LocaleCompareUtf8);
 }

@@ -11,8 +11,7 @@ namespace {
 
 constexpr std::string_view kPrefix = "=?ISO-2022-JP?B?";
 
-constexpr std::array<std::uint8_t, 256> MakeBase64Table()
-{
+constexpr std::array<std::uint8_t, 256> MakeBase64Table() {
     std::array<std::uint8_t, 256> t{};
     for (int c = 'A'; c <= 'Z'; ++c) t[c] = static_cast<std::uint8_t>(c - 'A');
     for (int c = 'a'; c <= 'z'; ++c) t[c] = static_cast<std::uint8_t>(c - 'a' + 26);
@@ -24,11 +23,12 @@ constexpr std::array<std::uint8_t, 256> MakeBase64Table()
 
 constexpr std::array<std::uint8_t, 256> kBase64 = MakeBase64Table();
 
-inline char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+inline char UpperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // Position of the prefix at or after `from`, ASCII case ignored; npos if none.
-std::size_t FindPrefix(const std::string& value, std::size_t from)
-{
+std::size_t FindPrefix(const std::string& value, std::size_t from) {
     const char* data = value.data();
     const std::size_t n = value.size();
     while (from + kPrefix.size() <= n) {
@@ -51,8 +51,7 @@ std::size_t FindPrefix(const std::string& value, std::size_t from)
 
 }  // namespace
 
-std::string DecodeBase64(std::string_view text)
-{
+std::string DecodeBase64(std::string_view text) {
     std::string result;
     result.reserve(text.size() / 4 * 3 + 3);
     std::uint32_t acc = 0;
@@ -72,8 +71,7 @@ std::string DecodeBase64(std::string_view text)
     return result;
 }
 
-void DecodeEncodedWords(std::string& value)
-{
+void DecodeEncodedWords(std::string& value) {
     if (value.find("=?") == std::string::npos) {
         return;
     }

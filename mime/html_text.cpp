@@ -13,23 +13,22 @@ struct Entity {
 
 // The references mail writers use; others stay as written.
 constexpr std::array<Entity, 62> kEntities{{
-    {"amp", '&'},       {"lt", '<'},        {"gt", '>'},        {"quot", '"'},      {"apos", '\''},
-    {"nbsp", ' '},      {"copy", 0xA9},     {"reg", 0xAE},      {"trade", 0x2122},  {"hellip", 0x2026},
-    {"mdash", 0x2014},  {"ndash", 0x2013},  {"lsquo", 0x2018},  {"rsquo", 0x2019},  {"ldquo", 0x201C},
-    {"rdquo", 0x201D},  {"sbquo", 0x201A},  {"bdquo", 0x201E},  {"bull", 0x2022},   {"middot", 0xB7},
-    {"yen", 0xA5},      {"euro", 0x20AC},   {"pound", 0xA3},    {"cent", 0xA2},     {"times", 0xD7},
-    {"divide", 0xF7},   {"laquo", 0xAB},    {"raquo", 0xBB},    {"deg", 0xB0},      {"plusmn", 0xB1},
-    {"sect", 0xA7},     {"para", 0xB6},     {"larr", 0x2190},   {"rarr", 0x2192},   {"uarr", 0x2191},
-    {"darr", 0x2193},   {"harr", 0x21D4},   {"hearts", 0x2665}, {"spades", 0x2660}, {"clubs", 0x2663},
-    {"diams", 0x2666},  {"iexcl", 0xA1},    {"iquest", 0xBF},   {"shy", 0xAD},      {"macr", 0xAF},
-    {"acute", 0xB4},    {"micro", 0xB5},    {"frac12", 0xBD},   {"frac14", 0xBC},   {"frac34", 0xBE},
-    {"sup2", 0xB2},     {"sup3", 0xB3},     {"ensp", 0x2002},   {"emsp", 0x2003},   {"thinsp", 0x2009},
-    {"zwnj", 0x200C},   {"zwj", 0x200D},    {"prime", 0x2032},  {"Prime", 0x2033},  {"minus", 0x2212},
-    {"infin", 0x221E},  {"ne", 0x2260},
+    {"amp", '&'},      {"lt", '<'},       {"gt", '>'},        {"quot", '"'},      {"apos", '\''},
+    {"nbsp", ' '},     {"copy", 0xA9},    {"reg", 0xAE},      {"trade", 0x2122},  {"hellip", 0x2026},
+    {"mdash", 0x2014}, {"ndash", 0x2013}, {"lsquo", 0x2018},  {"rsquo", 0x2019},  {"ldquo", 0x201C},
+    {"rdquo", 0x201D}, {"sbquo", 0x201A}, {"bdquo", 0x201E},  {"bull", 0x2022},   {"middot", 0xB7},
+    {"yen", 0xA5},     {"euro", 0x20AC},  {"pound", 0xA3},    {"cent", 0xA2},     {"times", 0xD7},
+    {"divide", 0xF7},  {"laquo", 0xAB},   {"raquo", 0xBB},    {"deg", 0xB0},      {"plusmn", 0xB1},
+    {"sect", 0xA7},    {"para", 0xB6},    {"larr", 0x2190},   {"rarr", 0x2192},   {"uarr", 0x2191},
+    {"darr", 0x2193},  {"harr", 0x21D4},  {"hearts", 0x2665}, {"spades", 0x2660}, {"clubs", 0x2663},
+    {"diams", 0x2666}, {"iexcl", 0xA1},   {"iquest", 0xBF},   {"shy", 0xAD},      {"macr", 0xAF},
+    {"acute", 0xB4},   {"micro", 0xB5},   {"frac12", 0xBD},   {"frac14", 0xBC},   {"frac34", 0xBE},
+    {"sup2", 0xB2},    {"sup3", 0xB3},    {"ensp", 0x2002},   {"emsp", 0x2003},   {"thinsp", 0x2009},
+    {"zwnj", 0x200C},  {"zwj", 0x200D},   {"prime", 0x2032},  {"Prime", 0x2033},  {"minus", 0x2212},
+    {"infin", 0x221E}, {"ne", 0x2260},
 }};
 
-void AppendUtf8(char32_t c, std::string& out)
-{
+void AppendUtf8(char32_t c, std::string& out) {
     if (c == 0 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
     if (c < 0x80) {
         out += static_cast<char>(c);
@@ -48,14 +47,19 @@ void AppendUtf8(char32_t c, std::string& out)
     }
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+bool IsAlpha(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
 
 // Decodes the reference at html[i] ('&') into `out`; returns the bytes used
 // (1 when it is no reference: the '&' is copied).
-std::size_t DecodeReference(std::string_view html, std::size_t i, std::string& out)
-{
+std::size_t DecodeReference(std::string_view html, std::size_t i, std::string& out) {
     std::size_t j = i + 1;
     if (j < html.size() && html[j] == '#') {
         ++j;
@@ -66,8 +70,10 @@ std::size_t DecodeReference(std::string_view html, std::size_t i, std::string& o
         while (j < html.size() && j - digits < 8) {
             const char c = html[j];
             int d = -1;
-            if (c >= '0' && c <= '9') d = c - '0';
-            else if (hex && Lower(c) >= 'a' && Lower(c) <= 'f') d = Lower(c) - 'a' + 10;
+            if (c >= '0' && c <= '9')
+                d = c - '0';
+            else if (hex && Lower(c) >= 'a' && Lower(c) <= 'f')
+                d = Lower(c) - 'a' + 10;
             if (d < 0) break;
             value = value * (hex ? 16 : 10) + static_cast<char32_t>(d);
             ++j;
@@ -91,14 +97,12 @@ std::size_t DecodeReference(std::string_view html, std::size_t i, std::string& o
     return 1;
 }
 
-bool NameIs(std::string_view name, std::string_view want)
-{
+bool NameIs(std::string_view name, std::string_view want) {
     return name.size() == want.size() &&
            std::equal(name.begin(), name.end(), want.begin(), [](char a, char b) { return Lower(a) == b; });
 }
 
-bool EndsLine(std::string_view name)
-{
+bool EndsLine(std::string_view name) {
     for (std::string_view n : {"br", "p", "div", "tr", "li", "h1", "h2", "h3", "h4", "h5", "h6"}) {
         if (NameIs(name, n)) return true;
     }
@@ -106,8 +110,7 @@ bool EndsLine(std::string_view name)
 }
 
 // Case-insensitive search for "</name" from `from`.
-std::size_t FindClosing(std::string_view html, std::size_t from, std::string_view name)
-{
+std::size_t FindClosing(std::string_view html, std::size_t from, std::string_view name) {
     for (std::size_t p = html.find("</", from); p != std::string_view::npos; p = html.find("</", p + 2)) {
         if (html.size() - p - 2 >= name.size() && NameIs(html.substr(p + 2, name.size()), name)) return p;
     }
@@ -116,8 +119,7 @@ std::size_t FindClosing(std::string_view html, std::size_t from, std::string_vie
 
 }  // namespace
 
-std::string HtmlToText(std::string_view html)
-{
+std::string HtmlToText(std::string_view html) {
     std::string text;  // with '\n' for line ends, white space not yet folded
     text.reserve(html.size());
     // Where a search for each dropped element's end failed: later searches

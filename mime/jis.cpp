@@ -12,7 +12,9 @@ namespace {
 
 constexpr unsigned char kEsc = 0x1B;
 
-inline bool IsJisByte(unsigned char b) { return static_cast<unsigned>(b - 0x21) < 94u; }
+inline bool IsJisByte(unsigned char b) {
+    return static_cast<unsigned>(b - 0x21) < 94u;
+}
 
 // Shift_JIS lead byte by JIS first byte, and trail byte by JIS second byte
 // for odd and even first bytes (only 0x21..0x7E are ever looked up).
@@ -21,8 +23,7 @@ struct PairTables {
     unsigned char trail[2][128];
 };
 
-constexpr PairTables MakePairTables()
-{
+constexpr PairTables MakePairTables() {
     PairTables t{};
     for (int b = 0; b < 128; ++b) {
         t.lead[b] = static_cast<unsigned char>(((b < 0x5F ? b + 0xE1 : b + 0x161) >> 1) & 0xFF);
@@ -40,8 +41,7 @@ struct PairTable {
     std::uint16_t sjis[1 << 14];
 };
 
-constexpr PairTable MakePairTable()
-{
+constexpr PairTable MakePairTable() {
     PairTable t{};
     for (int b = 0x21; b <= 0x7E; ++b) {
         for (int b2 = 0x21; b2 <= 0x7E; ++b2) {
@@ -58,8 +58,7 @@ constexpr PairTable MakePairTable()
 constexpr PairTable kPairTable = MakePairTable();
 
 // True when all eight bytes lie in 0x21..0x7E.
-inline bool AllJisBytes(std::uint64_t v)
-{
+inline bool AllJisBytes(std::uint64_t v) {
     constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
     constexpr std::uint64_t kHigh = 0x8080808080808080ULL;
     // With every byte below 0x80 the sums carry into no other byte:
@@ -72,8 +71,7 @@ inline bool AllJisBytes(std::uint64_t v)
 // Converts eight whole pairs at in[0..15] into out[0..15] when all sixteen
 // bytes are pair bytes; false (nothing written) otherwise. The same
 // arithmetic as the tables, on 16-bit lanes holding first | second << 8.
-inline bool ConvertSixteen(const unsigned char* in, unsigned char* out)
-{
+inline bool ConvertSixteen(const unsigned char* in, unsigned char* out) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
     const __m128i valid = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x20)), _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
     if (_mm_movemask_epi8(valid) != 0xFFFF) {
@@ -84,8 +82,8 @@ inline bool ConvertSixteen(const unsigned char* in, unsigned char* out)
     const __m128i high = _mm_and_si128(_mm_cmpgt_epi16(first, _mm_set1_epi16(0x5E)), _mm_set1_epi16(0x80));
     const __m128i lead = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(first, _mm_set1_epi16(0xE1)), high), 1);
     const __m128i odd = _mm_cmpeq_epi16(_mm_and_si128(first, _mm_set1_epi16(1)), _mm_set1_epi16(1));
-    const __m128i oddAdd =
-        _mm_add_epi16(_mm_set1_epi16(0x1F), _mm_and_si128(_mm_cmpgt_epi16(second, _mm_set1_epi16(0x5F)), _mm_set1_epi16(1)));
+    const __m128i oddAdd = _mm_add_epi16(
+        _mm_set1_epi16(0x1F), _mm_and_si128(_mm_cmpgt_epi16(second, _mm_set1_epi16(0x5F)), _mm_set1_epi16(1)));
     const __m128i add = _mm_or_si128(_mm_and_si128(odd, oddAdd), _mm_andnot_si128(odd, _mm_set1_epi16(0x7E)));
     const __m128i trail = _mm_add_epi16(second, add);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(lead, _mm_slli_epi16(trail, 8)));
@@ -95,12 +93,10 @@ inline bool ConvertSixteen(const unsigned char* in, unsigned char* out)
 
 }  // namespace
 
-std::string JisToShiftJis(std::string_view text)
-{
+std::string JisToShiftJis(std::string_view text) {
     // Nothing after the first NUL is looked at.
     const void* nul = std::memchr(text.data(), 0, text.size());
-    const std::size_t n =
-        nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()) : text.size();
+    const std::size_t n = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()) : text.size();
     const auto* in = reinterpret_cast<const unsigned char*>(text.data());
 
     std::string result(n, '\0');
@@ -140,8 +136,7 @@ std::string JisToShiftJis(std::string_view text)
             }
 #endif
             const void* esc = i < n && in[i] == kEsc ? in + i : std::memchr(in + i, kEsc, n - i);
-            const std::size_t end =
-                esc ? static_cast<std::size_t>(static_cast<const unsigned char*>(esc) - in) : n;
+            const std::size_t end = esc ? static_cast<std::size_t>(static_cast<const unsigned char*>(esc) - in) : n;
             std::memcpy(out + o, in + i, end - i);
             o += end - i;
             i = end;
@@ -196,8 +191,7 @@ std::string JisToShiftJis(std::string_view text)
                     break;
                 }
                 const unsigned char b3 = in[i + 2];
-                const bool known = b2 == '$' ? (b3 == 0x40 || b3 == 'B')
-                                             : (b3 == 'B' || b3 == 'J' || b3 == 'H');
+                const bool known = b2 == '$' ? (b3 == 0x40 || b3 == 'B') : (b3 == 'B' || b3 == 'J' || b3 == 'H');
                 if (known) {
                     kanjiMode = b2 == '$';
                     i += 3;

@@ -25,12 +25,15 @@ constexpr unsigned short kHalfToFull[63] = {
     0x836C, 0x836D, 0x836E, 0x8371, 0x8374, 0x8377, 0x837A, 0x837D, 0x837E, 0x8380, 0x8381, 0x8382, 0x8384,
     0x8386, 0x8388, 0x8389, 0x838A, 0x838B, 0x838C, 0x838D, 0x838F, 0x8393, 0x814A, 0x814B};
 
-bool IsLead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-bool IsTrail(unsigned char b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
+bool IsLead(unsigned char b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+bool IsTrail(unsigned char b) {
+    return b >= 0x40 && b <= 0xFC && b != 0x7F;
+}
 
 // The JIS pair at the position of a CP932 double-byte code.
-void ToJisPair(unsigned char s1, unsigned char s2, unsigned char& j1, unsigned char& j2)
-{
+void ToJisPair(unsigned char s1, unsigned char s2, unsigned char& j1, unsigned char& j2) {
     const int lead = s1 >= 0xE0 ? s1 - 0x40 : s1;
     int row = (lead - 0x81) * 2 + 0x21;
     if (s2 >= 0x9F) {
@@ -43,20 +46,17 @@ void ToJisPair(unsigned char s1, unsigned char s2, unsigned char& j1, unsigned c
 }
 
 // Rows 1-8 and 16-84 are JIS X 0208's; CP932 puts its extensions elsewhere.
-bool IsJisRow(unsigned char j1)
-{
+bool IsJisRow(unsigned char j1) {
     const int row = j1 - 0x20;
     return (row >= 1 && row <= 8) || (row >= 16 && row <= 84);
 }
 
-bool IsAssigned(unsigned char s1, unsigned char s2)
-{
+bool IsAssigned(unsigned char s1, unsigned char s2) {
     const char pair[2] = {static_cast<char>(s1), static_cast<char>(s2)};
     return Cp932ToUtf8(std::string_view(pair, 2)) != "\xEF\xBF\xBD";
 }
 
-JisChar DoubleByte(unsigned char s1, unsigned char s2)
-{
+JisChar DoubleByte(unsigned char s1, unsigned char s2) {
     unsigned char j1 = 0;
     unsigned char j2 = 0;
     ToJisPair(s1, s2, j1, j2);
@@ -73,8 +73,7 @@ JisChar DoubleByte(unsigned char s1, unsigned char s2)
 }
 
 // Reads the character at text[i]; returns the bytes it took.
-std::size_t NextChar(std::string_view text, std::size_t i, JisChar& out)
-{
+std::size_t NextChar(std::string_view text, std::size_t i, JisChar& out) {
     const auto b = static_cast<unsigned char>(text[i]);
     if (b < 0x80) {
         const bool unsafe = b == 0x00 || b == 0x0E || b == 0x0F || b == 0x1B || b == '\r' || b == '\n';
@@ -109,8 +108,7 @@ std::size_t NextChar(std::string_view text, std::size_t i, JisChar& out)
     return 1;
 }
 
-std::vector<JisChar> Characters(std::string_view text)
-{
+std::vector<JisChar> Characters(std::string_view text) {
     std::vector<JisChar> chars;
     chars.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
@@ -122,8 +120,7 @@ std::vector<JisChar> Characters(std::string_view text)
 }
 
 // ISO-2022-JP of chars[begin, end), from ASCII back to ASCII.
-std::string JisBytes(const std::vector<JisChar>& chars, std::size_t begin, std::size_t end)
-{
+std::string JisBytes(const std::vector<JisChar>& chars, std::size_t begin, std::size_t end) {
     std::string out;
     bool kanji = false;
     for (std::size_t k = begin; k < end; ++k) {
@@ -143,8 +140,7 @@ std::string JisBytes(const std::vector<JisChar>& chars, std::size_t begin, std::
     return out;
 }
 
-std::string Base64(std::string_view bytes)
-{
+std::string Base64(std::string_view bytes) {
     static constexpr char kTable[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     std::size_t i = 0;
@@ -158,7 +154,8 @@ std::string Base64(std::string_view bytes)
     }
     if (i < bytes.size()) {
         const bool two = i + 1 < bytes.size();
-        const unsigned v = static_cast<unsigned char>(bytes[i]) << 16 | (two ? static_cast<unsigned char>(bytes[i + 1]) << 8 : 0);
+        const unsigned v =
+            static_cast<unsigned char>(bytes[i]) << 16 | (two ? static_cast<unsigned char>(bytes[i + 1]) << 8 : 0);
         out += kTable[v >> 18];
         out += kTable[(v >> 12) & 63];
         out += two ? kTable[(v >> 6) & 63] : '=';
@@ -172,10 +169,11 @@ constexpr std::size_t kMaxLine = 76;
 constexpr std::string_view kWordStart = "=?ISO-2022-JP?B?";
 constexpr std::string_view kWordEnd = "?=";
 
-std::size_t WordLength(std::size_t jisBytes) { return kWordStart.size() + (jisBytes + 2) / 3 * 4 + kWordEnd.size(); }
+std::size_t WordLength(std::size_t jisBytes) {
+    return kWordStart.size() + (jisBytes + 2) / 3 * 4 + kWordEnd.size();
+}
 
-bool PrintableAscii(std::string_view text)
-{
+bool PrintableAscii(std::string_view text) {
     for (const char ch : text) {
         const auto b = static_cast<unsigned char>(ch);
         if (b >= 0x7F || (b < 0x20 && b != '\t')) return false;
@@ -185,8 +183,7 @@ bool PrintableAscii(std::string_view text)
 
 // Appends the encoded words of text to out, where `column` characters
 // already stand on the current line; updates column.
-void AppendWords(std::string_view text, std::string& out, std::size_t& column)
-{
+void AppendWords(std::string_view text, std::string& out, std::size_t& column) {
     const std::vector<JisChar> chars = Characters(text);
     std::size_t begin = 0;
     while (begin < chars.size()) {
@@ -225,22 +222,19 @@ void AppendWords(std::string_view text, std::string& out, std::size_t& column)
 
 }  // namespace
 
-std::string Cp932ToJis(std::string_view cp932)
-{
+std::string Cp932ToJis(std::string_view cp932) {
     const std::vector<JisChar> chars = Characters(cp932);
     return JisBytes(chars, 0, chars.size());
 }
 
-std::string EncodeHeaderText(std::string_view cp932, std::size_t column)
-{
+std::string EncodeHeaderText(std::string_view cp932, std::size_t column) {
     if (PrintableAscii(cp932)) return std::string(cp932);
     std::string out;
     AppendWords(cp932, out, column);
     return out;
 }
 
-std::string EncodeAddressList(std::string_view cp932, std::size_t column)
-{
+std::string EncodeAddressList(std::string_view cp932, std::size_t column) {
     if (PrintableAscii(cp932)) return std::string(cp932);
     std::string out;
     std::size_t start = 0;
@@ -251,10 +245,14 @@ std::string EncodeAddressList(std::string_view cp932, std::size_t column)
         bool angle = false;
         for (; end < cp932.size(); ++end) {
             const char ch = cp932[end];
-            if (ch == '"') quoted = !quoted;
-            else if (!quoted && ch == '<') angle = true;
-            else if (!quoted && ch == '>') angle = false;
-            else if (!quoted && !angle && ch == ',') break;
+            if (ch == '"')
+                quoted = !quoted;
+            else if (!quoted && ch == '<')
+                angle = true;
+            else if (!quoted && ch == '>')
+                angle = false;
+            else if (!quoted && !angle && ch == ',')
+                break;
         }
         const std::string_view piece = cp932.substr(start, end - start);
         std::size_t lt = std::string_view::npos;
@@ -298,8 +296,7 @@ std::string EncodeAddressList(std::string_view cp932, std::size_t column)
     return out;
 }
 
-std::string Utf8ToCp932ForMail(std::string_view utf8)
-{
+std::string Utf8ToCp932ForMail(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
     for (std::size_t i = 0; i < utf8.size();) {

@@ -6,8 +6,7 @@
 #include "mime/parsed_message.h"
 #include "platform/locale_compare.h"
 
-void FillMailEntry(MailEntry& row, const std::string& text)
-{
+void FillMailEntry(MailEntry& row, const std::string& text) {
     ParsedMessage message;
     message.Parse(text);
     while (row.subItems.size() < 4) {
@@ -18,8 +17,7 @@ void FillMailEntry(MailEntry& row, const std::string& text)
     message.GetField("From", row.subItems[3]);
 }
 
-std::int64_t ListNumberValue(const std::string& text)
-{
+std::int64_t ListNumberValue(const std::string& text) {
     // Leading white space and a sign are accepted; reading stops at the first
     // non-digit; values beyond the 64-bit range saturate. Text without digits
     // counts as zero, so a bad row sorts predictably instead of failing.
@@ -49,44 +47,46 @@ std::int64_t ListNumberValue(const std::string& text)
 
 namespace {
 
-int Sign(std::int64_t a, std::int64_t b) { return a < b ? -1 : a > b ? 1 : 0; }
+int Sign(std::int64_t a, std::int64_t b) {
+    return a < b ? -1 : a > b ? 1 : 0;
+}
 
 // Rows lacking the value come first; two rows lacking it are equal.
-int CompareMissing(bool aHas, bool bHas) { return aHas == bHas ? 0 : aHas ? 1 : -1; }
+int CompareMissing(bool aHas, bool bHas) {
+    return aHas == bHas ? 0 : aHas ? 1 : -1;
+}
 
 }  // namespace
 
-int CompareMailEntries(const MailEntry& a, const MailEntry& b, int sortTag)
-{
+int CompareMailEntries(const MailEntry& a, const MailEntry& b, int sortTag) {
     return CompareMailEntriesWith(a, b, sortTag, LocaleCompare);
 }
 
 int CompareMailEntriesWith(const MailEntry& a, const MailEntry& b, int sortTag,
-                           int (*compareText)(std::string_view, std::string_view))
-{
+                           int (*compareText)(std::string_view, std::string_view)) {
     switch (sortTag) {
-    case 0:
-        return Sign(ListNumberValue(a.number), ListNumberValue(b.number));
-    case 1: {
-        const bool aHas = !a.subItems.empty();
-        const bool bHas = !b.subItems.empty();
-        if (!aHas || !bHas) {
-            return CompareMissing(aHas, bHas);
+        case 0:
+            return Sign(ListNumberValue(a.number), ListNumberValue(b.number));
+        case 1: {
+            const bool aHas = !a.subItems.empty();
+            const bool bHas = !b.subItems.empty();
+            if (!aHas || !bHas) {
+                return CompareMissing(aHas, bHas);
+            }
+            return Sign(ListNumberValue(a.subItems[0]), ListNumberValue(b.subItems[0]));
         }
-        return Sign(ListNumberValue(a.subItems[0]), ListNumberValue(b.subItems[0]));
-    }
-    case 2:
-    case 3:
-    case 4: {
-        const std::size_t index = static_cast<std::size_t>(sortTag - 1);
-        const bool aHas = a.subItems.size() > index;
-        const bool bHas = b.subItems.size() > index;
-        if (!aHas || !bHas) {
-            return CompareMissing(aHas, bHas);
+        case 2:
+        case 3:
+        case 4: {
+            const std::size_t index = static_cast<std::size_t>(sortTag - 1);
+            const bool aHas = a.subItems.size() > index;
+            const bool bHas = b.subItems.size() > index;
+            if (!aHas || !bHas) {
+                return CompareMissing(aHas, bHas);
+            }
+            return compareText(a.subItems[index], b.subItems[index]);
         }
-        return compareText(a.subItems[index], b.subItems[index]);
-    }
-    default:
-        return 0;
+        default:
+            return 0;
     }
 }

@@ -1,9 +1,8 @@
-#include "mime/mail_entry.h"
 #include "mime/message_view.h"
+#include "mime/mail_entry.h"
 #include "mime/parsed_message.h"
 
-void AppendPaneLines(const std::string& text, std::vector<std::string>& lines)
-{
+void AppendPaneLines(const std::string& text, std::vector<std::string>& lines) {
     std::size_t from = 0;
     for (;;) {
         const std::size_t lf = text.find('\n', from);
@@ -16,8 +15,7 @@ void AppendPaneLines(const std::string& text, std::vector<std::string>& lines)
     }
 }
 
-std::vector<std::string> MessageViewLines(const std::string& text, bool headerWithBody)
-{
+std::vector<std::string> MessageViewLines(const std::string& text, bool headerWithBody) {
     ParsedMessage message;
     message.Parse(text);
     std::vector<std::string> lines;

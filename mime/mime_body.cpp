@@ -6,8 +6,8 @@
 
 #include "mime/html_text.h"
 #include "mime/jis.h"
-#include "mime/mime_charset.h"
 #include "mime/message_view.h"
+#include "mime/mime_charset.h"
 #include "platform/charset.h"
 #include "platform/cp932.h"
 
@@ -30,8 +30,7 @@ struct Walk {
     int alternativeCount = 0;
 };
 
-std::string TypeOf(const MimeHeader& header, const std::string& defaultType)
-{
+std::string TypeOf(const MimeHeader& header, const std::string& defaultType) {
     const std::string* value = header.Find("Content-Type");
     if (!value) return defaultType;
     std::string token = ParseMimeValue(*value).token;
@@ -44,8 +43,7 @@ std::string TypeOf(const MimeHeader& header, const std::string& defaultType)
     return token;
 }
 
-std::string ContentTypeParam(const MimeHeader& header, const std::string& name)
-{
+std::string ContentTypeParam(const MimeHeader& header, const std::string& name) {
     const std::string* value = header.Find("Content-Type");
     if (!value) return {};
     const MimeValue parsed = ParseMimeValue(*value);
@@ -57,8 +55,7 @@ std::string ContentTypeParam(const MimeHeader& header, const std::string& name)
 // the line break before each delimiter. Text before the first delimiter
 // and after the closing one is dropped; a part with no closing delimiter
 // runs to the end.
-std::vector<std::string_view> SplitParts(std::string_view body, const std::string& boundary)
-{
+std::vector<std::string_view> SplitParts(std::string_view body, const std::string& boundary) {
     std::vector<std::string_view> parts;
     if (boundary.empty()) return parts;
     const std::string dash = "--" + boundary;
@@ -66,7 +63,8 @@ std::vector<std::string_view> SplitParts(std::string_view body, const std::strin
     std::size_t pos = 0;
     while (pos < body.size()) {
         const void* lfp = std::memchr(body.data() + pos, '\n', body.size() - pos);
-        const std::size_t lf = lfp ? static_cast<std::size_t>(static_cast<const char*>(lfp) - body.data()) : body.size();
+        const std::size_t lf =
+            lfp ? static_cast<std::size_t>(static_cast<const char*>(lfp) - body.data()) : body.size();
         std::string_view line = body.substr(pos, lf - pos);
         if (line.size() >= dash.size() && line[0] == '-' && line[1] == '-' && line.compare(0, dash.size(), dash) == 0) {
             std::string_view rest = line.substr(dash.size());
@@ -90,8 +88,7 @@ std::vector<std::string_view> SplitParts(std::string_view body, const std::strin
 }
 
 void WalkEntity(Walk& walk, const MimeHeader& header, std::string_view body, int depth, const std::string& defaultType,
-                std::vector<std::pair<int, int>>& alternatives)
-{
+                std::vector<std::pair<int, int>>& alternatives) {
     const std::string type = TypeOf(header, defaultType);
     if (type.compare(0, 10, "multipart/") == 0 && depth < kMaxMimeDepth) {
         const std::vector<std::string_view> parts = SplitParts(body, ContentTypeParam(header, "boundary"));
@@ -118,30 +115,26 @@ void WalkEntity(Walk& walk, const MimeHeader& header, std::string_view body, int
     walk.leaves.push_back(std::move(leaf));
 }
 
-std::string TransferEncoding(const MimeHeader& header)
-{
+std::string TransferEncoding(const MimeHeader& header) {
     const std::string* value = header.Find("Content-Transfer-Encoding");
     return value ? ParseMimeValue(*value).token : std::string();
 }
 
-std::string DecodedBytes(const MimeHeader& header, std::string_view body)
-{
+std::string DecodedBytes(const MimeHeader& header, std::string_view body) {
     const std::string cte = TransferEncoding(header);
     if (cte == "base64") return DecodeBase64Lenient(body);
     if (cte == "quoted-printable") return DecodeQuotedPrintable(body);
     return std::string(body);
 }
 
-std::size_t DecodedSize(const MimeHeader& header, std::string_view body)
-{
+std::size_t DecodedSize(const MimeHeader& header, std::string_view body) {
     const std::string cte = TransferEncoding(header);
     if (cte == "base64") return Base64DecodedSize(body);
     if (cte == "quoted-printable") return DecodeQuotedPrintable(body).size();
     return body.size();
 }
 
-std::string CrLfToLfText(std::string_view text)
-{
+std::string CrLfToLfText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -152,8 +145,7 @@ std::string CrLfToLfText(std::string_view text)
 }
 
 // The text of a text/plain or text/html leaf, UTF-8 with LF line ends.
-std::string LeafText(const Leaf& leaf)
-{
+std::string LeafText(const Leaf& leaf) {
     const std::string bytes = DecodedBytes(*leaf.header, leaf.body);
     const std::string charset = ContentTypeParam(*leaf.header, "charset");
     auto text = charset.empty() ? std::nullopt : CharsetToUtf8(bytes, charset);
@@ -162,8 +154,7 @@ std::string LeafText(const Leaf& leaf)
     return leaf.type == "text/html" ? HtmlToText(utf8) : utf8;
 }
 
-std::string AttachmentName(const MimeHeader& header)
-{
+std::string AttachmentName(const MimeHeader& header) {
     std::string name;
     bool found = false;
     for (const auto& [field, param] : {std::pair<const char*, const char*>{"Content-Disposition", "filename"},
@@ -188,15 +179,13 @@ std::string AttachmentName(const MimeHeader& header)
 // The body of a message without MIME headers, as the list has always shown
 // it (ISO-2022-JP converted), read as UTF-8 when it is valid UTF-8 and held
 // no escape sequence.
-std::string LegacyBodyText(std::string_view body)
-{
+std::string LegacyBodyText(std::string_view body) {
     const std::string converted = JisToShiftJis(CrLfToLfText(body));
     if (body.find('\x1b') == std::string_view::npos && IsValidUtf8(converted)) return converted;
     return Cp932ToUtf8(converted);
 }
 
-bool SharesOtherAlternative(const Leaf& leaf, const Leaf& shown)
-{
+bool SharesOtherAlternative(const Leaf& leaf, const Leaf& shown) {
     for (const auto& [id, index] : leaf.alternatives) {
         for (const auto& [shownId, shownIndex] : shown.alternatives) {
             if (id == shownId && index != shownIndex) return true;
@@ -207,8 +196,7 @@ bool SharesOtherAlternative(const Leaf& leaf, const Leaf& shown)
 
 }  // namespace
 
-std::vector<std::string> MimeBodyLines(std::string_view message, const MimeHeader& header, std::size_t bodyStart)
-{
+std::vector<std::string> MimeBodyLines(std::string_view message, const MimeHeader& header, std::size_t bodyStart) {
     std::vector<std::string> lines;
     const std::string_view body = message.substr(std::min(bodyStart, message.size()));
     if (!header.Find("Content-Type") && !header.Find("Content-Transfer-Encoding")) {

@@ -9,25 +9,26 @@
 
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-std::string Lower(std::string_view s)
-{
+std::string Lower(std::string_view s) {
     std::string out(s);
     for (char& c : out) c = LowerAscii(c);
     return out;
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b)
-{
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
-std::string_view Trim(std::string_view s)
-{
+std::string_view Trim(std::string_view s) {
     while (!s.empty() && (IsBlank(s.front()) || s.front() == '\r' || s.front() == '\n')) s.remove_prefix(1);
     while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r' || s.back() == '\n')) s.remove_suffix(1);
     return s;
@@ -35,8 +36,7 @@ std::string_view Trim(std::string_view s)
 
 // Length of the field name when the line is "name:..." with a name of
 // printable ASCII other than the colon; npos otherwise.
-std::size_t FieldNameLength(std::string_view line)
-{
+std::size_t FieldNameLength(std::string_view line) {
     for (std::size_t i = 0; i < line.size(); ++i) {
         const auto c = static_cast<unsigned char>(line[i]);
         if (c == ':') return i;
@@ -45,8 +45,7 @@ std::size_t FieldNameLength(std::string_view line)
     return std::string_view::npos;
 }
 
-constexpr std::array<std::int8_t, 256> MakeBase64Values()
-{
+constexpr std::array<std::int8_t, 256> MakeBase64Values() {
     std::array<std::int8_t, 256> t{};
     for (auto& v : t) v = -1;
     for (int c = 'A'; c <= 'Z'; ++c) t[c] = static_cast<std::int8_t>(c - 'A');
@@ -61,8 +60,7 @@ constexpr std::array<std::int8_t, 256> kBase64Values = MakeBase64Values();
 
 // Decodes to `emit(byte)`; see DecodeBase64Lenient.
 template <typename Emit>
-void Base64Run(std::string_view text, Emit emit)
-{
+void Base64Run(std::string_view text, Emit emit) {
     std::uint32_t acc = 0;
     int count = 0;
     auto flush = [&] {
@@ -94,21 +92,18 @@ void Base64Run(std::string_view text, Emit emit)
     flush();
 }
 
-int HexValue(char c)
-{
+int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
 
-std::string PercentDecode(std::string_view s)
-{
+std::string PercentDecode(std::string_view s) {
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 &&
-            HexValue(s[i + 2]) >= 0) {
+        if (s[i] == '%' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
             out += static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2]));
             i += 2;
         } else {
@@ -126,16 +121,14 @@ struct Token {
     bool known = false;   // the charset can be read
 };
 
-Token PlainToken(std::string_view raw)
-{
+Token PlainToken(std::string_view raw) {
     Token t;
     t.raw = raw;
     return t;
 }
 
 // Splits a value into plain runs and encoded words "=?charset?e?text?=".
-std::vector<Token> Tokenize(std::string_view value)
-{
+std::vector<Token> Tokenize(std::string_view value) {
     std::vector<Token> tokens;
     std::size_t copied = 0;
     std::size_t from = 0;
@@ -144,9 +137,9 @@ std::vector<Token> Tokenize(std::string_view value)
         if (start == std::string_view::npos) break;
         const std::size_t q1 = value.find('?', start + 2);
         if (q1 == std::string_view::npos) break;
-        const bool encodingOk = q1 + 2 < value.size() && value[q1 + 2] == '?' &&
-                                (value[q1 + 1] == 'b' || value[q1 + 1] == 'B' || value[q1 + 1] == 'q' ||
-                                 value[q1 + 1] == 'Q');
+        const bool encodingOk =
+            q1 + 2 < value.size() && value[q1 + 2] == '?' &&
+            (value[q1 + 1] == 'b' || value[q1 + 1] == 'B' || value[q1 + 1] == 'q' || value[q1 + 1] == 'Q');
         if (!encodingOk) {
             from = start + 2;
             continue;
@@ -171,31 +164,29 @@ std::vector<Token> Tokenize(std::string_view value)
 
 }  // namespace
 
-std::string DotUnstuff(std::string_view text)
-{
+std::string DotUnstuff(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     std::size_t from = 0;
     while (from < text.size()) {
         if (text.size() - from >= 2 && text[from] == '.' && text[from + 1] == '.') ++from;
         const void* lf = std::memchr(text.data() + from, '\n', text.size() - from);
-        const std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text.data()) + 1 : text.size();
+        const std::size_t end =
+            lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text.data()) + 1 : text.size();
         out.append(text.substr(from, end - from));
         from = end;
     }
     return out;
 }
 
-const std::string* MimeHeader::Find(std::string_view name) const
-{
+const std::string* MimeHeader::Find(std::string_view name) const {
     for (const auto& field : fields) {
         if (EqualsIgnoringCase(field.name, name)) return &field.value;
     }
     return nullptr;
 }
 
-std::size_t ParseMimeHeader(std::string_view text, std::size_t pos, bool statusLine, MimeHeader& header)
-{
+std::size_t ParseMimeHeader(std::string_view text, std::size_t pos, bool statusLine, MimeHeader& header) {
     bool first = statusLine;
     while (pos < text.size()) {
         const std::size_t lf = text.find('\n', pos);
@@ -234,8 +225,7 @@ std::size_t ParseMimeHeader(std::string_view text, std::size_t pos, bool statusL
     return text.size();
 }
 
-std::string DecodeHeaderText(std::string_view value)
-{
+std::string DecodeHeaderText(std::string_view value) {
     if (value.find("=?") == std::string_view::npos) {
         return RawToUtf8(value);
     }
@@ -273,14 +263,12 @@ std::string DecodeHeaderText(std::string_view value)
     return out;
 }
 
-const MimeParam* MimeValue::Param(const std::string& name) const
-{
+const MimeParam* MimeValue::Param(const std::string& name) const {
     const auto it = params.find(name);
     return it == params.end() ? nullptr : &it->second;
 }
 
-MimeValue ParseMimeValue(std::string_view value)
-{
+MimeValue ParseMimeValue(std::string_view value) {
     MimeValue result;
     std::size_t i = value.find(';');
     result.token = Lower(Trim(value.substr(0, i)));
@@ -334,8 +322,10 @@ MimeValue ParseMimeValue(std::string_view value)
     }
     for (auto& [name, parts] : sections) {
         // A plain "name=" wins over continuations only when there are none.
-        std::stable_sort(parts.begin(), parts.end(), [](const Section& a, const Section& b) { return a.number < b.number; });
-        const bool rfc2231 = std::any_of(parts.begin(), parts.end(), [](const Section& s) { return s.number >= 0 || s.extended; });
+        std::stable_sort(parts.begin(), parts.end(),
+                         [](const Section& a, const Section& b) { return a.number < b.number; });
+        const bool rfc2231 =
+            std::any_of(parts.begin(), parts.end(), [](const Section& s) { return s.number >= 0 || s.extended; });
         MimeParam param;
         if (!rfc2231) {
             param.value = parts.front().text;
@@ -370,23 +360,20 @@ MimeValue ParseMimeValue(std::string_view value)
     return result;
 }
 
-std::string DecodeBase64Lenient(std::string_view text)
-{
+std::string DecodeBase64Lenient(std::string_view text) {
     std::string out;
     out.reserve(text.size() / 4 * 3 + 3);
     Base64Run(text, [&out](char c) { out.push_back(c); });
     return out;
 }
 
-std::size_t Base64DecodedSize(std::string_view text)
-{
+std::size_t Base64DecodedSize(std::string_view text) {
     std::size_t n = 0;
     Base64Run(text, [&n](char) { ++n; });
     return n;
 }
 
-std::string DecodeQuotedPrintable(std::string_view text)
-{
+std::string DecodeQuotedPrintable(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -416,15 +403,13 @@ std::string DecodeQuotedPrintable(std::string_view text)
     return out;
 }
 
-std::string DecodeQWord(std::string_view text)
-{
+std::string DecodeQWord(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '_') {
             out += ' ';
-        } else if (text[i] == '=' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-                   HexValue(text[i + 2]) >= 0) {
+        } else if (text[i] == '=' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
             out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
             i += 2;
         } else {

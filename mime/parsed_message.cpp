@@ -5,8 +5,7 @@
 #include "mime/encoded_word.h"
 #include "mime/jis.h"
 
-std::string CrLfToLf(std::string_view text)
-{
+std::string CrLfToLf(std::string_view text) {
     std::string result;
     result.reserve(text.size());
     std::size_t from = 0;
@@ -25,8 +24,7 @@ std::string CrLfToLf(std::string_view text)
 
 namespace {
 
-void FillFields(const std::string& header, HeaderFields& fields)
-{
+void FillFields(const std::string& header, HeaderFields& fields) {
     // Lines before the first field line belong to "unknown"; the field is
     // only created once a line is appended to it.
     std::string* current = nullptr;
@@ -58,8 +56,7 @@ void FillFields(const std::string& header, HeaderFields& fields)
 
 }  // namespace
 
-void ParsedMessage::Parse(const std::string& text)
-{
+void ParsedMessage::Parse(const std::string& text) {
     parts.clear();
     fields.clear();
 
@@ -83,8 +80,7 @@ void ParsedMessage::Parse(const std::string& text)
     parts.push_back(JisToShiftJis(CrLfToLf(body)));
 }
 
-bool ParsedMessage::GetField(const std::string& name, std::string& out) const
-{
+bool ParsedMessage::GetField(const std::string& name, std::string& out) const {
     const auto it = fields.find(name);
     if (it == fields.end()) {
         out.clear();
@@ -94,8 +90,7 @@ bool ParsedMessage::GetField(const std::string& name, std::string& out) const
     return true;
 }
 
-bool ParsedMessage::GetPart(int index, std::string& out) const
-{
+bool ParsedMessage::GetPart(int index, std::string& out) const {
     const std::size_t slot = index == -1 ? 0 : index == 0 ? 1 : parts.size();
     if (slot >= parts.size()) {
         out.clear();

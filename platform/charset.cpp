@@ -13,8 +13,7 @@ using platform_detail::Converter;
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 // Length of the well-formed UTF-8 sequence at text[i], or 0.
-std::size_t SequenceLength(std::string_view text, std::size_t i)
-{
+std::size_t SequenceLength(std::string_view text, std::size_t i) {
     const auto b = static_cast<unsigned char>(text[i]);
     if (b < 0x80) {
         return 1;
@@ -51,8 +50,7 @@ std::size_t SequenceLength(std::string_view text, std::size_t i)
 
 }  // namespace
 
-std::size_t ValidUtf8Prefix(std::string_view text)
-{
+std::size_t ValidUtf8Prefix(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         // ASCII runs are the common case.
@@ -70,8 +68,7 @@ std::size_t ValidUtf8Prefix(std::string_view text)
     return text.size();
 }
 
-void AppendSanitizedUtf8(std::string_view text, std::string& out)
-{
+void AppendSanitizedUtf8(std::string_view text, std::string& out) {
     out.reserve(out.size() + text.size());
     std::size_t i = 0;
     while (i < text.size()) {
@@ -85,8 +82,7 @@ void AppendSanitizedUtf8(std::string_view text, std::string& out)
     }
 }
 
-bool ConvertToUtf8(std::string_view bytes, const std::string& iconvName, std::string& out)
-{
+bool ConvertToUtf8(std::string_view bytes, const std::string& iconvName, std::string& out) {
     // Opening a descriptor costs far more than converting a header, so each
     // thread keeps the ones it has opened (iconv_t is not thread-safe).
     thread_local std::map<std::string, std::unique_ptr<Converter>> converters;
@@ -104,8 +100,7 @@ bool ConvertToUtf8(std::string_view bytes, const std::string& iconvName, std::st
     return true;
 }
 
-std::wstring Utf8ToWide(std::string_view text)
-{
+std::wstring Utf8ToWide(std::string_view text) {
     std::wstring out;
     out.reserve(text.size());
     std::size_t i = 0;

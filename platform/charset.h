@@ -15,7 +15,9 @@ bool ConvertToUtf8(std::string_view bytes, const std::string& iconvName, std::st
 // Length of the valid UTF-8 prefix of `text` (shortest forms, no
 // surrogates, nothing above U+10FFFF).
 std::size_t ValidUtf8Prefix(std::string_view text);
-inline bool IsValidUtf8(std::string_view text) { return ValidUtf8Prefix(text) == text.size(); }
+inline bool IsValidUtf8(std::string_view text) {
+    return ValidUtf8Prefix(text) == text.size();
+}
 
 // `text` with every byte that does not start a valid UTF-8 sequence turned
 // into U+FFFD, appended to `out`.

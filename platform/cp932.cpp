@@ -6,12 +6,13 @@ namespace {
 
 using platform_detail::Converter;
 
-std::size_t SkipOneByte(std::string_view) { return 1; }
+std::size_t SkipOneByte(std::string_view) {
+    return 1;
+}
 
 // Length of the UTF-8 sequence at the start of `rest` when it is well
 // formed, else 1, so an unconvertible character becomes one '?'.
-std::size_t SkipUtf8Character(std::string_view rest)
-{
+std::size_t SkipUtf8Character(std::string_view rest) {
     const auto b = static_cast<unsigned char>(rest[0]);
     std::size_t len = 0;
     unsigned min = 0;
@@ -48,8 +49,7 @@ std::size_t SkipUtf8Character(std::string_view rest)
 
 // Without a converter only ASCII gets through; everything else is replaced.
 template <typename Skip>
-void AsciiOnly(std::string_view in, std::string& out, std::string_view replacement, Skip skip)
-{
+void AsciiOnly(std::string_view in, std::string& out, std::string_view replacement, Skip skip) {
     for (std::size_t i = 0; i < in.size();) {
         if (static_cast<unsigned char>(in[i]) < 0x80) {
             out += in[i++];
@@ -60,8 +60,7 @@ void AsciiOnly(std::string_view in, std::string& out, std::string_view replaceme
     }
 }
 
-std::string Cp932ToUtf8(std::string_view text)
-{
+std::string Cp932ToUtf8(std::string_view text) {
     thread_local Converter converter("UTF-8", "CP932");
     std::string out;
     if (converter.ok()) {
@@ -72,8 +71,7 @@ std::string Cp932ToUtf8(std::string_view text)
     return out;
 }
 
-std::string Utf8ToCp932(std::string_view text)
-{
+std::string Utf8ToCp932(std::string_view text) {
     thread_local Converter converter("CP932", "UTF-8");
     std::string out;
     if (converter.ok()) {
@@ -84,8 +82,7 @@ std::string Utf8ToCp932(std::string_view text)
     return out;
 }
 
-std::wstring Cp932ToWide(std::string_view text)
-{
+std::wstring Cp932ToWide(std::string_view text) {
     thread_local Converter converter("WCHAR_T", "CP932");
     if (!converter.ok()) {
         const std::string utf8 = Cp932ToUtf8(text);  // ASCII and U+FFFD only

@@ -15,8 +15,7 @@ namespace platform_detail {
 class Converter {
 public:
     Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-    ~Converter()
-    {
+    ~Converter() {
         if (ok()) {
             iconv_close(cd_);
         }
@@ -29,8 +28,7 @@ public:
     // Converts `in` into `out` (bytes). At a byte sequence that cannot be
     // converted, appends `replacement` and skips skip(rest) bytes.
     template <typename Skip>
-    void Run(std::string_view in, std::string& out, std::string_view replacement, Skip skip)
-    {
+    void Run(std::string_view in, std::string& out, std::string_view replacement, Skip skip) {
         iconv(cd_, nullptr, nullptr, nullptr, nullptr);
         char* src = const_cast<char*>(in.data());
         std::size_t srcLeft = in.size();

@@ -6,22 +6,20 @@
 #include "platform/cp932.h"
 
 LocaleCollator::LocaleCollator(const char* name)
-    : locale_(newlocale(LC_COLLATE_MASK, name, static_cast<locale_t>(0))), loaded_(locale_ != static_cast<locale_t>(0))
-{
+    : locale_(newlocale(LC_COLLATE_MASK, name, static_cast<locale_t>(0))),
+      loaded_(locale_ != static_cast<locale_t>(0)) {
     if (!loaded_) {
         locale_ = newlocale(LC_COLLATE_MASK, "C", static_cast<locale_t>(0));
     }
 }
 
-LocaleCollator::~LocaleCollator()
-{
+LocaleCollator::~LocaleCollator() {
     if (locale_ != static_cast<locale_t>(0)) {
         freelocale(locale_);
     }
 }
 
-int LocaleCollator::Compare(std::string_view a, std::string_view b) const
-{
+int LocaleCollator::Compare(std::string_view a, std::string_view b) const {
     if (a == b) {
         return 0;
     }
@@ -34,8 +32,7 @@ int LocaleCollator::Compare(std::string_view a, std::string_view b) const
     return a < b ? -1 : 1;
 }
 
-int LocaleCollator::CompareUtf8(std::string_view a, std::string_view b) const
-{
+int LocaleCollator::CompareUtf8(std::string_view a, std::string_view b) const {
     if (a == b) {
         return 0;
     }
@@ -50,14 +47,17 @@ int LocaleCollator::CompareUtf8(std::string_view a, std::string_view b) const
 
 namespace {
 
-const LocaleCollator& UserCollator()
-{
+const LocaleCollator& UserCollator() {
     static const LocaleCollator collator("");
     return collator;
 }
 
 }  // namespace
 
-int LocaleCompare(std::string_view a, std::string_view b) { return UserCollator().Compare(a, b); }
+int LocaleCompare(std::string_view a, std::string_view b) {
+    return UserCollator().Compare(a, b);
+}
 
-int LocaleCompareUtf8(std::string_view a, std::string_view b) { return UserCollator().CompareUtf8(a, b); }
+int LocaleCompareUtf8(std::string_view a, std::string_view b) {
+    return UserCollator().CompareUtf8(a, b);
+}

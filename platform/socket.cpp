@@ -16,8 +16,7 @@ namespace platform {
 
 namespace {
 
-Wait WaitFor(int fd, short events, std::chrono::milliseconds timeout)
-{
+Wait WaitFor(int fd, short events, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -32,19 +31,16 @@ Wait WaitFor(int fd, short events, std::chrono::milliseconds timeout)
 
 }  // namespace
 
-int CreateTcpSocket()
-{
+int CreateTcpSocket() {
     return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
 }
 
-void SetNoDelay(int fd)
-{
+void SetNoDelay(int fd) {
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
-bool ResolveIPv4(const std::string& host, std::uint32_t& address)
-{
+bool ResolveIPv4(const std::string& host, std::uint32_t& address) {
     // An embedded NUL would silently shorten the name.
     if (host.empty() || host.find('\0') != std::string::npos) return false;
     in_addr numeric{};
@@ -71,8 +67,7 @@ bool ResolveIPv4(const std::string& host, std::uint32_t& address)
     return ok;
 }
 
-ConnectStart StartConnect(int fd, std::uint32_t address, int port)
-{
+ConnectStart StartConnect(int fd, std::uint32_t address, int port) {
     if (port < 1 || port > 65535) return ConnectStart::Failed;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -83,8 +78,7 @@ ConnectStart StartConnect(int fd, std::uint32_t address, int port)
     return ConnectStart::Failed;
 }
 
-bool ConnectSucceeded(int fd)
-{
+bool ConnectSucceeded(int fd) {
     int error = 0;
     socklen_t len = sizeof error;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0) return false;
@@ -93,12 +87,15 @@ bool ConnectSucceeded(int fd)
     return ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) == 0;
 }
 
-Wait WaitReadable(int fd, std::chrono::milliseconds timeout) { return WaitFor(fd, POLLIN, timeout); }
+Wait WaitReadable(int fd, std::chrono::milliseconds timeout) {
+    return WaitFor(fd, POLLIN, timeout);
+}
 
-Wait WaitWritable(int fd, std::chrono::milliseconds timeout) { return WaitFor(fd, POLLOUT, timeout); }
+Wait WaitWritable(int fd, std::chrono::milliseconds timeout) {
+    return WaitFor(fd, POLLOUT, timeout);
+}
 
-ssize_t ReceiveSome(int fd, char* buffer, std::size_t size, bool& wouldBlock)
-{
+ssize_t ReceiveSome(int fd, char* buffer, std::size_t size, bool& wouldBlock) {
     for (;;) {
         wouldBlock = false;
         ssize_t n = ::recv(fd, buffer, size, MSG_DONTWAIT);
@@ -109,8 +106,7 @@ ssize_t ReceiveSome(int fd, char* buffer, std::size_t size, bool& wouldBlock)
     }
 }
 
-ssize_t SendSome(int fd, const char* data, std::size_t size, bool& wouldBlock)
-{
+ssize_t SendSome(int fd, const char* data, std::size_t size, bool& wouldBlock) {
     for (;;) {
         wouldBlock = false;
         ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -121,11 +117,11 @@ ssize_t SendSome(int fd, const char* data, std::size_t size, bool& wouldBlock)
     }
 }
 
+void Shutdown(int fd) {
+    ::shutdown(fd, SHUT_RDWR);
+}
 
-void Shutdown(int fd) { ::shutdown(fd, SHUT_RDWR); }
-
-void CloseSocket(int fd)
-{
+void CloseSocket(int fd) {
     if (fd >= 0) ::close(fd);
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <sys/types.h>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 
 // A thin layer over POSIX TCP sockets for the POP3 connection. Handles are
 // plain file descriptors; -1 means none. Nothing here raises SIGPIPE.

@@ -19,10 +19,11 @@ namespace {
 
 // OpenSSL's own socket BIO writes with write(), which raises SIGPIPE when
 // the server has gone; this one sends with MSG_NOSIGNAL instead.
-int SocketOf(BIO* bio) { return static_cast<int>(reinterpret_cast<std::intptr_t>(BIO_get_data(bio))); }
+int SocketOf(BIO* bio) {
+    return static_cast<int>(reinterpret_cast<std::intptr_t>(BIO_get_data(bio)));
+}
 
-int BioWrite(BIO* bio, const char* data, int size)
-{
+int BioWrite(BIO* bio, const char* data, int size) {
     BIO_clear_retry_flags(bio);
     for (;;) {
         ssize_t n = ::send(SocketOf(bio), data, static_cast<std::size_t>(size), MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -33,8 +34,7 @@ int BioWrite(BIO* bio, const char* data, int size)
     }
 }
 
-int BioRead(BIO* bio, char* buffer, int size)
-{
+int BioRead(BIO* bio, char* buffer, int size) {
     BIO_clear_retry_flags(bio);
     for (;;) {
         ssize_t n = ::recv(SocketOf(bio), buffer, static_cast<std::size_t>(size), MSG_DONTWAIT);
@@ -45,18 +45,20 @@ int BioRead(BIO* bio, char* buffer, int size)
     }
 }
 
-int BioPuts(BIO* bio, const char* text) { return BioWrite(bio, text, static_cast<int>(std::strlen(text))); }
+int BioPuts(BIO* bio, const char* text) {
+    return BioWrite(bio, text, static_cast<int>(std::strlen(text)));
+}
 
-long BioCtrl(BIO*, int command, long, void*) { return command == BIO_CTRL_FLUSH ? 1 : 0; }
+long BioCtrl(BIO*, int command, long, void*) {
+    return command == BIO_CTRL_FLUSH ? 1 : 0;
+}
 
-int BioCreate(BIO* bio)
-{
+int BioCreate(BIO* bio) {
     BIO_set_init(bio, 1);
     return 1;
 }
 
-const BIO_METHOD* SocketMethod()
-{
+const BIO_METHOD* SocketMethod() {
     static BIO_METHOD* method = [] {
         BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "boxsweeper socket");
         BIO_meth_set_write(m, BioWrite);
@@ -69,13 +71,13 @@ const BIO_METHOD* SocketMethod()
     return method;
 }
 
-std::string ErrorQueueText()
-{
+std::string ErrorQueueText() {
     std::string text;
     while (unsigned long e = ERR_get_error()) {
         if (!text.empty()) continue;  // the first is the cause; drop the rest
         const char* reason = ERR_reason_error_string(e);
-        if (reason) text = reason;
+        if (reason)
+            text = reason;
         else {
             char buffer[256];
             ERR_error_string_n(e, buffer, sizeof buffer);
@@ -85,8 +87,7 @@ std::string ErrorQueueText()
     return text;
 }
 
-std::string TimeText(const ASN1_TIME* time)
-{
+std::string TimeText(const ASN1_TIME* time) {
     std::tm tm{};
     if (!time || ASN1_TIME_to_tm(time, &tm) != 1) return "?";
     char buffer[64];
@@ -99,8 +100,7 @@ std::string TimeText(const ASN1_TIME* time)
 struct TlsClient::Impl {
     SSL_CTX* context = nullptr;
     SSL* ssl = nullptr;
-    ~Impl()
-    {
+    ~Impl() {
         SSL_free(ssl);  // frees the BIO too
         SSL_CTX_free(context);
     }
@@ -110,8 +110,7 @@ TlsClient::TlsClient(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 TlsClient::~TlsClient() = default;
 
-std::unique_ptr<TlsClient> TlsClient::Create(int fd, const std::string& host, std::string& error)
-{
+std::unique_ptr<TlsClient> TlsClient::Create(int fd, const std::string& host, std::string& error) {
     ERR_clear_error();
     auto impl = std::make_unique<Impl>();
     auto fail = [&](const char* what) {
@@ -142,8 +141,8 @@ std::unique_ptr<TlsClient> TlsClient::Create(int fd, const std::string& host, st
     in_addr numeric{};
     if (::inet_aton(host.c_str(), &numeric) != 0) {
         // An address is checked against the IP entries; SNI carries names only.
-        if (X509_VERIFY_PARAM_set1_ip(SSL_get0_param(impl->ssl), reinterpret_cast<const unsigned char*>(&numeric.s_addr),
-                                      4) != 1)
+        if (X509_VERIFY_PARAM_set1_ip(SSL_get0_param(impl->ssl),
+                                      reinterpret_cast<const unsigned char*>(&numeric.s_addr), 4) != 1)
             return fail("cannot set up the address check");
     } else {
         SSL_set_hostflags(impl->ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
@@ -154,8 +153,7 @@ std::unique_ptr<TlsClient> TlsClient::Create(int fd, const std::string& host, st
     return std::unique_ptr<TlsClient>(new TlsClient(std::move(impl)));
 }
 
-TlsStatus TlsClient::Fail(int result, bool handshaking)
-{
+TlsStatus TlsClient::Fail(int result, bool handshaking) {
     int error = SSL_get_error(impl_->ssl, result);
     if (error == SSL_ERROR_WANT_READ) return TlsStatus::WantRead;
     if (error == SSL_ERROR_WANT_WRITE) return TlsStatus::WantWrite;
@@ -171,15 +169,18 @@ TlsStatus TlsClient::Fail(int result, bool handshaking)
         failureText_ = X509_verify_cert_error_string(verify);
     } else {
         failure_ = handshaking ? TlsFailure::Handshake : TlsFailure::Transfer;
-        if (!queued.empty()) failureText_ = queued;
-        else if (error == SSL_ERROR_SYSCALL && result < 0 && savedErrno != 0) failureText_ = std::strerror(savedErrno);
-        else failureText_ = handshaking ? "connection closed during the handshake" : "connection cut without closing alert";
+        if (!queued.empty())
+            failureText_ = queued;
+        else if (error == SSL_ERROR_SYSCALL && result < 0 && savedErrno != 0)
+            failureText_ = std::strerror(savedErrno);
+        else
+            failureText_ =
+                handshaking ? "connection closed during the handshake" : "connection cut without closing alert";
     }
     return TlsStatus::Failed;
 }
 
-TlsStatus TlsClient::Handshake()
-{
+TlsStatus TlsClient::Handshake() {
     if (failure_ != TlsFailure::None) return TlsStatus::Failed;
     ERR_clear_error();
     errno = 0;
@@ -188,8 +189,7 @@ TlsStatus TlsClient::Handshake()
     return Fail(r, true);
 }
 
-TlsStatus TlsClient::Read(char* buffer, std::size_t size, std::size_t& got)
-{
+TlsStatus TlsClient::Read(char* buffer, std::size_t size, std::size_t& got) {
     got = 0;
     if (failure_ != TlsFailure::None) return TlsStatus::Failed;
     ERR_clear_error();
@@ -200,8 +200,7 @@ TlsStatus TlsClient::Read(char* buffer, std::size_t size, std::size_t& got)
     return Fail(r, !SSL_is_init_finished(impl_->ssl));
 }
 
-TlsStatus TlsClient::Write(const char* data, std::size_t size, std::size_t& written)
-{
+TlsStatus TlsClient::Write(const char* data, std::size_t size, std::size_t& written) {
     written = 0;
     if (failure_ != TlsFailure::None) return TlsStatus::Failed;
     ERR_clear_error();
@@ -212,16 +211,14 @@ TlsStatus TlsClient::Write(const char* data, std::size_t size, std::size_t& writ
     return Fail(r, !SSL_is_init_finished(impl_->ssl));
 }
 
-void TlsClient::Shutdown()
-{
+void TlsClient::Shutdown() {
     if (failure_ != TlsFailure::None || !SSL_is_init_finished(impl_->ssl)) return;
     ERR_clear_error();
     SSL_shutdown(impl_->ssl);
     ERR_clear_error();
 }
 
-std::string TlsClient::Summary() const
-{
+std::string TlsClient::Summary() const {
     std::string text = std::string(SSL_get_version(impl_->ssl)) + ", " + SSL_get_cipher_name(impl_->ssl);
     X509* certificate = SSL_get1_peer_certificate(impl_->ssl);
     if (!certificate) return text;

@@ -1,12 +1,12 @@
 #include "platform/user_store.h"
 
-#include <cerrno>
-#include <cstdint>
-#include <cstdlib>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 
 #include <utility>
 #include <vector>
@@ -21,8 +21,8 @@ std::string ConfigBase() {
     if (xdg != nullptr && xdg[0] == '/') return xdg;
     const char* home = std::getenv("HOME");
     if (home != nullptr && home[0] == '/') return std::string(home) + "/.config";
-    if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr &&
-                                                   entry->pw_dir[0] == '/') {
+    if (const passwd* entry = getpwuid(getuid());
+        entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] == '/') {
         return std::string(entry->pw_dir) + "/.config";
     }
     return {};
@@ -110,8 +110,7 @@ std::optional<std::string> UserStore::Read(std::string_view name) const {
     if (fd < 0) return std::nullopt;
     std::optional<std::string> value;
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-        static_cast<std::uint64_t>(info.st_size) <= kMaxValueSize) {
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) <= kMaxValueSize) {
         std::string bytes;
         bytes.reserve(static_cast<std::size_t>(info.st_size));
         char chunk[65536];

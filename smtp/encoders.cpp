@@ -5,8 +5,7 @@
 
 namespace {
 
-bool SameName(std::string_view a, std::string_view b)
-{
+bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
@@ -15,8 +14,7 @@ bool SameName(std::string_view a, std::string_view b)
     return true;
 }
 
-int CompareNames(std::string_view a, std::string_view b)
-{
+int CompareNames(std::string_view a, std::string_view b) {
     auto lower = [](char c) { return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); };
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
@@ -25,8 +23,7 @@ int CompareNames(std::string_view a, std::string_view b)
     return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
-std::string_view NameOf(std::string_view line)
-{
+std::string_view NameOf(std::string_view line) {
     const std::size_t colon = line.find(':');
     return colon == std::string_view::npos ? std::string_view{} : line.substr(0, colon);
 }
@@ -37,15 +34,13 @@ static_assert(sizeof kMimeTable == 65 && sizeof kUuTable == 65);
 
 }  // namespace
 
-std::string TExStringList::Text() const
-{
+std::string TExStringList::Text() const {
     std::string text;
     for (const std::string& line : lines_) text += line + "\r\n";
     return text;
 }
 
-void TExStringList::SetText(std::string_view text)
-{
+void TExStringList::SetText(std::string_view text) {
     lines_.clear();
     while (!text.empty()) {
         const std::size_t lf = text.find('\n');
@@ -57,11 +52,11 @@ void TExStringList::SetText(std::string_view text)
     }
 }
 
-int TExStringList::IndexOfName(std::string_view name) const
-{
+int TExStringList::IndexOfName(std::string_view name) const {
     if (!Sorted) {
         for (std::size_t i = 0; i < lines_.size(); ++i) {
-            if (lines_[i].find(':') != std::string::npos && SameName(NameOf(lines_[i]), name)) return static_cast<int>(i);
+            if (lines_[i].find(':') != std::string::npos && SameName(NameOf(lines_[i]), name))
+                return static_cast<int>(i);
         }
         return -1;
     }
@@ -71,14 +66,15 @@ int TExStringList::IndexOfName(std::string_view name) const
         const int mid = low + (high - low) / 2;
         const int c = CompareNames(NameOf(lines_[static_cast<std::size_t>(mid)]), name);
         if (c == 0) return mid;
-        if (c < 0) low = mid + 1;
-        else high = mid - 1;
+        if (c < 0)
+            low = mid + 1;
+        else
+            high = mid - 1;
     }
     return -1;
 }
 
-std::string TExStringList::GetValue(std::string_view name) const
-{
+std::string TExStringList::GetValue(std::string_view name) const {
     const int i = IndexOfName(name);
     if (i < 0) return {};
     std::string_view line = lines_[static_cast<std::size_t>(i)];
@@ -87,8 +83,7 @@ std::string TExStringList::GetValue(std::string_view name) const
     return std::string(line);
 }
 
-void TExStringList::SetValue(std::string_view name, std::string_view value)
-{
+void TExStringList::SetValue(std::string_view name, std::string_view value) {
     int i = IndexOfName(name);
     if (value.empty()) {
         if (i >= 0) Delete(i);
@@ -102,12 +97,10 @@ void TExStringList::SetValue(std::string_view name, std::string_view value)
     }
 }
 
-void TNMUUProcessor::Encode()
-{
+void TNMUUProcessor::Encode() {
     struct RewindOutput {
         TNMUUProcessor& p;
-        ~RewindOutput()
-        {
+        ~RewindOutput() {
             if (p.OutputStream) p.OutputStream->Seek(0, 0);
             if (p.OnEndEncode) p.OnEndEncode();
         }
@@ -149,24 +142,21 @@ void TNMUUProcessor::Encode()
 
 TS_BufferStream::TS_BufferStream(TStream& wrapped) : wrapped_(wrapped), buffer_(BufferSize) {}
 
-TS_BufferStream::~TS_BufferStream()
-{
+TS_BufferStream::~TS_BufferStream() {
     try {
         if (state_ == bsWrite) FlushBuffer();
     } catch (...) {
     }
 }
 
-void TS_BufferStream::FillBuffer()
-{
+void TS_BufferStream::FillBuffer() {
     end_ = wrapped_.Read(buffer_.data(), BufferSize);
     pointer_ = 0;
     state_ = end_ > 0 ? bsRead : bsUnknown;
     if (OnFillBuffer) OnFillBuffer();
 }
 
-void TS_BufferStream::FlushBuffer()
-{
+void TS_BufferStream::FlushBuffer() {
     const std::size_t pending = pointer_;
     const std::size_t written = pending > 0 ? wrapped_.Write(buffer_.data(), pending) : 0;
     pointer_ = 0;
@@ -176,8 +166,7 @@ void TS_BufferStream::FlushBuffer()
     if (written != pending) throw EStreamError("Write error");
 }
 
-std::size_t TS_BufferStream::Read(void* out, std::size_t count)
-{
+std::size_t TS_BufferStream::Read(void* out, std::size_t count) {
     if (state_ == bsWrite) FlushBuffer();
     auto* dst = static_cast<char*>(out);
     std::size_t copied = 0;
@@ -194,8 +183,7 @@ std::size_t TS_BufferStream::Read(void* out, std::size_t count)
     return copied;
 }
 
-std::size_t TS_BufferStream::Write(const void* in, std::size_t count)
-{
+std::size_t TS_BufferStream::Write(const void* in, std::size_t count) {
     if (state_ == bsRead) {
         // Move the wrapped stream back to where the reader stands.
         wrapped_.Seek(-static_cast<long long>(end_ - pointer_), 1);
@@ -223,28 +211,31 @@ std::size_t TS_BufferStream::Write(const void* in, std::size_t count)
     return copied;
 }
 
-long long TS_BufferStream::LogicalPosition()
-{
+long long TS_BufferStream::LogicalPosition() {
     const long long base = wrapped_.Seek(0, 1);
     if (state_ == bsRead) return base - static_cast<long long>(end_ - pointer_);
     if (state_ == bsWrite) return base + static_cast<long long>(pointer_);
     return base;
 }
 
-long long TS_BufferStream::Seek(long long offset, int origin)
-{
+long long TS_BufferStream::Seek(long long offset, int origin) {
     const long long here = LogicalPosition();
     long long target = 0;
     switch (origin) {
-    case 0: target = offset; break;
-    case 1: target = here + offset; break;
-    case 2: {
-        if (state_ == bsWrite) FlushBuffer();
-        const long long size = wrapped_.Size();
-        target = size - offset;
-        break;
-    }
-    default: throw EStreamError("Invalid seek origin = " + std::to_string(origin));
+        case 0:
+            target = offset;
+            break;
+        case 1:
+            target = here + offset;
+            break;
+        case 2: {
+            if (state_ == bsWrite) FlushBuffer();
+            const long long size = wrapped_.Size();
+            target = size - offset;
+            break;
+        }
+        default:
+            throw EStreamError("Invalid seek origin = " + std::to_string(origin));
     }
     if (target == LogicalPosition()) return target;
     if (state_ == bsWrite) {
@@ -260,14 +251,12 @@ long long TS_BufferStream::Seek(long long offset, int origin)
     return wrapped_.Seek(target, 0);
 }
 
-void TS_BufferStream::PutBack(char byte)
-{
+void TS_BufferStream::PutBack(char byte) {
     if (pointer_ == 0) throw EStreamError("PutBack overflow");
     buffer_[--pointer_] = byte;
 }
 
-bool TS_BufferStream::IsEof()
-{
+bool TS_BufferStream::IsEof() {
     if (state_ == bsRead && pointer_ < end_) return false;
     if (state_ == bsWrite) return false;
     const long long here = wrapped_.Seek(0, 1);

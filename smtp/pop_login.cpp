@@ -9,19 +9,19 @@
 
 namespace {
 
-std::string Trimmed(std::string line)
-{
+std::string Trimmed(std::string line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     return line;
 }
 
-std::string Headline() { return Utf8ToCp932("POP before SMTPのログインに失敗しました"); }
+std::string Headline() {
+    return Utf8ToCp932("POP before SMTPのログインに失敗しました");
+}
 
 }  // namespace
 
 TPopLogin::TPopLogin(const Account& account, std::string password)
-    : user_(account.popUser), password_(std::move(password))
-{
+    : user_(account.popUser), password_(std::move(password)) {
     Host = account.popServer;
     Port = account.popPort >= 1 && account.popPort <= 65535 ? static_cast<std::uint16_t>(account.popPort) : 110;
     const AccountOptions& p = account.popOptions;
@@ -31,8 +31,7 @@ TPopLogin::TPopLogin(const Account& account, std::string password)
     apop_ = !automatic_ && p.Test(POPAuthAPOP);
 }
 
-std::string TPopLogin::Expect(const std::string& command, const std::string& headline)
-{
+std::string TPopLogin::Expect(const std::string& command, const std::string& headline) {
     if (!command.empty()) Writeln(command);
     std::string line = ReadLn();
     if (line.empty()) throw std::runtime_error(headline + "\nConnection closed by server");
@@ -42,8 +41,7 @@ std::string TPopLogin::Expect(const std::string& command, const std::string& hea
     return Trimmed(line);
 }
 
-void TPopLogin::Run()
-{
+void TPopLogin::Run() {
     Connect();
     try {
         if (tls_) StartTls();

@@ -93,66 +93,107 @@ static_assert(std::size(kErrorTexts) == 51);
 
 // Errors of a connect that reached the network: the attempt failed, the
 // program did nothing wrong.
-bool IsConnectOutcome(int e)
-{
+bool IsConnectOutcome(int e) {
     return e == ECONNREFUSED || e == ETIMEDOUT || e == ENETUNREACH || e == EHOSTUNREACH || e == ECONNRESET ||
            e == ECONNABORTED || e == 0;
 }
 
 }  // namespace
 
-int SocketErrorCode(int e)
-{
+int SocketErrorCode(int e) {
     switch (e) {
-    case EINTR: return 10004;
-    case EBADF: return 10009;
-    case EACCES: return 10013;
-    case EFAULT: return 10014;
-    case EINVAL: return 10022;
-    case EMFILE: return 10024;
-    case EWOULDBLOCK: return 10035;
-    case EINPROGRESS: return 10036;
-    case EALREADY: return 10037;
-    case ENOTSOCK: return 10038;
-    case EDESTADDRREQ: return 10039;
-    case EMSGSIZE: return 10040;
-    case EPROTOTYPE: return 10041;
-    case ENOPROTOOPT: return 10042;
-    case EPROTONOSUPPORT: return 10043;
-    case ESOCKTNOSUPPORT: return 10044;
-    case EOPNOTSUPP: return 10045;
-    case EPFNOSUPPORT: return 10046;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return 10051;
-    case ENETRESET: return 10052;
-    case ECONNABORTED: return 10053;
-    case ECONNRESET: return 10054;
-    case EPIPE: return 10054;  // the peer is gone; Winsock reports a reset
-    case ENOBUFS: return 10055;
-    case EISCONN: return 10056;
-    case ENOTCONN: return 10057;
-    case ESHUTDOWN: return 10058;
-    case ETOOMANYREFS: return 10059;
-    case ETIMEDOUT: return 10060;
-    case ECONNREFUSED: return 10061;
-    case ELOOP: return 10062;
-    case ENAMETOOLONG: return 10063;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-    case ENOTEMPTY: return 10066;
-    case EUSERS: return 10068;
-    case EDQUOT: return 10069;
-    case ESTALE: return 10070;
-    case EREMOTE: return 10071;
-    default: return kUnmappedErrnoBase + e;
+        case EINTR:
+            return 10004;
+        case EBADF:
+            return 10009;
+        case EACCES:
+            return 10013;
+        case EFAULT:
+            return 10014;
+        case EINVAL:
+            return 10022;
+        case EMFILE:
+            return 10024;
+        case EWOULDBLOCK:
+            return 10035;
+        case EINPROGRESS:
+            return 10036;
+        case EALREADY:
+            return 10037;
+        case ENOTSOCK:
+            return 10038;
+        case EDESTADDRREQ:
+            return 10039;
+        case EMSGSIZE:
+            return 10040;
+        case EPROTOTYPE:
+            return 10041;
+        case ENOPROTOOPT:
+            return 10042;
+        case EPROTONOSUPPORT:
+            return 10043;
+        case ESOCKTNOSUPPORT:
+            return 10044;
+        case EOPNOTSUPP:
+            return 10045;
+        case EPFNOSUPPORT:
+            return 10046;
+        case EAFNOSUPPORT:
+            return 10047;
+        case EADDRINUSE:
+            return 10048;
+        case EADDRNOTAVAIL:
+            return 10049;
+        case ENETDOWN:
+            return 10050;
+        case ENETUNREACH:
+            return 10051;
+        case ENETRESET:
+            return 10052;
+        case ECONNABORTED:
+            return 10053;
+        case ECONNRESET:
+            return 10054;
+        case EPIPE:
+            return 10054;  // the peer is gone; Winsock reports a reset
+        case ENOBUFS:
+            return 10055;
+        case EISCONN:
+            return 10056;
+        case ENOTCONN:
+            return 10057;
+        case ESHUTDOWN:
+            return 10058;
+        case ETOOMANYREFS:
+            return 10059;
+        case ETIMEDOUT:
+            return 10060;
+        case ECONNREFUSED:
+            return 10061;
+        case ELOOP:
+            return 10062;
+        case ENAMETOOLONG:
+            return 10063;
+        case EHOSTDOWN:
+            return 10064;
+        case EHOSTUNREACH:
+            return 10065;
+        case ENOTEMPTY:
+            return 10066;
+        case EUSERS:
+            return 10068;
+        case EDQUOT:
+            return 10069;
+        case ESTALE:
+            return 10070;
+        case EREMOTE:
+            return 10071;
+        default:
+            return kUnmappedErrnoBase + e;
     }
 }
 
-std::string SocketErrorStr(int code)
-{
+std::string SocketErrorStr(int code) {
     if (code == 0) return {};
     for (const ErrorText& row : kErrorTexts) {
         if (row.code == code) return std::to_string(code) + ":" + row.text;
@@ -160,8 +201,7 @@ std::string SocketErrorStr(int code)
     return "Unknown Error No. " + std::to_string(code);
 }
 
-std::string NthWord(std::string_view text, char delimiter, int n)
-{
+std::string NthWord(std::string_view text, char delimiter, int n) {
     if (text.empty() || n < 1) return {};
     std::size_t start = 0;
     for (int field = 1; field < n; ++field) {
@@ -173,13 +213,14 @@ std::string NthWord(std::string_view text, char delimiter, int n)
     return std::string(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
 }
 
-void TThreadTimer::Start()
-{
+void TThreadTimer::Start() {
     armed_ = Enabled && Interval > 0;
     if (armed_) deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(Interval);
 }
 
-bool TThreadTimer::Expired() const { return armed_ && std::chrono::steady_clock::now() >= deadline_; }
+bool TThreadTimer::Expired() const {
+    return armed_ && std::chrono::steady_clock::now() >= deadline_;
+}
 
 // The result of one name lookup. The lookup thread and the waiting object
 // share it; whichever lets go last frees it, so a wait that gives up early
@@ -194,15 +235,13 @@ struct TPowersock::Lookup {
 
 TPowersock::TPowersock() : Resolver(platform::ResolveIPv4) {}
 
-TPowersock::~TPowersock()
-{
+TPowersock::~TPowersock() {
     destroying_ = true;
     cancel_ = true;
     RequestCloseSocket();
 }
 
-bool TPowersock::Stopped()
-{
+bool TPowersock::Stopped() {
     if (timer_.Expired()) {
         timer_.Stop();
         timedOut_ = true;
@@ -211,15 +250,13 @@ bool TPowersock::Stopped()
     return cancel_;
 }
 
-void TPowersock::TimerOn()
-{
+void TPowersock::TimerOn() {
     timedOut_ = false;
     timer_.Interval = TimeOut;
     timer_.Start();
 }
 
-TPowersock::Round TPowersock::WaitRound(short events, std::chrono::milliseconds slice)
-{
+TPowersock::Round TPowersock::WaitRound(short events, std::chrono::milliseconds slice) {
     if (Stopped()) return Round::Stop;
     if (fd_ >= 0) {
         pollfd p{fd_, events, 0};
@@ -234,23 +271,28 @@ namespace {
 // The waits' view of a TLS step: bytes moved, 0 at the end, -1 with
 // waitFor set when it must wait; -1 with waitFor 0 when the connection
 // cannot be used any further.
-ssize_t TlsStep(platform::TlsStatus status, std::size_t moved, short& waitFor)
-{
+ssize_t TlsStep(platform::TlsStatus status, std::size_t moved, short& waitFor) {
     waitFor = 0;
     switch (status) {
-    case platform::TlsStatus::Done: return static_cast<ssize_t>(moved);
-    case platform::TlsStatus::WantRead: waitFor = POLLIN; return -1;
-    case platform::TlsStatus::WantWrite: waitFor = POLLOUT; return -1;
-    case platform::TlsStatus::Closed: return 0;
-    case platform::TlsStatus::Failed: break;
+        case platform::TlsStatus::Done:
+            return static_cast<ssize_t>(moved);
+        case platform::TlsStatus::WantRead:
+            waitFor = POLLIN;
+            return -1;
+        case platform::TlsStatus::WantWrite:
+            waitFor = POLLOUT;
+            return -1;
+        case platform::TlsStatus::Closed:
+            return 0;
+        case platform::TlsStatus::Failed:
+            break;
     }
     return -1;
 }
 
 }  // namespace
 
-ssize_t TPowersock::ReceiveBytes(char* buffer, std::size_t size, short& waitFor)
-{
+ssize_t TPowersock::ReceiveBytes(char* buffer, std::size_t size, short& waitFor) {
     if (tls_) {
         std::size_t got = 0;
         const platform::TlsStatus status = tls_->Read(buffer, size, got);
@@ -264,8 +306,7 @@ ssize_t TPowersock::ReceiveBytes(char* buffer, std::size_t size, short& waitFor)
     return n;
 }
 
-ssize_t TPowersock::SendBytes(const char* data, std::size_t size, short& waitFor)
-{
+ssize_t TPowersock::SendBytes(const char* data, std::size_t size, short& waitFor) {
     if (tls_) {
         std::size_t written = 0;
         const platform::TlsStatus status = tls_->Write(data, size, written);
@@ -279,12 +320,15 @@ ssize_t TPowersock::SendBytes(const char* data, std::size_t size, short& waitFor
     return n;
 }
 
-void TPowersock::Cancel() { cancel_ = true; }
+void TPowersock::Cancel() {
+    cancel_ = true;
+}
 
-void TPowersock::Abort() { Cancel(); }
+void TPowersock::Abort() {
+    Cancel();
+}
 
-void TPowersock::StatusMessage(int level, const std::string& text)
-{
+void TPowersock::StatusMessage(int level, const std::string& text) {
     if (ReportLevel < level || destroying_) return;
     status_ = text;
     if (OnStatus) {
@@ -295,8 +339,7 @@ void TPowersock::StatusMessage(int level, const std::string& text)
     }
 }
 
-void TPowersock::ErrorManager(int expected)
-{
+void TPowersock::ErrorManager(int expected) {
     const int code = lastErrorNo_;
     if (code == expected || code <= 10000) return;
     const std::string text = SocketErrorStr(code);
@@ -304,15 +347,13 @@ void TPowersock::ErrorManager(int expected)
     throw ESockError(text);
 }
 
-void TPowersock::RaiseErrno(int errnoValue)
-{
+void TPowersock::RaiseErrno(int errnoValue) {
     lastErrorNo_ = SocketErrorCode(errnoValue);
     ErrorManager(kWouldBlock);
     throw ESockError(SocketErrorStr(lastErrorNo_));
 }
 
-void TPowersock::ResolveRemoteHost()
-{
+void TPowersock::ResolveRemoteHost() {
     remoteAddress_ = 0;
     in_addr numeric{};
     if (Host.find('\0') == std::string::npos && ::inet_aton(Host.c_str(), &numeric) != 0) {
@@ -354,8 +395,7 @@ void TPowersock::ResolveRemoteHost()
     if (OnHostResolved) OnHostResolved();
 }
 
-void TPowersock::Connect()
-{
+void TPowersock::Connect() {
     StatusMessage(8, "Connecting");
     cancel_ = false;
     if (connected_) throw ESockError("Already connected");
@@ -419,8 +459,7 @@ void TPowersock::Connect()
     throw ESockError("Connection Failed");
 }
 
-void TPowersock::RequestCloseSocket()
-{
+void TPowersock::RequestCloseSocket() {
     StatusMessage(4, "Request Close Socket");
     connected_ = false;
     pending_.clear();
@@ -435,14 +474,12 @@ void TPowersock::RequestCloseSocket()
     if (!destroying_ && OnDisconnect) OnDisconnect();
 }
 
-void TPowersock::Disconnect()
-{
+void TPowersock::Disconnect() {
     StatusMessage(8, "Disconnecting");
     RequestCloseSocket();
 }
 
-void TPowersock::CertifyConnect()
-{
+void TPowersock::CertifyConnect() {
     StatusMessage(8, "Checking Connection");
     bool asked = false;
     while (!connected_) {
@@ -456,23 +493,20 @@ void TPowersock::CertifyConnect()
     }
 }
 
-void TPowersock::Write(std::string_view text)
-{
+void TPowersock::Write(std::string_view text) {
     const std::size_t nul = text.find('\0');
     if (nul != std::string_view::npos) text = text.substr(0, nul);
     if (text.size() >= kLineBufferSize) throw ESockError("Line too long");
     SendBuffer(text.data(), text.size());
 }
 
-void TPowersock::Writeln(std::string_view text)
-{
+void TPowersock::Writeln(std::string_view text) {
     std::string line(text.substr(0, std::min(text.find('\0'), text.size())));
     line += "\r\n";
     Write(line);
 }
 
-void TPowersock::SendBuffer(const char* data, std::size_t length)
-{
+void TPowersock::SendBuffer(const char* data, std::size_t length) {
     StatusMessage(4, "Sending Buffer");
     TimerOn();
     std::size_t sent = 0;
@@ -501,8 +535,7 @@ void TPowersock::SendBuffer(const char* data, std::size_t length)
     }
 }
 
-void TPowersock::SendStream(TStream& stream)
-{
+void TPowersock::SendStream(TStream& stream) {
     StatusMessage(8, "SendStream");
     stream.Seek(0, 0);
     if (!cancel_) {
@@ -541,8 +574,7 @@ void TPowersock::SendStream(TStream& stream)
     }
 }
 
-std::string TPowersock::ReadLn()
-{
+std::string TPowersock::ReadLn() {
     StatusMessage(8, "ReadLn");
     TimerOn();
     char buffer[4096];
@@ -586,8 +618,7 @@ std::string TPowersock::ReadLn()
     }
 }
 
-std::string TPowersock::Transaction(const std::string& command)
-{
+std::string TPowersock::Transaction(const std::string& command) {
     StatusMessage(8, "Transaction");
     replyNumber_ = 0;
     Writeln(command);
@@ -609,8 +640,7 @@ std::string TPowersock::Transaction(const std::string& command)
     return line;
 }
 
-void TPowersock::ClearInput()
-{
+void TPowersock::ClearInput() {
     StatusMessage(8, "Clearing Input");
     std::size_t budget = kLineBufferSize;
     const std::size_t fromPending = std::min(budget, pending_.size());
@@ -625,24 +655,21 @@ void TPowersock::ClearInput()
     }
 }
 
-bool TPowersock::DataAvailable()
-{
+bool TPowersock::DataAvailable() {
     if (!pending_.empty()) return true;
     if (fd_ < 0) return false;
     char byte = 0;
     return ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
 }
 
-void TPowersock::FailTls()
-{
+void TPowersock::FailTls() {
     const std::string reason = tls_->FailureText();
     TimerOff();
     RequestCloseSocket();
     throw ESockError(std::string(session_messages::kTlsFailed) + "\n" + reason);
 }
 
-void TPowersock::StartTls()
-{
+void TPowersock::StartTls() {
     StatusMessage(8, "Starting TLS");
     auto fail = [this](const char* headline, const std::string& reason) {
         TimerOff();
@@ -660,7 +687,7 @@ void TPowersock::StartTls()
         if (status == platform::TlsStatus::Done) break;
         if (status == platform::TlsStatus::Failed) {
             fail(tls->failure() == platform::TlsFailure::Certificate ? session_messages::kCertificateFailed
-                                                                      : session_messages::kTlsFailed,
+                                                                     : session_messages::kTlsFailed,
                  tls->FailureText());
         }
         if (WaitRound(status == platform::TlsStatus::WantRead ? POLLIN : POLLOUT, kIoSlice) == Round::Stop) {
@@ -676,8 +703,7 @@ void TPowersock::StartTls()
     tlsSummary_ = tls_->Summary();
 }
 
-std::string TPowersock::LocalAddressLiteral() const
-{
+std::string TPowersock::LocalAddressLiteral() const {
     if (fd_ < 0) return {};
     sockaddr_in local{};
     socklen_t length = sizeof local;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/types.h>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -8,7 +9,6 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 class TStream;
 namespace platform {
@@ -76,10 +76,10 @@ public:
     TPowersock(const TPowersock&) = delete;
     TPowersock& operator=(const TPowersock&) = delete;
 
-    std::string Host;           // name or dotted IPv4 address
+    std::string Host;  // name or dotted IPv4 address
     std::uint16_t Port = 0;
-    int TimeOut = 0;            // milliseconds per wait; 0 is no limit
-    int ReportLevel = 0;        // highest StatusMessage level reported
+    int TimeOut = 0;             // milliseconds per wait; 0 is no limit
+    int ReportLevel = 0;         // highest StatusMessage level reported
     std::function<void()> Pump;  // run between socket polls; may be empty
     // Looks a name up (on a thread of its own); platform::ResolveIPv4
     // unless replaced.

@@ -12,13 +12,11 @@ namespace {
 
 constexpr char kClosedByServer[] = "Connection closed by server";
 
-bool IsContinuation(const std::string& line)
-{
+bool IsContinuation(const std::string& line) {
     return !line.empty() && (line[0] == ' ' || (line.size() > 3 && line[3] == '-'));
 }
 
-std::string Join(const std::vector<std::string>& entries)
-{
+std::string Join(const std::vector<std::string>& entries) {
     std::string joined;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         if (i > 0) joined += ',';
@@ -27,8 +25,7 @@ std::string Join(const std::vector<std::string>& entries)
     return joined;
 }
 
-std::string LastPathComponent(const std::string& path)
-{
+std::string LastPathComponent(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
@@ -37,23 +34,22 @@ std::string LastPathComponent(const std::string& path)
 struct ClearOnExit {
     bool& flag;
     bool keep;
-    ~ClearOnExit()
-    {
+    ~ClearOnExit() {
         if (!keep) flag = false;
     }
 };
 
 // A Japanese headline and the detail under it, as the window shows them.
-std::runtime_error Failure(const std::string& headlineCp932, std::string detail)
-{
+std::runtime_error Failure(const std::string& headlineCp932, std::string detail) {
     while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) detail.pop_back();
     return std::runtime_error(headlineCp932 + "\n" + detail);
 }
 
-std::string AuthFailedText() { return Utf8ToCp932("SMTP認証に失敗しました"); }
+std::string AuthFailedText() {
+    return Utf8ToCp932("SMTP認証に失敗しました");
+}
 
-std::string Md5Raw(std::string_view bytes)
-{
+std::string Md5Raw(std::string_view bytes) {
     MD5 digest;
     digest.update(bytes);
     digest.finalize();
@@ -65,8 +61,7 @@ std::string Md5Raw(std::string_view bytes)
     return raw;
 }
 
-bool SameWord(std::string_view a, std::string_view b)
-{
+bool SameWord(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) {
@@ -76,8 +71,7 @@ bool SameWord(std::string_view a, std::string_view b)
     return true;
 }
 
-std::vector<std::string> Words(std::string_view text)
-{
+std::vector<std::string> Words(std::string_view text) {
     std::vector<std::string> words;
     std::size_t i = 0;
     while (i < text.size()) {
@@ -91,8 +85,7 @@ std::vector<std::string> Words(std::string_view text)
 
 }  // namespace
 
-std::string HmacMd5Hex(std::string_view key, std::string_view text)
-{
+std::string HmacMd5Hex(std::string_view key, std::string_view text) {
     std::string block = key.size() > 64 ? Md5Raw(key) : std::string(key);
     block.resize(64, '\0');
     std::string inner(64, '\0');
@@ -111,8 +104,7 @@ namespace {
 constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 }
 
-std::string Base64Line(std::string_view bytes)
-{
+std::string Base64Line(std::string_view bytes) {
     std::string out;
     std::size_t i = 0;
     for (; i + 2 < bytes.size(); i += 3) {
@@ -134,8 +126,7 @@ std::string Base64Line(std::string_view bytes)
     return out;
 }
 
-bool DecodeBase64Line(std::string_view text, std::string& bytes)
-{
+bool DecodeBase64Line(std::string_view text, std::string& bytes) {
     bytes.clear();
     unsigned value = 0;
     int bits = 0;
@@ -157,8 +148,7 @@ bool DecodeBase64Line(std::string_view text, std::string& bytes)
     return padding <= 2 && (text.size() % 4 == 0 || padding == 0);
 }
 
-std::string MailDate(std::time_t when)
-{
+std::string MailDate(std::time_t when) {
     std::tm local{};
     localtime_r(&when, &local);
     static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -173,12 +163,15 @@ std::string MailDate(std::time_t when)
     return text;
 }
 
-TNMSMTP::TNMSMTP() { Port = 25; }
+TNMSMTP::TNMSMTP() {
+    Port = 25;
+}
 
-void TNMSMTP::Abort() { TPowersock::Abort(); }
+void TNMSMTP::Abort() {
+    TPowersock::Abort();
+}
 
-std::string TNMSMTP::ReadContinuation(std::string line)
-{
+std::string TNMSMTP::ReadContinuation(std::string line) {
     replyLines_.assign(1, line);
     while (IsContinuation(line)) {
         line = ReadLn();
@@ -188,16 +181,14 @@ std::string TNMSMTP::ReadContinuation(std::string line)
     return line;
 }
 
-std::string TNMSMTP::Reply(const std::string& command)
-{
+std::string TNMSMTP::Reply(const std::string& command) {
     std::string line = Transaction(command);
     if (line.empty()) throw std::runtime_error(kClosedByServer);
     if (ReplyNumber() == 0) throw std::runtime_error(line);
     return ReadContinuation(std::move(line));
 }
 
-void TNMSMTP::Connect()
-{
+void TNMSMTP::Connect() {
     ClearOnExit busy{busy_, busy_};
     busy_ = true;
     TPowersock::Connect();
@@ -247,8 +238,7 @@ void TNMSMTP::Connect()
     if (OnConnect) OnConnect();
 }
 
-void TNMSMTP::Hello()
-{
+void TNMSMTP::Hello() {
     // The address literal is a valid EHLO argument everywhere; a user ID
     // is not a domain, and submission servers may check it.
     std::string name = LocalAddressLiteral();
@@ -257,8 +247,7 @@ void TNMSMTP::Hello()
     if (ReplyNumber() >= 300) throw std::runtime_error(line);
 }
 
-std::vector<std::string> TNMSMTP::Extensions() const
-{
+std::vector<std::string> TNMSMTP::Extensions() const {
     std::vector<std::string> lines;
     for (std::size_t i = 1; i < replyLines_.size(); ++i) {  // the first line greets
         std::string line = replyLines_[i].size() > 4 ? replyLines_[i].substr(4) : std::string();
@@ -268,8 +257,7 @@ std::vector<std::string> TNMSMTP::Extensions() const
     return lines;
 }
 
-void TNMSMTP::UpgradeToTls()
-{
+void TNMSMTP::UpgradeToTls() {
     const std::string refused = session_messages::kStartTlsFailed;
     bool offered = false;
     for (const std::string& line : Extensions()) {
@@ -290,8 +278,7 @@ void TNMSMTP::UpgradeToTls()
     Hello();  // the first EHLO's answer is forgotten
 }
 
-void TNMSMTP::Login()
-{
+void TNMSMTP::Login() {
     std::vector<std::string> offered;
     for (const std::string& line : Extensions()) {
         std::vector<std::string> words = Words(line);
@@ -307,9 +294,12 @@ void TNMSMTP::Login()
     if (offered.empty()) throw Failure(AuthFailedText(), "the server does not offer AUTH");
     // Over a plain connection only CRAM-MD5 keeps the password unreadable.
     const bool secure = Secure();
-    if (secure && offers("PLAIN")) mechanism_ = "PLAIN";
-    else if (secure && offers("LOGIN")) mechanism_ = "LOGIN";
-    else if (offers("CRAM-MD5")) mechanism_ = "CRAM-MD5";
+    if (secure && offers("PLAIN"))
+        mechanism_ = "PLAIN";
+    else if (secure && offers("LOGIN"))
+        mechanism_ = "LOGIN";
+    else if (offers("CRAM-MD5"))
+        mechanism_ = "CRAM-MD5";
     else {
         throw Failure(AuthFailedText(),
                       Utf8ToCp932("暗号化なしで安全に使える認証方式（CRAM-MD5）にサーバーが対応していません。"
@@ -341,8 +331,7 @@ void TNMSMTP::Login()
     if (ReplyNumber() != 235) throw Failure(AuthFailedText(), reply);
 }
 
-void TNMSMTP::AssembleMessage()
-{
+void TNMSMTP::AssembleMessage() {
     FinalHeader.Clear();
     FinalHeader.Add("From: " + PostMessage.FromName + "<" + PostMessage.FromAddress + ">");
     if (!PostMessage.ToAddress.empty()) FinalHeader.Add("To: " + Join(PostMessage.ToAddress));
@@ -366,8 +355,8 @@ void TNMSMTP::AssembleMessage()
         append("--" + boundary_ + "\r\n");
         append("Content-Type: text/plain; charset=" + Charset + "\r\n\r\n");
     } else {
-        static const char* const kSubTypes[] = {"text/plain", "text/enriched", "text/sgml",
-                                                "text/tab-separated-values", "text/html"};
+        static const char* const kSubTypes[] = {"text/plain", "text/enriched", "text/sgml", "text/tab-separated-values",
+                                                "text/html"};
         FinalHeader.Add(std::string("Content-Type: ") + kSubTypes[SubType] + "; charset=" + Charset);
     }
     for (const std::string& line : PostMessage.Body) {
@@ -403,8 +392,7 @@ void TNMSMTP::AssembleMessage()
     append("--" + boundary_ + "--\r\n");
 }
 
-void TNMSMTP::SendMail()
-{
+void TNMSMTP::SendMail() {
     if (busy_) throw std::runtime_error("SMTP client busy");
     ClearOnExit busy{busy_, false};
     busy_ = true;
@@ -412,11 +400,11 @@ void TNMSMTP::SendMail()
     AssembleMessage();
     CertifyConnect();
     for (bool asked = false;;) {
-        const int missing = PostMessage.FromAddress.empty() ? 1
-                            : PostMessage.ToAddress.empty() && PostMessage.ToCarbonCopy.empty() &&
-                                      PostMessage.ToBlindCarbonCopy.empty()
-                                ? 2
-                                : 0;
+        const int missing =
+            PostMessage.FromAddress.empty() ? 1
+            : PostMessage.ToAddress.empty() && PostMessage.ToCarbonCopy.empty() && PostMessage.ToBlindCarbonCopy.empty()
+                ? 2
+                : 0;
         if (missing == 0) break;
         if (OnHeaderIncomplete && !asked) {
             asked = true;
@@ -456,8 +444,7 @@ void TNMSMTP::SendMail()
     if (OnSuccess) OnSuccess();
 }
 
-void TNMSMTP::Disconnect()
-{
+void TNMSMTP::Disconnect() {
     ClearCancel();  // so QUIT can go out after an abort
     struct CloseOnExit {
         TNMSMTP& client;
@@ -468,16 +455,14 @@ void TNMSMTP::Disconnect()
     if (ReplyNumber() > 339) throw std::runtime_error(line);
 }
 
-void TNMSMTP::ClearParameters()
-{
+void TNMSMTP::ClearParameters() {
     PostMessage.ToAddress.clear();
     PostMessage.ToCarbonCopy.clear();
     PostMessage.ToBlindCarbonCopy.clear();
     PostMessage.Attachments.clear();
 }
 
-std::string TNMSMTP::ExtractAddress(std::string_view entry)
-{
+std::string TNMSMTP::ExtractAddress(std::string_view entry) {
     const std::size_t lt = entry.find('<');
     if (lt != std::string_view::npos) {
         const std::string_view rest = entry.substr(lt + 1);

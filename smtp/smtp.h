@@ -73,7 +73,7 @@ public:
     std::function<void(const std::string& recipient)> OnRecipientNotFound;
     std::function<void()> OnSuccess;
     std::function<void()> OnFailure;
-    std::function<void(const std::string& file)> OnEncodeStart, OnEncodeEnd, OnAttachmentNotFound;
+    std::function<void(const std::string&file)> OnEncodeStart, OnEncodeEnd, OnAttachmentNotFound;
 
     void Connect() override;
     // Busy already (a send re-entered through the pump): "SMTP client busy".

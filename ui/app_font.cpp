@@ -2,8 +2,7 @@
 
 #include <QStringList>
 
-QFont AppFont()
-{
+QFont AppFont() {
     QFont font;
     font.setFamilies(QStringList{QStringLiteral("MS PGothic"), QStringLiteral("IPAPGothic")});
     font.setPointSize(9);

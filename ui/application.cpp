@@ -9,17 +9,17 @@
 #include <cstdlib>
 #include <exception>
 
-application_detail::EventDispatcherChoice::EventDispatcherChoice() { ::setenv("QT_NO_GLIB", "1", 0); }
+application_detail::EventDispatcherChoice::EventDispatcherChoice() {
+    ::setenv("QT_NO_GLIB", "1", 0);
+}
 
-BoxsweeperApplication::BoxsweeperApplication(int& argc, char** argv) : QApplication(argc, argv)
-{
+BoxsweeperApplication::BoxsweeperApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Boxsweeper"));
     setApplicationDisplayName(QString());
     setFont(AppFont());
 }
 
-bool BoxsweeperApplication::notify(QObject* receiver, QEvent* event)
-{
+bool BoxsweeperApplication::notify(QObject* receiver, QEvent* event) {
     QString what;
     try {
         return QApplication::notify(receiver, event);

@@ -4,12 +4,15 @@
 
 #include <QList>
 
-QString FromCp932(std::string_view bytes) { return QString::fromStdString(Cp932ToUtf8(bytes)); }
+QString FromCp932(std::string_view bytes) {
+    return QString::fromStdString(Cp932ToUtf8(bytes));
+}
 
-std::string ToCp932(const QString& text) { return Utf8ToCp932(text.toStdString()); }
+std::string ToCp932(const QString& text) {
+    return Utf8ToCp932(text.toStdString());
+}
 
-bool IsCp932Storable(const QString& text)
-{
+bool IsCp932Storable(const QString& text) {
     for (const char32_t cp : text.toUcs4()) {
         if (cp < 0x20 || cp == 0x7F) {
             return false;

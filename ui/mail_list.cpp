@@ -10,15 +10,15 @@
 
 MailListModel::MailListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-int MailListModel::rowCount(const QModelIndex& parent) const
-{
+int MailListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
-int MailListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumns; }
+int MailListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumns;
+}
 
-QVariant MailListModel::data(const QModelIndex& index, int role) const
-{
+QVariant MailListModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount()) return {};
     const MailEntry& entry = rows_[static_cast<std::size_t>(index.row())];
     // The texts are UTF-8 already: the text library converted them once.
@@ -28,40 +28,35 @@ QVariant MailListModel::data(const QModelIndex& index, int role) const
     return QString::fromStdString(entry.subItems[sub]);
 }
 
-QVariant MailListModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
+QVariant MailListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
     static const char* const kHeaders[kColumns] = {"番号", "サイズ", "日付", "題名", "差出人"};
     if (section < 0 || section >= kColumns) return {};
     return QString::fromUtf8(kHeaders[section]);
 }
 
-void MailListModel::AppendRow(const std::string& caption, const std::string& size)
-{
+void MailListModel::AppendRow(const std::string& caption, const std::string& size) {
     const int row = rowCount();
     beginInsertRows({}, row, row);
     rows_.push_back(MailEntry{caption, {size}});
     endInsertRows();
 }
 
-void MailListModel::RemoveRow(int row)
-{
+void MailListModel::RemoveRow(int row) {
     if (row < 0 || row >= rowCount()) return;
     beginRemoveRows({}, row, row);
     rows_.erase(rows_.begin() + row);
     endRemoveRows();
 }
 
-void MailListModel::RemoveAllRows()
-{
+void MailListModel::RemoveAllRows() {
     if (rows_.empty()) return;
     beginResetModel();
     rows_.clear();
     endResetModel();
 }
 
-void MailListModel::FillRow(int row, const std::string& text, bool decodeMime)
-{
+void MailListModel::FillRow(int row, const std::string& text, bool decodeMime) {
     if (row < 0 || row >= rowCount()) return;
     FillDisplayRow(rows_[static_cast<std::size_t>(row)], text, decodeMime);
     // Cell by cell: a view repaints the whole viewport for a changed range,
@@ -70,8 +65,7 @@ void MailListModel::FillRow(int row, const std::string& text, bool decodeMime)
         emit dataChanged(index(row, column), index(row, column), {Qt::DisplayRole});
 }
 
-void MailListModel::Sort(int sortTag)
-{
+void MailListModel::Sort(int sortTag) {
     std::vector<int> order(rows_.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(),
@@ -95,8 +89,7 @@ void MailListModel::Sort(int sortTag)
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-MailListView::MailListView(QWidget* parent) : QTableView(parent)
-{
+MailListView::MailListView(QWidget* parent) : QTableView(parent) {
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -114,8 +107,7 @@ MailListView::MailListView(QWidget* parent) : QTableView(parent)
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
 
-void MailListView::keyPressEvent(QKeyEvent* event)
-{
+void MailListView::keyPressEvent(QKeyEvent* event) {
     if (keyHook && keyHook(event)) {
         event->accept();
         return;
@@ -123,14 +115,13 @@ void MailListView::keyPressEvent(QKeyEvent* event)
     QTableView::keyPressEvent(event);
 }
 
-void MailListView::mouseDoubleClickEvent(QMouseEvent* event)
-{
+void MailListView::mouseDoubleClickEvent(QMouseEvent* event) {
     QTableView::mouseDoubleClickEvent(event);
     if (doubleClickHook) doubleClickHook();
 }
 
-QItemSelectionModel::SelectionFlags MailListView::selectionCommand(const QModelIndex& index, const QEvent* event) const
-{
+QItemSelectionModel::SelectionFlags MailListView::selectionCommand(const QModelIndex& index,
+                                                                   const QEvent* event) const {
     if (userMaySelect && !userMaySelect()) return QItemSelectionModel::NoUpdate;
     return QTableView::selectionCommand(index, event);
 }

@@ -3,24 +3,22 @@
 
 #include <QSocketNotifier>
 
-#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
+#include <csignal>
 
 namespace {
 
 int termPipe[2] = {-1, -1};
 
-void OnTerm(int)
-{
+void OnTerm(int) {
     const char byte = 1;
     [[maybe_unused]] ssize_t n = ::write(termPipe[1], &byte, 1);
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     BoxsweeperApplication app(argc, argv);
     TMainForm form;
     if (!form.FormCreate()) return 0;  // the first-run box was closed: nothing is saved
@@ -35,7 +33,7 @@ int main(int argc, char** argv)
             }
             if (form.close()) QApplication::quit();
         });
-        struct sigaction action{};
+        struct sigaction action {};
         action.sa_handler = OnTerm;
         sigemptyset(&action.sa_mask);
         ::sigaction(SIGTERM, &action, nullptr);

@@ -30,28 +30,29 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-
 namespace {
 
-QString Text(const char* utf8) { return QString::fromUtf8(utf8); }
+QString Text(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 // Tab captions show an account's name as it is: '&' is not a mnemonic.
-QString TabCaption(const Account& account) { return FromCp932(account.name).replace(QLatin1Char('&'), QStringLiteral("&&")); }
+QString TabCaption(const Account& account) {
+    return FromCp932(account.name).replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
 
 // The first-run box: OK goes on; its close box or Escape ends the program.
 class FirstRunBox : public QMessageBox {
 public:
     explicit FirstRunBox(QWidget* parent)
         : QMessageBox(QMessageBox::NoIcon, Text("Boxsweeper初期設定"), Text("初期設定を作成してください"),
-                      QMessageBox::Ok, parent)
-    {
+                      QMessageBox::Ok, parent) {
         setObjectName(QStringLiteral("FirstRunBox"));
     }
     bool cancelled = false;
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override
-    {
+    void keyPressEvent(QKeyEvent* event) override {
         if (event->key() == Qt::Key_Escape) {
             cancelled = true;
             reject();
@@ -59,8 +60,7 @@ protected:
         }
         QMessageBox::keyPressEvent(event);
     }
-    void closeEvent(QCloseEvent* event) override
-    {
+    void closeEvent(QCloseEvent* event) override {
         // A box with one button would treat the close box as that button.
         cancelled = true;
         QDialog::closeEvent(event);
@@ -71,21 +71,18 @@ protected:
 
 // --- AccountTabBar -----------------------------------------------------------
 
-AccountTabBar::AccountTabBar(QWidget* parent) : QTabBar(parent)
-{
+AccountTabBar::AccountTabBar(QWidget* parent) : QTabBar(parent) {
     setExpanding(false);
     setDrawBase(true);
     setUsesScrollButtons(true);
 }
 
-bool AccountTabBar::event(QEvent* event)
-{
+bool AccountTabBar::event(QEvent* event) {
     if (event->type() == QEvent::Shortcut && Refused()) return true;
     return QTabBar::event(event);
 }
 
-void AccountTabBar::mousePressEvent(QMouseEvent* event)
-{
+void AccountTabBar::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::RightButton) {
         event->accept();
         if (rightButtonDown) rightButtonDown(event->globalPosition().toPoint());
@@ -98,8 +95,7 @@ void AccountTabBar::mousePressEvent(QMouseEvent* event)
     QTabBar::mousePressEvent(event);
 }
 
-void AccountTabBar::wheelEvent(QWheelEvent* event)
-{
+void AccountTabBar::wheelEvent(QWheelEvent* event) {
     if (Refused()) {
         event->accept();
         return;
@@ -107,8 +103,7 @@ void AccountTabBar::wheelEvent(QWheelEvent* event)
     QTabBar::wheelEvent(event);
 }
 
-void AccountTabBar::keyPressEvent(QKeyEvent* event)
-{
+void AccountTabBar::keyPressEvent(QKeyEvent* event) {
     if (Refused()) {
         event->ignore();
         return;
@@ -118,8 +113,7 @@ void AccountTabBar::keyPressEvent(QKeyEvent* event)
 
 // --- TMainForm ---------------------------------------------------------------
 
-TMainForm::TMainForm(Options options) : options_(std::move(options))
-{
+TMainForm::TMainForm(Options options) : options_(std::move(options)) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("Boxsweeper"));
     BuildWindow();
@@ -128,14 +122,12 @@ TMainForm::TMainForm(Options options) : options_(std::move(options))
         *this, [this](ServerConnection::Task task) { PostTask(std::move(task)); }, options_.replyTimeout);
 }
 
-TMainForm::~TMainForm()
-{
+TMainForm::~TMainForm() {
     // The connection goes first: after this nothing posts tasks any more.
     session_.reset();
 }
 
-void TMainForm::BuildWindow()
-{
+void TMainForm::BuildWindow() {
     setMinimumSize(585, 400);
     resize(585, 562);
     move(214, 105);
@@ -267,8 +259,7 @@ void TMainForm::BuildWindow()
             [this](const QPoint& pos) { logPopup_->popup(logBox_->viewport()->mapToGlobal(pos)); });
 }
 
-void TMainForm::BuildMenus()
-{
+void TMainForm::BuildMenus() {
     accountPopup_ = new QMenu(this);
     accountPopup_->setObjectName(QStringLiteral("AccountPopup"));
     auto addItem = [](QMenu* menu, const char* name, const char* caption) {
@@ -304,8 +295,7 @@ void TMainForm::BuildMenus()
     connect(addItem(logPopup_, "SaveLog", "ログを保存(&S)..."), &QAction::triggered, this, &TMainForm::SaveLogClick);
 }
 
-bool TMainForm::FormCreate()
-{
+bool TMainForm::FormCreate() {
     accounts_ = LoadSettings();
     for (const Account& account : accounts_) AddTab(account);
     while (accounts_.empty()) {
@@ -317,10 +307,9 @@ bool TMainForm::FormCreate()
     accountTab_->setCurrentIndex(0);
     CurrentAccount();
 
-    const std::string directory =
-        options_.logDirectory.empty()
-            ? DefaultLogDirectory(QCoreApplication::applicationDirPath().toStdString())
-            : options_.logDirectory;
+    const std::string directory = options_.logDirectory.empty()
+                                      ? DefaultLogDirectory(QCoreApplication::applicationDirPath().toStdString())
+                                      : options_.logDirectory;
     logFile_.Start(directory, QDateTime::currentDateTime());
 
     statusPanel_->setText(QStringLiteral("Version.") + QString::fromLatin1(kProgramVersion));
@@ -329,35 +318,36 @@ bool TMainForm::FormCreate()
     return true;
 }
 
-bool TMainForm::InState(SessionState state) const { return session_ && session_->State() == state; }
+bool TMainForm::InState(SessionState state) const {
+    return session_ && session_->State() == state;
+}
 
 // --- the connection's tasks ----------------------------------------------------
 
-void TMainForm::PostTask(std::function<void()> task)
-{
+void TMainForm::PostTask(std::function<void()> task) {
     {
         std::lock_guard<std::mutex> lock(tasksMutex_);
         tasks_.push_back(std::move(task));
     }
-    QMetaObject::invokeMethod(this, [this] { DrainTasks(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { DrainTasks(); }, Qt::QueuedConnection);
 }
 
-void TMainForm::DrainTasks()
-{
+void TMainForm::DrainTasks() {
     // Entered from the nested loop of a message box that a task opened:
     // the tasks behind it wait until the box is closed and that task ends.
     if (draining_) return;
     draining_ = true;
     struct Done {
         TMainForm* form;
-        ~Done()
-        {
+        ~Done() {
             form->draining_ = false;
             // A task that threw leaves the rest queued; they go on next turn.
             std::lock_guard<std::mutex> lock(form->tasksMutex_);
             if (!form->tasks_.empty()) {
                 TMainForm* self = form;
-                QMetaObject::invokeMethod(self, [self] { self->DrainTasks(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    self, [self] { self->DrainTasks(); }, Qt::QueuedConnection);
             }
         }
     } done{this};
@@ -375,8 +365,7 @@ void TMainForm::DrainTasks()
 
 // --- SessionOwner ----------------------------------------------------------------
 
-Account& TMainForm::CurrentAccount()
-{
+Account& TMainForm::CurrentAccount() {
     if (accountTab_->currentIndex() < 0 && accountTab_->count() > 0) accountTab_->setCurrentIndex(0);
     const int index = accountTab_->currentIndex();
     if (index < 0 || index >= static_cast<int>(accounts_.size())) {
@@ -388,8 +377,7 @@ Account& TMainForm::CurrentAccount()
     return accounts_[static_cast<std::size_t>(index)];
 }
 
-void TMainForm::AppendLog(const std::string& text)
-{
+void TMainForm::AppendLog(const std::string& text) {
     logFile_.Append(text);
     const bool retrSent = std::string_view(text).starts_with("RETR ");
     if (retrSent || !(InState(SessionState::RetrSent) || InState(SessionState::RetrHeaderSent))) {
@@ -411,18 +399,18 @@ void TMainForm::AppendLog(const std::string& text)
     AppendPane(entry);
 }
 
-void TMainForm::EndPaneCut()
-{
+void TMainForm::EndPaneCut() {
     if (paneSkippedBytes_ > 0)
         AppendPane(QStringLiteral("... (%1 more bytes of this message in the run's log file)").arg(paneSkippedBytes_));
     paneSkippedBytes_ = 0;
     paneMessageBytes_ = 0;
 }
 
-void TMainForm::AppendPane(const QString& entry)
-{
-    if (!pendingPane_.isNull()) pendingPane_ += QLatin1Char('\n');
-    else pendingPane_ = QStringLiteral("");
+void TMainForm::AppendPane(const QString& entry) {
+    if (!pendingPane_.isNull())
+        pendingPane_ += QLatin1Char('\n');
+    else
+        pendingPane_ = QStringLiteral("");
     pendingPane_ += entry;
     if (!paneFlushPosted_) {
         paneFlushPosted_ = true;
@@ -430,30 +418,35 @@ void TMainForm::AppendPane(const QString& entry)
     }
 }
 
-void TMainForm::FlushLogPane()
-{
+void TMainForm::FlushLogPane() {
     paneFlushPosted_ = false;
     if (pendingPane_.isNull()) return;
     logBox_->appendPlainText(pendingPane_);
     pendingPane_ = QString();
 }
 
-void TMainForm::AppendRow(const std::string& caption, const std::string& size) { mailModel_->AppendRow(caption, size); }
+void TMainForm::AppendRow(const std::string& caption, const std::string& size) {
+    mailModel_->AppendRow(caption, size);
+}
 
-void TMainForm::RemoveAllRows() { mailModel_->RemoveAllRows(); }
+void TMainForm::RemoveAllRows() {
+    mailModel_->RemoveAllRows();
+}
 
-void TMainForm::RemoveRow(int row) { mailModel_->RemoveRow(row); }
+void TMainForm::RemoveRow(int row) {
+    mailModel_->RemoveRow(row);
+}
 
-int TMainForm::RowCount() const { return mailModel_->rowCount(); }
+int TMainForm::RowCount() const {
+    return mailModel_->rowCount();
+}
 
-std::string TMainForm::RowCaption(int row) const
-{
+std::string TMainForm::RowCaption(int row) const {
     if (row < 0 || row >= RowCount()) return {};
     return mailModel_->Row(row).number;
 }
 
-int TMainForm::FirstSelectedRow() const
-{
+int TMainForm::FirstSelectedRow() const {
     // The selection lists its ranges in the order they were made; the
     // session wants the topmost row.
     int first = -1;
@@ -464,13 +457,11 @@ int TMainForm::FirstSelectedRow() const
     return first;
 }
 
-bool TMainForm::IsRowSelected(int row) const
-{
+bool TMainForm::IsRowSelected(int row) const {
     return row >= 0 && row < RowCount() && mailList_->selectionModel()->isRowSelected(row, QModelIndex());
 }
 
-void TMainForm::SelectRow(int row)
-{
+void TMainForm::SelectRow(int row) {
     if (row < 0 || row >= RowCount()) return;
     const QModelIndex index = mailModel_->index(row, 0);
     mailList_->selectionModel()->setCurrentIndex(index,
@@ -478,15 +469,15 @@ void TMainForm::SelectRow(int row)
     mailList_->scrollTo(index);
 }
 
-void TMainForm::ResetSortToNumber() { sortTag_ = 0; }
+void TMainForm::ResetSortToNumber() {
+    sortTag_ = 0;
+}
 
-void TMainForm::FillMailEntry(int row, const std::string& text)
-{
+void TMainForm::FillMailEntry(int row, const std::string& text) {
     mailModel_->FillRow(row, text, CurrentAccount().popOptions.Test(POPDecodeMime));
 }
 
-void TMainForm::ShowMessageText(const std::string& text)
-{
+void TMainForm::ShowMessageText(const std::string& text) {
     const AccountOptions& options = CurrentAccount().popOptions;
     const std::vector<std::string> lines =
         MessagePaneLines(text, options.Test(POPDecodeMime), options.Test(POPHeaderWithBody));
@@ -505,8 +496,7 @@ void TMainForm::ShowMessageText(const std::string& text)
     AppendBodyPiece();
 }
 
-void TMainForm::AppendBodyPiece()
-{
+void TMainForm::AppendBodyPiece() {
     const qsizetype rest = bodyPending_.size() - bodyPendingFrom_;
     qsizetype length = rest;
     if (rest > kBodyPiece) {
@@ -529,28 +519,29 @@ void TMainForm::AppendBodyPiece()
     });
 }
 
-void TMainForm::ClearMessageText()
-{
+void TMainForm::ClearMessageText() {
     ++bodyGeneration_;
     bodyPending_ = QString();
     bodyPendingFrom_ = 0;
     bodyBox_->clear();
 }
 
-bool TMainForm::PromptPassword(std::string& password)
-{
+bool TMainForm::PromptPassword(std::string& password) {
     TPassInputForm prompt(this);
     if (prompt.exec() != QDialog::Accepted) return false;
     password = prompt.Password();
     return true;
 }
 
-void TMainForm::ShowMessage(const std::string& text) { ShowBox(FromCp932(text)); }
+void TMainForm::ShowMessage(const std::string& text) {
+    ShowBox(FromCp932(text));
+}
 
-void TMainForm::ShowBox(const QString& text) { ShowMessageBox(this, text); }
+void TMainForm::ShowBox(const QString& text) {
+    ShowMessageBox(this, text);
+}
 
-void TMainForm::SetButtonStates(const ButtonStates& states)
-{
+void TMainForm::SetButtonStates(const ButtonStates& states) {
     connectButton_->setEnabled(states.connect);
     disconnectButton_->setEnabled(states.disconnect);
     readButton_->setEnabled(states.read);
@@ -563,34 +554,36 @@ void TMainForm::SetButtonStates(const ButtonStates& states)
 
 // --- buttons and commands --------------------------------------------------------
 
-void TMainForm::ConnectButtonClick()
-{
+void TMainForm::ConnectButtonClick() {
     sessionTab_ = accountTab_->currentIndex();
     session_->ConnectButtonClick();
 }
 
-void TMainForm::DisconnectButtonClick() { session_->DisconnectButtonClick(); }
+void TMainForm::DisconnectButtonClick() {
+    session_->DisconnectButtonClick();
+}
 
-void TMainForm::ReadButtonClick() { session_->ReadButtonClick(); }
+void TMainForm::ReadButtonClick() {
+    session_->ReadButtonClick();
+}
 
-void TMainForm::DeleteButtonClick() { session_->DeleteButtonClick(); }
+void TMainForm::DeleteButtonClick() {
+    session_->DeleteButtonClick();
+}
 
-void TMainForm::SendButtonClick()
-{
+void TMainForm::SendButtonClick() {
     // Modal and made for one use; it works on its own copy of the account.
     TSendMailForm form(this, CurrentAccount());
     form.exec();
 }
 
-void TMainForm::AddTab(const Account& account)
-{
+void TMainForm::AddTab(const Account& account) {
     accountTab_->addTab(TabCaption(account));
     // The bar was laid out when it had no tabs and no height.
     accountTab_->setMinimumHeight(accountTab_->sizeHint().height());
 }
 
-void TMainForm::AddAccountClick()
-{
+void TMainForm::AddAccountClick() {
     Account account = NewAccount(accountTab_->count());
     TSettingForm form(this, account);
     if (form.exec() != QDialog::Accepted) return;
@@ -599,8 +592,7 @@ void TMainForm::AddAccountClick()
     accountTab_->setCurrentIndex(accountTab_->count() - 1);
 }
 
-void TMainForm::AccountSettingClick()
-{
+void TMainForm::AccountSettingClick() {
     Account& account = CurrentAccount();
     const int index = accountTab_->currentIndex();
     TSettingForm form(this, account);
@@ -608,8 +600,7 @@ void TMainForm::AccountSettingClick()
     if (index >= 0) accountTab_->setTabText(index, TabCaption(accounts_[static_cast<std::size_t>(index)]));
 }
 
-void TMainForm::DeleteAccountClick()
-{
+void TMainForm::DeleteAccountClick() {
     if (accountTab_->count() < 2) return;
     QMessageBox box(QMessageBox::NoIcon, Text("アカウントの削除"), Text("本当に削除してよろしいですか？"),
                     QMessageBox::Ok | QMessageBox::Cancel, this);
@@ -622,28 +613,26 @@ void TMainForm::DeleteAccountClick()
     accountTab_->setCurrentIndex(0);
 }
 
-void TMainForm::AccountTabMouseDown(const QPoint& globalPos)
-{
+void TMainForm::AccountTabMouseDown(const QPoint& globalPos) {
     if (!InState(SessionState::Idle)) return;
     accountPopup_->popup(globalPos);
 }
 
 // --- the mail list -----------------------------------------------------------------
 
-bool TMainForm::MailListKeyDown(QKeyEvent* event)
-{
+bool TMainForm::MailListKeyDown(QKeyEvent* event) {
     const bool ctrlA = event->key() == Qt::Key_A && (event->modifiers() & Qt::ControlModifier);
     if (!InState(SessionState::Ready)) return ctrlA;  // the list's own select-all waits for Ready too
     switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        session_->ReadButtonClick();
-        return true;
-    case Qt::Key_Delete:
-        session_->DeleteButtonClick();
-        return true;
-    default:
-        break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            session_->ReadButtonClick();
+            return true;
+        case Qt::Key_Delete:
+            session_->DeleteButtonClick();
+            return true;
+        default:
+            break;
     }
     if (ctrlA) {
         mailList_->selectAll();
@@ -652,18 +641,15 @@ bool TMainForm::MailListKeyDown(QKeyEvent* event)
     return false;
 }
 
-void TMainForm::MailListSelectItem()
-{
+void TMainForm::MailListSelectItem() {
     if (InState(SessionState::Ready)) session_->UpdateButtons();
 }
 
-void TMainForm::MailListPopupPopup()
-{
+void TMainForm::MailListPopupPopup() {
     for (QAction* action : sortActions_) action->setChecked(action->data().toInt() == sortTag_);
 }
 
-void TMainForm::SortByXClick(QAction* item)
-{
+void TMainForm::SortByXClick(QAction* item) {
     if (!item) return;
     const int tag = item->data().toInt();
     if (tag < 0 || tag > 4) return;
@@ -673,14 +659,12 @@ void TMainForm::SortByXClick(QAction* item)
 
 // --- the log pane ------------------------------------------------------------------
 
-void TMainForm::ClearLogClick()
-{
+void TMainForm::ClearLogClick() {
     pendingPane_ = QString();
     logBox_->clear();
 }
 
-bool TMainForm::SaveLogTo(const QString& path)
-{
+bool TMainForm::SaveLogTo(const QString& path) {
     FlushLogPane();
     std::string bytes = LogHeader(kSavedLogVersion, QDateTime::currentDateTime());
     const QString text = logBox_->toPlainText();
@@ -701,8 +685,7 @@ bool TMainForm::SaveLogTo(const QString& path)
     return file.commit();
 }
 
-void TMainForm::SaveLogClick()
-{
+void TMainForm::SaveLogClick() {
     QFileDialog dialog(this, Text("ログの保存先の指定"));
     dialog.setObjectName(QStringLiteral("LogSaveDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -720,8 +703,7 @@ void TMainForm::SaveLogClick()
 
 // --- closing -------------------------------------------------------------------------
 
-bool TMainForm::FormCloseQuery()
-{
+bool TMainForm::FormCloseQuery() {
     if (session_->IsConnectionOpen()) {
         ShowBox(Text("接続中は終了できません。"));
         return false;
@@ -729,8 +711,7 @@ bool TMainForm::FormCloseQuery()
     return true;
 }
 
-void TMainForm::FormClose()
-{
+void TMainForm::FormClose() {
     if (closed_) return;
     closed_ = true;
     // A password with a comma (typed into the prompt, which cannot refuse
@@ -743,8 +724,7 @@ void TMainForm::FormClose()
     logFile_.Finish();
 }
 
-void TMainForm::closeEvent(QCloseEvent* event)
-{
+void TMainForm::closeEvent(QCloseEvent* event) {
     if (!created_) {
         event->accept();
         return;

@@ -2,8 +2,7 @@
 
 #include <QMessageBox>
 
-void ShowMessageBox(QWidget* parent, const QString& text)
-{
+void ShowMessageBox(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Boxsweeper"), text, QMessageBox::Ok, parent);
     box.exec();
 }

@@ -17,8 +17,7 @@ struct TPassInputForm::Controls {
 
 TPassInputForm::TPassInputForm(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      controls_(new Controls)
-{
+      controls_(new Controls) {
     setObjectName(QStringLiteral("PassInputForm"));
     setWindowTitle(QStringLiteral("パスワードの入力"));
     setFont(AppFont());
@@ -51,12 +50,15 @@ TPassInputForm::TPassInputForm(QWidget* owner)
     move(352, 264);
 }
 
-TPassInputForm::~TPassInputForm() { delete controls_; }
+TPassInputForm::~TPassInputForm() {
+    delete controls_;
+}
 
-std::string TPassInputForm::Password() const { return ToCp932(controls_->passEdit->text()); }
+std::string TPassInputForm::Password() const {
+    return ToCp932(controls_->passEdit->text());
+}
 
-void TPassInputForm::Button1Click()
-{
+void TPassInputForm::Button1Click() {
     // A character CP932 lacks would be sent as '?': a wrong password with no hint why.
     if (!IsCp932Storable(controls_->passEdit->text())) {
         ShowMessageBox(this, QStringLiteral("パスワードに使えない文字が含まれています"));

@@ -33,16 +33,14 @@ constexpr int kPopLoginTimeOut = 60000;
 
 // The typed text as CP932, composed characters joined first (a combining
 // mark after か is が, which CP932 has).
-std::string MailText(const QString& text)
-{
+std::string MailText(const QString& text) {
     return Utf8ToCp932ForMail(text.normalized(QString::NormalizationForm_C).toStdString());
 }
 
 }  // namespace
 
 TSendMailForm::TSendMailForm(QWidget* owner, const Account& account)
-    : QDialog(owner), account_(account), nmsmtp_(std::make_unique<TNMSMTP>())
-{
+    : QDialog(owner), account_(account), nmsmtp_(std::make_unique<TNMSMTP>()) {
     setObjectName(QStringLiteral("SendMailForm"));
     setWindowTitle(QStringLiteral("メールを書く"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -136,16 +134,14 @@ TSendMailForm::TSendMailForm(QWidget* owner, const Account& account)
 
 TSendMailForm::~TSendMailForm() = default;
 
-void TSendMailForm::FormCreate()
-{
+void TSendMailForm::FormCreate() {
     smtpServerEdit_->setText(FromCp932(account_.smtpServer));
     userIdEdit_->setText(FromCp932(account_.smtpOptions.Test(SMTPUserAsPOP) ? account_.popUser : account_.smtpUser));
     password_ = account_.popPassword;
     UpdateRouteLabel();
 }
 
-void TSendMailForm::UpdateRouteLabel()
-{
+void TSendMailForm::UpdateRouteLabel() {
     const TSmtpPlan plan = SmtpPlanFor(account_);
     const QString security = plan.security == TSmtpSecurity::Tls        ? QStringLiteral("SSL/TLS")
                              : plan.security == TSmtpSecurity::StartTls ? QStringLiteral("STARTTLS")
@@ -159,8 +155,7 @@ void TSendMailForm::UpdateRouteLabel()
                              .arg(security, login));
 }
 
-bool TSendMailForm::ObtainPassword()
-{
+bool TSendMailForm::ObtainPassword() {
     if (!password_.empty()) return true;
     TPassInputForm prompt(this);
     if (prompt.exec() != QDialog::Accepted) return false;
@@ -168,10 +163,11 @@ bool TSendMailForm::ObtainPassword()
     return true;
 }
 
-void TSendMailForm::NMSMTPSendStart() { nmsmtp_->FinalHeader.Add(kXMailer); }
+void TSendMailForm::NMSMTPSendStart() {
+    nmsmtp_->FinalHeader.Add(kXMailer);
+}
 
-void TSendMailForm::ShowBox(const QString& text, bool error)
-{
+void TSendMailForm::ShowBox(const QString& text, bool error) {
     if (!error) {
         ShowMessageBox(this, text);
         return;
@@ -181,8 +177,7 @@ void TSendMailForm::ShowBox(const QString& text, bool error)
     box.exec();
 }
 
-void TSendMailForm::SendButtonClick()
-{
+void TSendMailForm::SendButtonClick() {
     if (sending_) return;
     const QString body = sendBodyMemo_->toPlainText();
     for (const QLineEdit* edit : {smtpServerEdit_, userIdEdit_, sendToEdit_, sendFromEdit_, sendSubjectEdit_}) {
@@ -269,10 +264,11 @@ void TSendMailForm::SendButtonClick()
     closeButton_->setFocus();
 }
 
-void TSendMailForm::CloseButtonClick() { reject(); }
+void TSendMailForm::CloseButtonClick() {
+    reject();
+}
 
-void TSendMailForm::keyPressEvent(QKeyEvent* event)
-{
+void TSendMailForm::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
         event->accept();  // a stray Escape must not throw away a typed mail
         return;
@@ -280,8 +276,7 @@ void TSendMailForm::keyPressEvent(QKeyEvent* event)
     QDialog::keyPressEvent(event);
 }
 
-void TSendMailForm::reject()
-{
+void TSendMailForm::reject() {
     if (sending_) {
         // The send's wait is on the stack below us: end it, and close once
         // it has unwound.

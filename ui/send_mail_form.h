@@ -55,7 +55,7 @@ private:
     std::unique_ptr<TNMSMTP> nmsmtp_;
     bool sending_ = false;
     bool closeRequested_ = false;
-    std::string password_;        // the POP3 password, or the one the prompt got
+    std::string password_;           // the POP3 password, or the one the prompt got
     TPopLogin* popLogin_ = nullptr;  // during POP before SMTP, for a close to abort
 
     QLineEdit* smtpServerEdit_ = nullptr;

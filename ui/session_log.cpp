@@ -4,16 +4,15 @@
 
 #include <QLocale>
 
-#include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
 
 namespace {
 
-bool WriteAll(int fd, const std::string& bytes)
-{
+bool WriteAll(int fd, const std::string& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -27,27 +26,24 @@ bool WriteAll(int fd, const std::string& bytes)
 }
 
 // mkdir -p with mode 0700 for what it creates.
-bool MakeDirectories(const std::string& path)
-{
+bool MakeDirectories(const std::string& path) {
     for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string part = path.substr(0, slash);
         if (!part.empty() && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
         if (slash == std::string::npos) break;
     }
-    struct stat info{};
+    struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::string WithSlash(std::string path)
-{
+std::string WithSlash(std::string path) {
     if (path.empty() || path.back() != '/') path += '/';
     return path;
 }
 
 }  // namespace
 
-std::string LogHeader(const char* version, const QDateTime& at)
-{
+std::string LogHeader(const char* version, const QDateTime& at) {
     const QLocale locale = QLocale::system();
     const QString stamp = locale.toString(at.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
                           locale.toString(at.time(), QLocale::LongFormat);
@@ -59,8 +55,7 @@ std::string LogHeader(const char* version, const QDateTime& at)
     return header;
 }
 
-std::string DefaultLogDirectory(const std::string& programDirectory)
-{
+std::string DefaultLogDirectory(const std::string& programDirectory) {
     if (!programDirectory.empty() && ::access(programDirectory.c_str(), W_OK | X_OK) == 0)
         return WithSlash(programDirectory);
     std::string base;
@@ -76,17 +71,14 @@ std::string DefaultLogDirectory(const std::string& programDirectory)
     return dir + "/";
 }
 
-SessionLogFile::~SessionLogFile()
-{
+SessionLogFile::~SessionLogFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool SessionLogFile::Start(const std::string& directory, const QDateTime& now)
-{
+bool SessionLogFile::Start(const std::string& directory, const QDateTime& now) {
     if (fd_ >= 0 || directory.empty()) return false;
     directory_ = WithSlash(directory);
-    const std::string stem =
-        directory_ + "~Boxsweeper_" + now.toString(QStringLiteral("yyyyMMddHHmmss")).toStdString();
+    const std::string stem = directory_ + "~Boxsweeper_" + now.toString(QStringLiteral("yyyyMMddHHmmss")).toStdString();
     for (int attempt = 1; attempt <= 100 && fd_ < 0; ++attempt) {
         path_ = stem + (attempt == 1 ? std::string() : "_" + std::to_string(attempt)) + ".log";
         fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -100,8 +92,7 @@ bool SessionLogFile::Start(const std::string& directory, const QDateTime& now)
     return true;
 }
 
-void SessionLogFile::Append(const std::string& text)
-{
+void SessionLogFile::Append(const std::string& text) {
     if (fd_ < 0) return;
     // One write per entry: nothing waits in a buffer of ours.
     std::string entry;
@@ -111,8 +102,7 @@ void SessionLogFile::Append(const std::string& text)
     WriteAll(fd_, entry);
 }
 
-bool SessionLogFile::Finish()
-{
+bool SessionLogFile::Finish() {
     if (fd_ < 0) return false;
     ::close(fd_);
     fd_ = -1;

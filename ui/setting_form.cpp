@@ -24,10 +24,11 @@
 namespace {
 
 // The source is UTF-8; the window works in QString.
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+QString U(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
-QLabel* Label(QWidget* parent, const QString& text, const char* name = nullptr)
-{
+QLabel* Label(QWidget* parent, const QString& text, const char* name = nullptr) {
     auto* label = new QLabel(text, parent);
     if (name) {
         label->setObjectName(QString::fromLatin1(name));
@@ -36,28 +37,26 @@ QLabel* Label(QWidget* parent, const QString& text, const char* name = nullptr)
 }
 
 template <typename W>
-W* Named(W* widget, const char* name)
-{
+W* Named(W* widget, const char* name) {
     widget->setObjectName(QString::fromLatin1(name));
     return widget;
 }
 
-QLineEdit* Edit(QWidget* parent, const char* name) { return Named(new QLineEdit(parent), name); }
+QLineEdit* Edit(QWidget* parent, const char* name) {
+    return Named(new QLineEdit(parent), name);
+}
 
-QCheckBox* Check(QWidget* parent, const char* name, const QString& text)
-{
+QCheckBox* Check(QWidget* parent, const char* name, const QString& text) {
     return Named(new QCheckBox(text, parent), name);
 }
 
-QRadioButton* Radio(QWidget* parent, const char* name, const QString& text)
-{
+QRadioButton* Radio(QWidget* parent, const char* name, const QString& text) {
     return Named(new QRadioButton(text, parent), name);
 }
 
 // Qt cannot uncheck a checked auto-exclusive radio button, so a group is
 // set with exclusivity off: only `chosen` ends up checked, or none.
-void CheckOnly(const std::vector<QRadioButton*>& group, QRadioButton* chosen)
-{
+void CheckOnly(const std::vector<QRadioButton*>& group, QRadioButton* chosen) {
     for (QRadioButton* b : group) {
         b->setAutoExclusive(false);
     }
@@ -70,8 +69,7 @@ void CheckOnly(const std::vector<QRadioButton*>& group, QRadioButton* chosen)
 }
 
 // The radio of the last set bit wins; with none set none is checked.
-void LoadRadios(const AccountOptions& options, std::initializer_list<std::pair<QRadioButton*, int>> radios)
-{
+void LoadRadios(const AccountOptions& options, std::initializer_list<std::pair<QRadioButton*, int>> radios) {
     QRadioButton* chosen = nullptr;
     std::vector<QRadioButton*> group;
     for (const auto& [button, bit] : radios) {
@@ -83,8 +81,7 @@ void LoadRadios(const AccountOptions& options, std::initializer_list<std::pair<Q
     CheckOnly(group, chosen);
 }
 
-void SetBit(AccountOptions& options, int bit, bool on)
-{
+void SetBit(AccountOptions& options, int bit, bool on) {
     if (on) {
         options.Set(bit);
     } else {
@@ -139,8 +136,7 @@ struct TSettingForm::Controls {
 };
 
 TSettingForm::TSettingForm(QWidget* owner, Account& account)
-    : QDialog(owner, Qt::Dialog | Qt::WindowStaysOnTopHint), account_(account), controls_(new Controls)
-{
+    : QDialog(owner, Qt::Dialog | Qt::WindowStaysOnTopHint), account_(account), controls_(new Controls) {
     setObjectName(QStringLiteral("SettingForm"));
     setWindowTitle(U("アカウントの設定"));
     setFont(AppFont());
@@ -232,9 +228,9 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         c.popUseCache->hide();
         c.popDecodeMime = Check(page2, "POPDecodeMime", U("MIMEメールもデコードする（UTF-8・添付など）"));
         c.popPipelining = Check(page2, "POPPipelining", U("コマンドをまとめて送る（高速）"));
-        for (QWidget* w : std::initializer_list<QWidget*>{c.popAuthLabel, c.popAuthBasic, c.popAuthAPOP,
-                                                          c.popAuthAuto, c.popPortLabel, c.popPort, c.popOptionLabel,
-                                                          c.popUseTop, c.popHeaderWithBody, c.popUseCache}) {
+        for (QWidget* w : std::initializer_list<QWidget*>{c.popAuthLabel, c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto,
+                                                          c.popPortLabel, c.popPort, c.popOptionLabel, c.popUseTop,
+                                                          c.popHeaderWithBody, c.popUseCache}) {
             w->setEnabled(false);
         }
 
@@ -333,10 +329,11 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
     }
 }
 
-TSettingForm::~TSettingForm() { delete controls_; }
+TSettingForm::~TSettingForm() {
+    delete controls_;
+}
 
-void TSettingForm::FormCreate()
-{
+void TSettingForm::FormCreate() {
     auto& c = *controls_;
     const Account& a = account_;
     const AccountOptions& p = a.popOptions;
@@ -345,8 +342,9 @@ void TSettingForm::FormCreate()
     c.accountName->setText(FromCp932(a.name));
     c.popServerName->setText(FromCp932(a.popServer));
     // Both bits set reads as TLS from the first byte; neither is plain.
-    CheckOnly({c.popEncryptNone, c.popEncryptTLS, c.popEncryptSTLS},
-              p.Test(POPUseTLS) ? c.popEncryptTLS : p.Test(POPUseSTLS) ? c.popEncryptSTLS : c.popEncryptNone);
+    CheckOnly({c.popEncryptNone, c.popEncryptTLS, c.popEncryptSTLS}, p.Test(POPUseTLS)    ? c.popEncryptTLS
+                                                                     : p.Test(POPUseSTLS) ? c.popEncryptSTLS
+                                                                                          : c.popEncryptNone);
     c.popUserName->setText(FromCp932(a.popUser));
     c.popPassword->setText(FromCp932(a.popPassword));  // whether saved or not
     c.popReadHeader->setChecked(p.Test(POPReadHeader));
@@ -363,8 +361,10 @@ void TSettingForm::FormCreate()
     c.popDecodeMime->setChecked(p.Test(POPDecodeMime));
     c.popPipelining->setChecked(p.Test(POPPipelining));
     c.smtpAutoSetting->setChecked(s.Test(SMTPAutoSetting));
-    CheckOnly({c.smtpEncryptNone, c.smtpEncryptTLS, c.smtpEncryptSTARTTLS},
-              s.Test(SMTPUseTLS) ? c.smtpEncryptTLS : s.Test(SMTPUseSTARTTLS) ? c.smtpEncryptSTARTTLS : c.smtpEncryptNone);
+    CheckOnly({c.smtpEncryptNone, c.smtpEncryptTLS, c.smtpEncryptSTARTTLS}, s.Test(SMTPUseTLS) ? c.smtpEncryptTLS
+                                                                            : s.Test(SMTPUseSTARTTLS)
+                                                                                ? c.smtpEncryptSTARTTLS
+                                                                                : c.smtpEncryptNone);
     LoadRadios(s, {{c.smtpAuthNone, SMTPAuthNone}, {c.smtpAuthPbS, SMTPAuthPbS}, {c.smtpAuthAUTH, SMTPAuthAUTH}});
     c.smtpPort->setText(QString::number(a.smtpPort));
 
@@ -372,13 +372,12 @@ void TSettingForm::FormCreate()
     SMTPAutoSettingClick();
 }
 
-void TSettingForm::POPAutoSettingClick()
-{
+void TSettingForm::POPAutoSettingClick() {
     auto& c = *controls_;
     const bool automatic = c.popAutoSetting->isChecked();
-    for (QWidget* w : std::initializer_list<QWidget*>{c.popAuthLabel, c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto,
-                                                      c.popPortLabel, c.popPort, c.popOptionLabel, c.popUseTop,
-                                                      c.popHeaderWithBody}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{c.popAuthLabel, c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto, c.popPortLabel,
+                                         c.popPort, c.popOptionLabel, c.popUseTop, c.popHeaderWithBody}) {
         w->setEnabled(!automatic);
     }
     c.popUseCache->setEnabled(false);
@@ -392,8 +391,7 @@ void TSettingForm::POPAutoSettingClick()
     c.popHeaderWithBody->setChecked(false);
 }
 
-void TSettingForm::SMTPAutoSettingClick()
-{
+void TSettingForm::SMTPAutoSettingClick() {
     auto& c = *controls_;
     const bool automatic = c.smtpAutoSetting->isChecked();
     for (QWidget* w : std::initializer_list<QWidget*>{c.smtpAuthLabel, c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH,
@@ -410,7 +408,9 @@ void TSettingForm::SMTPAutoSettingClick()
                                                              : QStringLiteral("25"));
 }
 
-void TSettingForm::accept() { OKButtonClick(); }
+void TSettingForm::accept() {
+    OKButtonClick();
+}
 
 namespace {
 
@@ -418,8 +418,7 @@ namespace {
 // space around it allowed, within 1-65535.
 enum class PortCheck { Ok, NotInteger, OutOfRange };
 
-PortCheck CheckPort(const QString& text, int& port)
-{
+PortCheck CheckPort(const QString& text, int& port) {
     bool ok = false;
     const int value = text.trimmed().toInt(&ok, 10);
     if (!ok) {
@@ -434,8 +433,7 @@ PortCheck CheckPort(const QString& text, int& port)
 
 }  // namespace
 
-bool TSettingForm::Validate()
-{
+bool TSettingForm::Validate() {
     auto& c = *controls_;
     // Refuses, names the field, and puts the cursor in it.
     auto refuse = [&](QLineEdit* field, const QString& text) {
@@ -485,19 +483,18 @@ bool TSettingForm::Validate()
     for (const PortField& f : {PortField{c.popPort, "POP3のポート番号"}, PortField{c.smtpPort, "SMTPのポート番号"}}) {
         int port = 0;
         switch (CheckPort(f.edit->text(), port)) {
-        case PortCheck::Ok:
-            break;
-        case PortCheck::NotInteger:
-            return refuse(f.edit, U("'%1' は整数ではありません").arg(f.edit->text()));
-        case PortCheck::OutOfRange:
-            return refuse(f.edit, U("「%1」は1から65535までの数で入力してください").arg(U(f.name)));
+            case PortCheck::Ok:
+                break;
+            case PortCheck::NotInteger:
+                return refuse(f.edit, U("'%1' は整数ではありません").arg(f.edit->text()));
+            case PortCheck::OutOfRange:
+                return refuse(f.edit, U("「%1」は1から65535までの数で入力してください").arg(U(f.name)));
         }
     }
     return true;
 }
 
-void TSettingForm::OKButtonClick()
-{
+void TSettingForm::OKButtonClick() {
     if (!Validate()) {
         return;
     }

@@ -1,5 +1,5 @@
-#include "accounts/account.h"
 #include "account_print.h"
+#include "accounts/account.h"
 
 #include <gtest/gtest.h>
 
@@ -38,14 +38,18 @@ private:
 
 LegacyBytes FullRecord() {
     LegacyBytes b;
-    b.Text("\x8e\x64\x8e\x96").Skip(1, '\x7f')  // name "仕事", 1 byte skipped
+    b.Text("\x8e\x64\x8e\x96")
+        .Skip(1, '\x7f')  // name "仕事", 1 byte skipped
         .Text("pop.example.jp")
-        .Number(110).Skip(1, '\x01')
+        .Number(110)
+        .Skip(1, '\x01')
         .Text("taro")
         .Text("himitsu")
-        .Number((1u << 20) | 0x47).Skip(2, '\x02')
+        .Number((1u << 20) | 0x47)
+        .Skip(2, '\x02')
         .Text("smtp.example.jp")
-        .Number(587).Skip(1, '\x03')
+        .Number(587)
+        .Skip(1, '\x03')
         .Text("jiro")
         .Number(0x13);
     return b;
@@ -81,8 +85,19 @@ TEST(ParseLegacyAccount, ReadsEveryFieldOfTheTable) {
 
 TEST(ParseLegacyAccount, NegativeAndLargeNumbers) {
     LegacyBytes b;
-    b.Text("n").Skip(1, 0).Text("h").Number(0xFFFFFFFFu).Skip(1, 0).Text("").Text("")
-        .Number(0x80000000u).Skip(2, 0).Text("").Number(0x7FFFFFFFu).Skip(1, 0).Text("")
+    b.Text("n")
+        .Skip(1, 0)
+        .Text("h")
+        .Number(0xFFFFFFFFu)
+        .Skip(1, 0)
+        .Text("")
+        .Text("")
+        .Number(0x80000000u)
+        .Skip(2, 0)
+        .Text("")
+        .Number(0x7FFFFFFFu)
+        .Skip(1, 0)
+        .Text("")
         .Number(0);
     const Account a = Parse(b.bytes());
     EXPECT_EQ(a.popPort, -1);
@@ -105,19 +120,15 @@ TEST(ParseLegacyAccount, CutShortAtEveryLength) {
         auto whole = [&](int field, std::size_t size) { return length >= record.FieldStart(field) + size; };
 
         EXPECT_EQ(a.name, reached(0) ? full.name.substr(0, length) : "");
-        EXPECT_EQ(a.popServer, reached(1) ? full.popServer.substr(0, length - record.FieldStart(1))
-                                          : d.popServer);
+        EXPECT_EQ(a.popServer, reached(1) ? full.popServer.substr(0, length - record.FieldStart(1)) : d.popServer);
         EXPECT_EQ(a.popPort, whole(2, 4) ? full.popPort : d.popPort);
-        EXPECT_EQ(a.popUser, reached(3) ? full.popUser.substr(0, length - record.FieldStart(3))
-                                        : d.popUser);
-        EXPECT_EQ(a.popPassword, reached(4) ? full.popPassword.substr(0, length - record.FieldStart(4))
-                                            : d.popPassword);
+        EXPECT_EQ(a.popUser, reached(3) ? full.popUser.substr(0, length - record.FieldStart(3)) : d.popUser);
+        EXPECT_EQ(a.popPassword,
+                  reached(4) ? full.popPassword.substr(0, length - record.FieldStart(4)) : d.popPassword);
         EXPECT_EQ(a.popOptions, whole(5, 4) ? full.popOptions : d.popOptions);
-        EXPECT_EQ(a.smtpServer, reached(6) ? full.smtpServer.substr(0, length - record.FieldStart(6))
-                                           : d.smtpServer);
+        EXPECT_EQ(a.smtpServer, reached(6) ? full.smtpServer.substr(0, length - record.FieldStart(6)) : d.smtpServer);
         EXPECT_EQ(a.smtpPort, whole(7, 4) ? full.smtpPort : d.smtpPort);
-        EXPECT_EQ(a.smtpUser, reached(8) ? full.smtpUser.substr(0, length - record.FieldStart(8))
-                                         : d.smtpUser);
+        EXPECT_EQ(a.smtpUser, reached(8) ? full.smtpUser.substr(0, length - record.FieldStart(8)) : d.smtpUser);
         EXPECT_EQ(a.smtpOptions, whole(9, 4) ? full.smtpOptions : d.smtpOptions);
     }
 }

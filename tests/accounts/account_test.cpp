@@ -11,8 +11,7 @@
 namespace {
 
 // "新しいアカウント" in Shift_JIS.
-const std::string kNewAccountName =
-    "\x90\x56\x82\xb5\x82\xa2\x83\x41\x83\x4a\x83\x45\x83\x93\x83\x67";
+const std::string kNewAccountName = "\x90\x56\x82\xb5\x82\xa2\x83\x41\x83\x4a\x83\x45\x83\x93\x83\x67";
 
 Account Sample() {
     Account a = DefaultAccount();
@@ -193,8 +192,7 @@ TEST(ParseAccount, TextsWrittenByHand) {
              EXPECT_EQ(a.popServer, d.popServer);
              EXPECT_EQ(a.smtpServer, d.smtpServer);
          }},
-        {"empty text", "",
-         [](const Account& a, const Account& d) { EXPECT_EQ(a, d); }},
+        {"empty text", "", [](const Account& a, const Account& d) { EXPECT_EQ(a, d); }},
         {"saturating options", "n,POP,h,99999999999,u,p,99999999999,SMTP,s,-25,su,-1,EOD",
          [](const Account& a, const Account&) {
              EXPECT_EQ(a.popPort, -1);
@@ -236,8 +234,8 @@ TEST(ParseAccount, TruncatedAtEveryLength) {
 
 TEST(ParseAccount, GarbageOfEveryLength) {
     std::mt19937 random(1234);
-    const std::string alphabet[] = {",", "POP", "SMTP", "0x", "0", "9", "-", std::string(1, '\0'),
-                                    "\x82", "\xff", "EOD", " "};
+    const std::string alphabet[] = {",",    "POP",  "SMTP", "0x", "0", "9", "-", std::string(1, '\0'),
+                                    "\x82", "\xff", "EOD",  " "};
     for (std::size_t length = 0; length < 400; ++length) {
         std::string text;
         while (text.size() < length) {

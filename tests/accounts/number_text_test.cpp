@@ -51,10 +51,18 @@ TEST(ParseDecimal, BehavesLikeAtolOnA32BitLong) {
         std::string text;
         std::int32_t expected;
     } cases[] = {
-        {"3", 3},       {"  12x", 12},          {"-7", -7},           {"+7", 7},
-        {"", 0},        {"x1", 0},              {"0x10", 0},          {"010", 10},
-        {"2147483647", 2147483647},             {"2147483648", 2147483647},
-        {"-2147483649", -2147483647 - 1},       {"99999999999999999999", 2147483647},
+        {"3", 3},
+        {"  12x", 12},
+        {"-7", -7},
+        {"+7", 7},
+        {"", 0},
+        {"x1", 0},
+        {"0x10", 0},
+        {"010", 10},
+        {"2147483647", 2147483647},
+        {"2147483648", 2147483647},
+        {"-2147483649", -2147483647 - 1},
+        {"99999999999999999999", 2147483647},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ParseDecimal(c.text), c.expected) << '"' << c.text << '"';
@@ -66,10 +74,9 @@ TEST(ParseSettingsVersion, CombinesMajorAndMinor) {
         std::string text;
         std::int32_t expected;
     } cases[] = {
-        {"0.33", 33},  {"0.31", 31},  {"1.0", 65536}, {"1.2", 65538}, {"", 0},
-        {"0.", 0},     {".33", 33},   {"2", 131072},  {"0.33\r\n9", 33},
-        {"0.\n33", 0},  // the minor number ends at the line end
-        {"abc", 0},    {"0.33.1", 33},
+        {"0.33", 33}, {"0.31", 31},   {"1.0", 65536},    {"1.2", 65538}, {"", 0}, {"0.", 0},
+        {".33", 33},  {"2", 131072},  {"0.33\r\n9", 33}, {"0.\n33", 0},  // the minor number ends at the line end
+        {"abc", 0},   {"0.33.1", 33},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ParseSettingsVersion(c.text), c.expected) << '"' << c.text << '"';

@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -122,16 +122,27 @@ TEST_F(SettingsTest, EmptyStoreYieldsNoAccounts) {
 TEST_F(SettingsTest, VersionChoosesTheReader) {
     // The binary form of older settings, laid out by its table.
     std::string legacy;
-    auto text = [&](std::string_view t) { legacy.append(t); legacy.push_back('\0'); };
+    auto text = [&](std::string_view t) {
+        legacy.append(t);
+        legacy.push_back('\0');
+    };
     auto number = [&](std::uint32_t v) {
         for (int i = 0; i < 4; ++i) legacy.push_back(static_cast<char>(v >> (8 * i)));
     };
-    text("old");      legacy.push_back('\x01');
-    text("pophost");  number(1110); legacy.push_back('\x01');
+    text("old");
+    legacy.push_back('\x01');
+    text("pophost");
+    number(1110);
+    legacy.push_back('\x01');
     text("u");
-    text("p");        number(0x103); legacy.append("\x01\x02");
-    text("smtphost"); number(2525); legacy.push_back('\x01');
-    text("su");       number(0x11);
+    text("p");
+    number(0x103);
+    legacy.append("\x01\x02");
+    text("smtphost");
+    number(2525);
+    legacy.push_back('\x01');
+    text("su");
+    number(0x11);
 
     Account fromLegacy = DefaultAccount();
     fromLegacy.name = "old";
@@ -151,7 +162,7 @@ TEST_F(SettingsTest, VersionChoosesTheReader) {
     const struct {
         const char* version;  // nullptr: no "Version" value
         bool textReader;
-    } cases[] = {{"0.33", true}, {"1.0", true}, {"0.32", true}, {"0.31", false},
+    } cases[] = {{"0.33", true}, {"1.0", true}, {"0.32", true},   {"0.31", false},
                  {"0.9", false}, {"", false},   {nullptr, false}, {"junk", false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.version ? c.version : "(missing)");
@@ -174,9 +185,10 @@ TEST_F(SettingsTest, VersionChoosesTheReader) {
 // but the first entry is already in the text form. Neither entry may lose
 // its fields, or the next save would store the loss.
 TEST_F(SettingsTest, InterruptedUpgradeKeepsBothForms) {
-    const std::string legacy("old\0\x01pop.example.jp\0\x6e\0\0\0\x01u\0pw\0\x65\0\0\0\0\0"
-                             "smtp.example.jp\0\x19\0\0\0\x01s\0\x13\0\0\0",
-                             63);
+    const std::string legacy(
+        "old\0\x01pop.example.jp\0\x6e\0\0\0\x01u\0pw\0\x65\0\0\0\0\0"
+        "smtp.example.jp\0\x19\0\0\0\x01s\0\x13\0\0\0",
+        63);
     Account fromLegacy = DefaultAccount();
     ParseLegacyAccount(legacy, fromLegacy);
     ASSERT_EQ(fromLegacy.popServer, "pop.example.jp");
@@ -201,8 +213,17 @@ TEST_F(SettingsTest, AccountCount) {
     const struct {
         const char* count;  // nullptr: no "Account" value
         std::size_t expected;
-    } cases[] = {{nullptr, 0}, {"", 0}, {"abc", 0}, {"-3", 0}, {"0", 0},
-                 {"1", 1},     {" 1", 1}, {"1x", 1}, {"1\0" "5", 1}};
+    } cases[] = {{nullptr, 0},
+                 {"", 0},
+                 {"abc", 0},
+                 {"-3", 0},
+                 {"0", 0},
+                 {"1", 1},
+                 {" 1", 1},
+                 {"1x", 1},
+                 {"1\0"
+                  "5",
+                  1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.count ? c.count : "(missing)");
         fs::remove_all(key_);
@@ -220,8 +241,10 @@ TEST_F(SettingsTest, AccountCount) {
 }
 
 TEST_F(SettingsTest, MissingOrUnreadableEntryIsADefaultAccountWithNoName) {
-    Store({{"Version", "0.33"}, {"Account", "4"},
-           {"Entry0", FormatAccount(Named("a", 0))}, {"Entry2", FormatAccount(Named("c", 2))}});
+    Store({{"Version", "0.33"},
+           {"Account", "4"},
+           {"Entry0", FormatAccount(Named("a", 0))},
+           {"Entry2", FormatAccount(Named("c", 2))}});
     fs::create_directory(key_ / "Entry3");  // not a regular file
     const std::vector<Account> loaded = LoadSettings();
     ASSERT_EQ(loaded.size(), 4u);

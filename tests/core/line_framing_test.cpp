@@ -14,10 +14,18 @@ using Events = std::vector<Event>;
 const std::string kMulti = "\r\n.\r\n";
 const std::string kSingle = "\r\n";
 
-Event L(std::string s) { return {ConnectionEvent::Line, std::move(s)}; }
-Event D() { return {ConnectionEvent::DotLine, "."}; }
-Event R(std::string s) { return {ConnectionEvent::Reply, std::move(s)}; }
-Event Raw(std::string s) { return {ConnectionEvent::RawData, std::move(s)}; }
+Event L(std::string s) {
+    return {ConnectionEvent::Line, std::move(s)};
+}
+Event D() {
+    return {ConnectionEvent::DotLine, "."};
+}
+Event R(std::string s) {
+    return {ConnectionEvent::Reply, std::move(s)};
+}
+Event Raw(std::string s) {
+    return {ConnectionEvent::RawData, std::move(s)};
+}
 
 struct Recorder {
     LineFraming framing;
@@ -29,8 +37,7 @@ struct Recorder {
     void Feed(const std::string& text) { framing.Feed(static_cast<int>(text.size()), text, sink); }
 
     // The events without RawData, which mirrors the pieces fed.
-    Events Framed() const
-    {
+    Events Framed() const {
         Events out;
         for (const Event& e : events)
             if (e.first != ConnectionEvent::RawData) out.push_back(e);
@@ -38,16 +45,14 @@ struct Recorder {
     }
 };
 
-Events FrameInPieces(const std::string& terminator, const std::vector<std::string>& pieces)
-{
+Events FrameInPieces(const std::string& terminator, const std::vector<std::string>& pieces) {
     Recorder r(terminator);
     for (const std::string& p : pieces) r.Feed(p);
     EXPECT_TRUE(r.framing.Buffered().empty());
     return r.Framed();
 }
 
-TEST(LineFraming, MultiLineReplyInOneRead)
-{
+TEST(LineFraming, MultiLineReplyInOneRead) {
     Recorder r(kMulti);
     r.Feed("+OK 2 messages\r\n1 120\r\n2 200\r\n.\r\n");
     EXPECT_EQ(r.events, (Events{Raw("+OK 2 messages\r\n1 120\r\n2 200\r\n.\r\n"), L("+OK 2 messages"), L("1 120"),
@@ -55,9 +60,9 @@ TEST(LineFraming, MultiLineReplyInOneRead)
     EXPECT_TRUE(r.framing.Buffered().empty());
 }
 
-TEST(LineFraming, StatusLineAloneBeforeTerminator)
-{
-    EXPECT_EQ(FrameInPieces(kMulti, {"+OK 0 messages\r\n.\r\n"}), (Events{L("+OK 0 messages"), D(), R("+OK 0 messages")}));
+TEST(LineFraming, StatusLineAloneBeforeTerminator) {
+    EXPECT_EQ(FrameInPieces(kMulti, {"+OK 0 messages\r\n.\r\n"}),
+              (Events{L("+OK 0 messages"), D(), R("+OK 0 messages")}));
 }
 
 // Every way of cutting a dialogue in two, and byte by byte, gives the same
@@ -71,8 +76,7 @@ struct SplitCase {
 
 class FramingSplitTest : public ::testing::TestWithParam<SplitCase> {};
 
-TEST_P(FramingSplitTest, SameEventsHoweverSplit)
-{
+TEST_P(FramingSplitTest, SameEventsHoweverSplit) {
     const SplitCase& c = GetParam();
     EXPECT_EQ(FrameInPieces(c.terminator, {c.stream}), c.expected);
     for (std::size_t cut = 1; cut < c.stream.size(); ++cut) {
@@ -88,13 +92,21 @@ INSTANTIATE_TEST_SUITE_P(
     Splits, FramingSplitTest,
     ::testing::Values(
         SplitCase{"single", kSingle, "+OK ready <1.2@x>\r\n", {L("+OK ready <1.2@x>"), R("+OK ready <1.2@x>")}},
-        SplitCase{"multi", kMulti, "+OK 5 octets\r\nab\r\n\r\ncd\r\n.\r\n",
+        SplitCase{"multi",
+                  kMulti,
+                  "+OK 5 octets\r\nab\r\n\r\ncd\r\n.\r\n",
                   {L("+OK 5 octets"), L("ab"), L(""), L("cd"), D(), R("+OK 5 octets\r\nab\r\n\r\ncd")}},
-        SplitCase{"stuffed", kMulti, "+OK\r\n..\r\n..x\r\n.y\r\n...\r\n.\r\n",
+        SplitCase{"stuffed",
+                  kMulti,
+                  "+OK\r\n..\r\n..x\r\n.y\r\n...\r\n.\r\n",
                   {L("+OK"), L("."), L(".x"), L(".y"), L(".."), D(), R("+OK\r\n..\r\n..x\r\n.y\r\n...")}},
-        SplitCase{"negative", kMulti, "-ERR no such message\r\n", {L("-ERR no such message"), R("-ERR no such message")}},
-        SplitCase{"lone cr and lf", kMulti, "+OK\r\na\rb\nc\r\n.\r\n", {L("+OK"), L("a\rb\nc"), D(), R("+OK\r\na\rb\nc")}},
-        SplitCase{"nul bytes", kMulti, std::string("+OK\r\na\0b\r\n.\r\n", 13),
+        SplitCase{
+            "negative", kMulti, "-ERR no such message\r\n", {L("-ERR no such message"), R("-ERR no such message")}},
+        SplitCase{
+            "lone cr and lf", kMulti, "+OK\r\na\rb\nc\r\n.\r\n", {L("+OK"), L("a\rb\nc"), D(), R("+OK\r\na\rb\nc")}},
+        SplitCase{"nul bytes",
+                  kMulti,
+                  std::string("+OK\r\na\0b\r\n.\r\n", 13),
                   {L("+OK"), L(std::string("a\0b", 3)), D(), R(std::string("+OK\r\na\0b", 8))}}),
     [](const auto& info) {
         std::string n = info.param.name;
@@ -103,15 +115,13 @@ INSTANTIATE_TEST_SUITE_P(
         return n;
     });
 
-TEST(LineFraming, DotLineAloneGivesNoLine)
-{
+TEST(LineFraming, DotLineAloneGivesNoLine) {
     Recorder r(kMulti);
     r.Feed("+OK\r\n.\r\n");
     EXPECT_EQ(r.Framed(), (Events{L("+OK"), D(), R("+OK")}));
 }
 
-TEST(LineFraming, BareOkDoesNotCompleteMultiLineReply)
-{
+TEST(LineFraming, BareOkDoesNotCompleteMultiLineReply) {
     Recorder r(kMulti);
     r.Feed("+OK\r\n");
     r.Feed("-ERR looks negative but is data\r\n");
@@ -120,16 +130,14 @@ TEST(LineFraming, BareOkDoesNotCompleteMultiLineReply)
     EXPECT_EQ(r.Framed().back(), R("+OK\r\n-ERR looks negative but is data"));
 }
 
-TEST(LineFraming, NegativeNeedsItsSpace)
-{
+TEST(LineFraming, NegativeNeedsItsSpace) {
     Recorder r(kMulti);
     r.Feed("-ERR\r\n");
     EXPECT_EQ(r.Framed(), (Events{L("-ERR")}));
     EXPECT_EQ(r.framing.Buffered(), "-ERR\r\n");
 }
 
-TEST(LineFraming, ErrorAndClosedLeaveTheBufferAlone)
-{
+TEST(LineFraming, ErrorAndClosedLeaveTheBufferAlone) {
     Recorder r(kMulti);
     r.Feed("+OK 9 octets\r\npart");
     r.framing.Feed(-1, "Timed out.", r.sink);
@@ -137,13 +145,19 @@ TEST(LineFraming, ErrorAndClosedLeaveTheBufferAlone)
     EXPECT_EQ(r.framing.Buffered(), "+OK 9 octets\r\npart");
     EXPECT_EQ(r.framing.LinesCut(), std::string("+OK 9 octets\r\n").size());
     r.Feed("ial\r\n.\r\n");
-    EXPECT_EQ(r.events, (Events{Raw("+OK 9 octets\r\npart"), L("+OK 9 octets"), Raw("Timed out."),
-                                {ConnectionEvent::Error, "Timed out."}, Raw(""), {ConnectionEvent::Closed, ""},
-                                Raw("ial\r\n.\r\n"), L("partial"), D(), R("+OK 9 octets\r\npartial")}));
+    EXPECT_EQ(r.events, (Events{Raw("+OK 9 octets\r\npart"),
+                                L("+OK 9 octets"),
+                                Raw("Timed out."),
+                                {ConnectionEvent::Error, "Timed out."},
+                                Raw(""),
+                                {ConnectionEvent::Closed, ""},
+                                Raw("ial\r\n.\r\n"),
+                                L("partial"),
+                                D(),
+                                R("+OK 9 octets\r\npartial")}));
 }
 
-TEST(LineFraming, EmptyTerminatorCompletesNothing)
-{
+TEST(LineFraming, EmptyTerminatorCompletesNothing) {
     Recorder r("");
     r.Feed("-ERR x\r\n+OK\r\n.\r\n");
     EXPECT_EQ(r.Framed(), (Events{L("-ERR x"), L("+OK"), D()}));
@@ -152,8 +166,7 @@ TEST(LineFraming, EmptyTerminatorCompletesNothing)
     EXPECT_EQ(r.Framed(), (Events{L("-ERR x"), L("+OK"), D(), R("-ERR x"), R("+OK"), R(".")}));
 }
 
-TEST(LineFraming, TerminatorChangedInsideReplyHandlerAppliesToTheNextTest)
-{
+TEST(LineFraming, TerminatorChangedInsideReplyHandlerAppliesToTheNextTest) {
     LineFraming framing;
     Events events;
     LineFraming::Sink sink = [&](ConnectionEvent e, const std::string& t) {
@@ -172,8 +185,7 @@ TEST(LineFraming, TerminatorChangedInsideReplyHandlerAppliesToTheNextTest)
     EXPECT_TRUE(framing.Buffered().empty());
 }
 
-TEST(LineFraming, SeveralRepliesInOneRead)
-{
+TEST(LineFraming, SeveralRepliesInOneRead) {
     Recorder r(kSingle);
     r.Feed("+OK one\r\n-ERR two\r\n+OK thr");
     EXPECT_EQ(r.Framed(), (Events{L("+OK one"), L("-ERR two"), R("+OK one"), R("-ERR two")}));
@@ -186,8 +198,7 @@ TEST(LineFraming, SeveralRepliesInOneRead)
     EXPECT_TRUE(r.framing.Buffered().empty());
 }
 
-TEST(LineFraming, ResetDropsAPartialReply)
-{
+TEST(LineFraming, ResetDropsAPartialReply) {
     Recorder r(kMulti);
     r.Feed("+OK 100 octets\r\nhalf a messa");
     r.framing.Reset();
@@ -197,8 +208,7 @@ TEST(LineFraming, ResetDropsAPartialReply)
     EXPECT_EQ(r.Framed().back(), R("+OK greeting"));
 }
 
-TEST(LineFraming, ResetFromInsideTheSinkStopsFramingTheOldBytes)
-{
+TEST(LineFraming, ResetFromInsideTheSinkStopsFramingTheOldBytes) {
     LineFraming framing;
     Events events;
     LineFraming::Sink sink = [&](ConnectionEvent e, const std::string& t) {
@@ -212,8 +222,7 @@ TEST(LineFraming, ResetFromInsideTheSinkStopsFramingTheOldBytes)
     EXPECT_TRUE(framing.Buffered().empty());
 }
 
-TEST(LineFraming, LongReplyInReadSizedPiecesIsJoinedExactly)
-{
+TEST(LineFraming, LongReplyInReadSizedPiecesIsJoinedExactly) {
     std::string body;
     for (int i = 0; i < 3000; ++i) body += (i % 7 == 0 ? ".." : "") + std::string("line ") + std::to_string(i) + "\r\n";
     std::string stream = "+OK big\r\n" + body + ".\r\n";
@@ -233,8 +242,7 @@ namespace {
 // Several pipelined replies in one buffer: a negative one ends at its status
 // line only when told so; otherwise (the lock-step order) the terminator
 // found first swallows the next reply.
-TEST(LineFraming, NegativeReplyAheadOfPipelinedOnes)
-{
+TEST(LineFraming, NegativeReplyAheadOfPipelinedOnes) {
     const std::string wire = "+OK\r\nA: 1\r\n.\r\n-ERR no\r\n+OK\r\nB: 2\r\n.\r\n-ERR ";
     struct Case {
         bool negativeFirst;
@@ -243,7 +251,8 @@ TEST(LineFraming, NegativeReplyAheadOfPipelinedOnes)
     };
     const Case cases[] = {
         {true, {wire}, {R("+OK\r\nA: 1"), R("-ERR no"), R("+OK\r\nB: 2")}},
-        {true, {"+OK\r\nA: 1\r\n.\r\n-ER", "R no\r", "\n+OK\r\nB: 2\r\n.", "\r\n-ERR "},
+        {true,
+         {"+OK\r\nA: 1\r\n.\r\n-ER", "R no\r", "\n+OK\r\nB: 2\r\n.", "\r\n-ERR "},
          {R("+OK\r\nA: 1"), R("-ERR no"), R("+OK\r\nB: 2")}},
         {false, {wire}, {R("+OK\r\nA: 1"), R("-ERR no\r\n+OK\r\nB: 2")}},
     };

@@ -11,8 +11,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string Base64(const std::string& bytes)
-{
+std::string Base64(const std::string& bytes) {
     static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     std::size_t i = 0;
@@ -36,8 +35,7 @@ std::string Base64(const std::string& bytes)
 
 // Converts every line from UTF-8 with one run of the system's iconv. Each
 // line of ISO-2022-JP output returns to ASCII before its line end.
-std::vector<std::string> Iconv(const char* to, const std::vector<std::string>& lines)
-{
+std::vector<std::string> Iconv(const char* to, const std::vector<std::string>& lines) {
     char path[] = "/tmp/bs-session-iconv-XXXXXX";
     int fd = ::mkstemp(path);
     if (fd < 0) return {};
@@ -61,12 +59,13 @@ std::vector<std::string> Iconv(const char* to, const std::vector<std::string>& l
     return result;
 }
 
-std::string EncodedWord(const std::string& jis) { return "=?ISO-2022-JP?B?" + Base64(jis) + "?="; }
+std::string EncodedWord(const std::string& jis) {
+    return "=?ISO-2022-JP?B?" + Base64(jis) + "?=";
+}
 
 }  // namespace
 
-std::vector<JapaneseMessage> JapaneseMessages(int count)
-{
+std::vector<JapaneseMessage> JapaneseMessages(int count) {
     // Per message: subject, sender name, two body lines (UTF-8).
     std::vector<std::string> utf8;
     for (int i = 1; i <= count; ++i) {
@@ -110,15 +109,13 @@ std::vector<JapaneseMessage> JapaneseMessages(int count)
     return messages;
 }
 
-std::string AsciiMessage(int n)
-{
+std::string AsciiMessage(int n) {
     return "From: sender" + std::to_string(n) + "@example.com\r\nSubject: message " + std::to_string(n) +
            "\r\nDate: Tue, 8 Dec 2026 09:00:00 +0900\r\n\r\nBody of message " + std::to_string(n) + ".\r\n";
 }
 
 void LiveSession::Configure(const std::string& user, const std::string& host, int port,
-                            std::initializer_list<int> bits)
-{
+                            std::initializer_list<int> bits) {
     session.reset();
     owner = RecordingOwner();
     owner.account = DefaultAccount();
@@ -132,21 +129,18 @@ void LiveSession::Configure(const std::string& user, const std::string& host, in
     session = std::make_unique<Pop3Session>(owner, queue.Dispatcher());
 }
 
-void LiveSession::ConnectToReady()
-{
+void LiveSession::ConnectToReady() {
     session->ConnectButtonClick();
     ASSERT_TRUE(queue.RunUntil([&] { return session->State() == SessionState::Ready; }, 30s))
         << "state " << static_cast<int>(session->State()) << "; log: " << ::testing::PrintToString(owner.log)
         << "; messages: " << ::testing::PrintToString(owner.messages);
 }
 
-void LiveSession::WaitForReady()
-{
+void LiveSession::WaitForReady() {
     ASSERT_TRUE(queue.RunUntil([&] { return session->State() == SessionState::Ready; }, 30s));
 }
 
-void LiveSession::Disconnect()
-{
+void LiveSession::Disconnect() {
     session->DisconnectButtonClick();
     ASSERT_TRUE(
         queue.RunUntil([&] { return session->State() == SessionState::Idle && !session->IsConnectionOpen(); }, 30s));

@@ -18,7 +18,7 @@
 std::string AsciiMessage(int n);
 
 struct JapaneseMessage {
-    std::string text;                    // as served, CR LF line ends
+    std::string text;  // as served, CR LF line ends
     std::vector<std::string> headerLines;
     std::string date, subject, sender;   // expected row texts, Shift_JIS
     std::vector<std::string> bodyLines;  // expected pane lines, Shift_JIS

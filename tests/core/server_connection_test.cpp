@@ -23,10 +23,18 @@ using Events = std::vector<Event>;
 const std::string kMulti = "\r\n.\r\n";
 const std::string kSingle = "\r\n";
 
-Event Raw(std::string s) { return {ConnectionEvent::RawData, std::move(s)}; }
-Event Err(std::string s) { return {ConnectionEvent::Error, std::move(s)}; }
-Event L(std::string s) { return {ConnectionEvent::Line, std::move(s)}; }
-Event R(std::string s) { return {ConnectionEvent::Reply, std::move(s)}; }
+Event Raw(std::string s) {
+    return {ConnectionEvent::RawData, std::move(s)};
+}
+Event Err(std::string s) {
+    return {ConnectionEvent::Error, std::move(s)};
+}
+Event L(std::string s) {
+    return {ConnectionEvent::Line, std::move(s)};
+}
+Event R(std::string s) {
+    return {ConnectionEvent::Reply, std::move(s)};
+}
 const Event kClosed{ConnectionEvent::Closed, ""};
 
 // Records every event; an optional reaction runs inside the handler.
@@ -36,8 +44,7 @@ struct Owner {
     std::vector<std::thread::id> threads;
     std::function<void(ConnectionEvent, const std::string&)> react;
 
-    static void Handle(void* self, ConnectionEvent e, const std::string& text)
-    {
+    static void Handle(void* self, ConnectionEvent e, const std::string& text) {
         auto* owner = static_cast<Owner*>(self);
         {
             std::lock_guard<std::mutex> lock(owner->mutex);
@@ -47,21 +54,18 @@ struct Owner {
         if (owner->react) owner->react(e, text);
     }
 
-    Events Snapshot()
-    {
+    Events Snapshot() {
         std::lock_guard<std::mutex> lock(mutex);
         return events;
     }
     // The events without the log's RawData copies and the Line events.
-    Events Essential()
-    {
+    Events Essential() {
         Events out;
         for (const Event& e : Snapshot())
             if (e.first != ConnectionEvent::Line && e.first != ConnectionEvent::DotLine) out.push_back(e);
         return out;
     }
-    bool Has(ConnectionEvent e)
-    {
+    bool Has(ConnectionEvent e) {
         for (const Event& x : Snapshot())
             if (x.first == e) return true;
         return false;
@@ -76,17 +80,14 @@ struct Fixture {
     ServerConnection connection;
 
     explicit Fixture(std::chrono::milliseconds timeout = ServerConnection::kDefaultReplyTimeout)
-        : connection(queue.Dispatcher(), timeout)
-    {
+        : connection(queue.Dispatcher(), timeout) {
         connection.SetOwner(&Owner::Handle, &owner);
         connection.SetTerminator(kSingle);
     }
-    bool RunUntilEnded(std::chrono::milliseconds limit = 10s)
-    {
+    bool RunUntilEnded(std::chrono::milliseconds limit = 10s) {
         return queue.RunUntil([this] { return owner.Ended(); }, limit);
     }
-    bool RunUntilReplies(std::size_t count, std::chrono::milliseconds limit = 10s)
-    {
+    bool RunUntilReplies(std::size_t count, std::chrono::milliseconds limit = 10s) {
         return queue.RunUntil(
             [&] {
                 std::size_t n = 0;
@@ -97,8 +98,7 @@ struct Fixture {
     }
 };
 
-TEST(ServerConnection, RefusedConnect)
-{
+TEST(ServerConnection, RefusedConnect) {
     Fixture f;
     ASSERT_TRUE(f.connection.Open("127.0.0.1", ScriptServer::RefusedPort()));
     ASSERT_TRUE(f.RunUntilEnded());
@@ -106,8 +106,7 @@ TEST(ServerConnection, RefusedConnect)
     EXPECT_FALSE(f.connection.IsOpen());
 }
 
-TEST(ServerConnection, UnresolvableNameIsReportedBeforeOpenReturns)
-{
+TEST(ServerConnection, UnresolvableNameIsReportedBeforeOpenReturns) {
     for (const char* host : {"no-such-host.invalid", "", "bad name with spaces.invalid"}) {
         Fixture f;
         EXPECT_FALSE(f.connection.Open(host, 110));
@@ -120,8 +119,7 @@ TEST(ServerConnection, UnresolvableNameIsReportedBeforeOpenReturns)
     EXPECT_EQ(f.owner.Snapshot().back(), Err("Invalid server name."));
 }
 
-TEST(ServerConnection, ServerCloseEndsWithClosed)
-{
+TEST(ServerConnection, ServerCloseEndsWithClosed) {
     ScriptServer server;
     server.Serve([](ScriptPeer& peer) { peer.Send("+OK ready\r\n"); });
     Fixture f;
@@ -137,8 +135,7 @@ TEST(ServerConnection, ServerCloseEndsWithClosed)
 // thread and with events run at once on the receive thread.
 class CloseInHandler : public ::testing::TestWithParam<bool> {};
 
-TEST_P(CloseInHandler, NextReadFailsWithTheEmptyText)
-{
+TEST_P(CloseInHandler, NextReadFailsWithTheEmptyText) {
     const bool inline_ = GetParam();
     ScriptServer server;
     std::atomic<bool> sawClose{false};
@@ -169,8 +166,7 @@ TEST_P(CloseInHandler, NextReadFailsWithTheEmptyText)
 INSTANTIATE_TEST_SUITE_P(Dispatch, CloseInHandler, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Inline" : "Queued"; });
 
-TEST(ServerConnection, DataQueuedBeforeTheOwnersCloseIsDropped)
-{
+TEST(ServerConnection, DataQueuedBeforeTheOwnersCloseIsDropped) {
     ScriptServer server;
     server.Serve([](ScriptPeer& peer) {
         peer.Send("+OK ready\r\n");
@@ -187,10 +183,10 @@ TEST(ServerConnection, DataQueuedBeforeTheOwnersCloseIsDropped)
     EXPECT_EQ(f.owner.Essential(), (Events{Raw("+OK ready\r\n"), R("+OK ready"), Raw(""), Err("")}));
 }
 
-TEST(ServerConnection, ReplyLongerThanOneRead)
-{
+TEST(ServerConnection, ReplyLongerThanOneRead) {
     std::string body;
-    for (int i = 0; i < 200; ++i) body += (i % 10 == 0 ? "..dotted " : "line ") + std::to_string(i) + " of a long message\r\n";
+    for (int i = 0; i < 200; ++i)
+        body += (i % 10 == 0 ? "..dotted " : "line ") + std::to_string(i) + " of a long message\r\n";
     ScriptServer server;
     std::string command;
     server.Serve([&](ScriptPeer& peer) {
@@ -228,8 +224,7 @@ TEST(ServerConnection, ReplyLongerThanOneRead)
     EXPECT_EQ(essential.back(), Err(""));
 }
 
-TEST(ServerConnection, NulByteInsideAReplyReachesFraming)
-{
+TEST(ServerConnection, NulByteInsideAReplyReachesFraming) {
     const std::string greeting("+OK a\0b\r\n", 9);
     ScriptServer server;
     server.Serve([&](ScriptPeer& peer) { peer.Send(greeting); });
@@ -239,8 +234,7 @@ TEST(ServerConnection, NulByteInsideAReplyReachesFraming)
     EXPECT_EQ(f.owner.Essential(), (Events{Raw(greeting), R(greeting.substr(0, 7)), Raw(""), kClosed}));
 }
 
-TEST(ServerConnection, SendWhileClosedReportsSentOnly)
-{
+TEST(ServerConnection, SendWhileClosedReportsSentOnly) {
     Fixture f;
     f.connection.Send("QUIT\r\n");
     EXPECT_EQ(f.owner.Snapshot(), (Events{{ConnectionEvent::Sent, "QUIT\r\n"}}));
@@ -249,8 +243,7 @@ TEST(ServerConnection, SendWhileClosedReportsSentOnly)
     EXPECT_FALSE(f.connection.IsOpen());
 }
 
-TEST(ServerConnection, LargeSendArrivesWhole)
-{
+TEST(ServerConnection, LargeSendArrivesWhole) {
     std::string big;
     while (big.size() < (4u << 20)) big += "DATA line of a very long command text\r\n";
     ScriptServer server;
@@ -277,8 +270,7 @@ TEST(ServerConnection, LargeSendArrivesWhole)
     EXPECT_EQ(events[events.size() - 2], Event(ConnectionEvent::Sent, big));
 }
 
-TEST(ServerConnection, SilentServerTimesOut)
-{
+TEST(ServerConnection, SilentServerTimesOut) {
     ScriptServer server;
     server.Serve([](ScriptPeer& peer) { peer.WaitForClose(10s); });
     Fixture f(300ms);
@@ -288,8 +280,7 @@ TEST(ServerConnection, SilentServerTimesOut)
     EXPECT_FALSE(f.connection.IsOpen());
 }
 
-TEST(ServerConnection, OnlyAnAwaitedReplyTimesOutAndSlowDataDoesNot)
-{
+TEST(ServerConnection, OnlyAnAwaitedReplyTimesOutAndSlowDataDoesNot) {
     ScriptServer server;
     server.Serve([](ScriptPeer& peer) {
         peer.Send("+OK ready\r\n");
@@ -319,8 +310,7 @@ TEST(ServerConnection, OnlyAnAwaitedReplyTimesOutAndSlowDataDoesNot)
     server.Join();
 }
 
-TEST(ServerConnection, LateReportsOfAnEarlierConnectionAreDropped)
-{
+TEST(ServerConnection, LateReportsOfAnEarlierConnectionAreDropped) {
     ScriptServer first;
     first.Serve([](ScriptPeer& peer) { peer.Send("+OK first\r\n"); });
     ScriptServer second;
@@ -340,8 +330,7 @@ TEST(ServerConnection, LateReportsOfAnEarlierConnectionAreDropped)
     EXPECT_TRUE(f.connection.IsOpen());
 }
 
-TEST(ServerConnection, ReopenAfterAnEndedConnectionStartsClean)
-{
+TEST(ServerConnection, ReopenAfterAnEndedConnectionStartsClean) {
     ScriptServer server;
     server.Serve([](ScriptPeer& peer) { peer.Send("+OK 1000 octets\r\nhalf a mess"); });
     Fixture f;
@@ -353,11 +342,11 @@ TEST(ServerConnection, ReopenAfterAnEndedConnectionStartsClean)
     ASSERT_TRUE(f.connection.Open("127.0.0.1", server.port()));
     ASSERT_TRUE(f.RunUntilReplies(1));
     Events events = f.owner.Essential();
-    EXPECT_EQ(events, (Events{Raw("+OK 1000 octets\r\nhalf a mess"), Raw(""), kClosed, Raw("+OK again\r\n"), R("+OK again")}));
+    EXPECT_EQ(events,
+              (Events{Raw("+OK 1000 octets\r\nhalf a mess"), Raw(""), kClosed, Raw("+OK again\r\n"), R("+OK again")}));
 }
 
-TEST(ServerConnection, CloseFromAnotherThreadAtAnyMoment)
-{
+TEST(ServerConnection, CloseFromAnotherThreadAtAnyMoment) {
     for (int round = 0; round < 30; ++round) {
         ScriptServer server;
         server.Serve([](ScriptPeer& peer) {
@@ -389,17 +378,16 @@ TEST(ServerConnection, CloseFromAnotherThreadAtAnyMoment)
     }
 }
 
-std::string BigReply(std::size_t size)
-{
+std::string BigReply(std::size_t size) {
     std::string reply = "+OK big\r\n";
-    for (int i = 0; reply.size() < size; ++i) reply += "a line of the big message, number " + std::to_string(i) + "\r\n";
+    for (int i = 0; reply.size() < size; ++i)
+        reply += "a line of the big message, number " + std::to_string(i) + "\r\n";
     return reply + ".\r\n";
 }
 
 // Serves one 3 MB reply to an owner that handles nothing for 300 ms, so
 // reports pile up and reading pauses.
-void ServeToOwnerFallingBehind(ScriptServer& server, Fixture& f, const std::string& reply)
-{
+void ServeToOwnerFallingBehind(ScriptServer& server, Fixture& f, const std::string& reply) {
     server.Serve([&reply](ScriptPeer& peer) {
         peer.Send(reply);
         peer.WaitForClose(10s);
@@ -409,8 +397,7 @@ void ServeToOwnerFallingBehind(ScriptServer& server, Fixture& f, const std::stri
     std::this_thread::sleep_for(300ms);
 }
 
-TEST(ServerConnection, OwnerFallingBehindGetsEverythingLater)
-{
+TEST(ServerConnection, OwnerFallingBehindGetsEverythingLater) {
     const std::string reply = BigReply(3u << 20);
     ScriptServer server;
     Fixture f;
@@ -421,8 +408,7 @@ TEST(ServerConnection, OwnerFallingBehindGetsEverythingLater)
     ASSERT_TRUE(f.RunUntilEnded());
 }
 
-TEST(ServerConnection, OwnerFallingBehindCanStillClose)
-{
+TEST(ServerConnection, OwnerFallingBehindCanStillClose) {
     const std::string reply = BigReply(3u << 20);
     ScriptServer server;
     Fixture f;
@@ -434,8 +420,7 @@ TEST(ServerConnection, OwnerFallingBehindCanStillClose)
     server.Join();
 }
 
-TEST(ServerConnection, DestroyedWithReportsStillQueued)
-{
+TEST(ServerConnection, DestroyedWithReportsStillQueued) {
     ScriptServer server;
     server.Serve([](ScriptPeer& peer) { peer.Send("+OK ready\r\n"); });
     TaskQueue queue;
@@ -452,8 +437,7 @@ TEST(ServerConnection, DestroyedWithReportsStillQueued)
     EXPECT_TRUE(owner.Snapshot().empty());
 }
 
-TEST(ServerConnection, DestroyedInsideItsOwnHandlerOnTheReceiveThread)
-{
+TEST(ServerConnection, DestroyedInsideItsOwnHandlerOnTheReceiveThread) {
     ScriptServer server;
     server.Serve([](ScriptPeer& peer) {
         peer.Send("+OK ready\r\n");
@@ -478,8 +462,7 @@ TEST(ServerConnection, DestroyedInsideItsOwnHandlerOnTheReceiveThread)
     EXPECT_EQ(owner.Snapshot().back(), R("+OK ready"));
 }
 
-TEST(ServerConnection, DialogueWithDovecot)
-{
+TEST(ServerConnection, DialogueWithDovecot) {
     DovecotServer dovecot;
     dovecot.AddMessage("user", "Subject: hello\r\n\r\n.leading dot\r\nbody\r\n");
     Fixture f;

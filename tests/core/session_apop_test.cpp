@@ -4,13 +4,11 @@
 
 namespace {
 
-TEST(SessionApop, DigestOfRfc1939Example)
-{
+TEST(SessionApop, DigestOfRfc1939Example) {
     EXPECT_EQ(ApopDigest("<1896.697170952@dbc.mtview.ca.us>", "tanstaaf"), "c4c9334bac560ecc979e58001b3e22fb");
 }
 
-TEST(SessionApop, TimestampRunsFromFirstBracketToEnd)
-{
+TEST(SessionApop, TimestampRunsFromFirstBracketToEnd) {
     EXPECT_EQ(ApopTimestamp("POP3 server ready <1896.697170952@dbc.mtview.ca.us>"),
               "<1896.697170952@dbc.mtview.ca.us>");
     EXPECT_EQ(ApopTimestamp("ready <a@b> and more"), "<a@b> and more");
@@ -19,8 +17,7 @@ TEST(SessionApop, TimestampRunsFromFirstBracketToEnd)
     EXPECT_EQ(ApopTimestamp(""), std::nullopt);
 }
 
-TEST(SessionApop, TextAfterTimestampChangesDigest)
-{
+TEST(SessionApop, TextAfterTimestampChangesDigest) {
     EXPECT_NE(ApopDigest("<a@b>", "pass"), ApopDigest("<a@b> x", "pass"));
     EXPECT_EQ(ApopDigest("<a@b>", "").size(), 32u);
 }

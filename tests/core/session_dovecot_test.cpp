@@ -3,8 +3,8 @@
 #include "core/pop3_session.h"
 #include "core/session_apop.h"
 #include "core/task_queue.h"
-#include "support/dovecot.h"
 #include "live_session_support.h"
+#include "support/dovecot.h"
 #include "support/recording_owner.h"
 
 #include <gtest/gtest.h>
@@ -26,14 +26,12 @@ namespace {
 using namespace std::chrono_literals;
 
 // One server for the whole program; stopped at exit.
-DovecotServer& Dovecot()
-{
+DovecotServer& Dovecot() {
     static DovecotServer server;
     return server;
 }
 
-std::string StoredForm(const std::string& message)
-{
+std::string StoredForm(const std::string& message) {
     std::string stored;
     for (std::size_t i = 0; i < message.size(); ++i)
         if (!(message[i] == '\r' && i + 1 < message.size() && message[i + 1] == '\n')) stored += message[i];
@@ -46,13 +44,11 @@ class SessionDovecot : public ::testing::TestWithParam<bool>, protected LiveSess
 protected:
     bool Pipelined() const { return GetParam(); }
     // CAPA comes between the login and LIST when pipelining.
-    std::vector<std::string> Capa() const
-    {
+    std::vector<std::string> Capa() const {
         return Pipelined() ? std::vector<std::string>{"CAPA\r\n"} : std::vector<std::string>{};
     }
 
-    void Prepare(const std::string& user, std::initializer_list<int> bits)
-    {
+    void Prepare(const std::string& user, std::initializer_list<int> bits) {
         Configure(user, "127.0.0.1", Dovecot().port(), bits);
         if (Pipelined()) owner.account.popOptions.Set(POPPipelining);
         Dovecot().ClearMailbox(user);
@@ -60,8 +56,7 @@ protected:
 
     // The maildir comes to hold exactly AsciiMessage(n) for these n; the
     // expunge is done by the time QUIT is answered, but allow the files a moment.
-    void ExpectStored(const std::string& user, const std::vector<int>& numbers)
-    {
+    void ExpectStored(const std::string& user, const std::vector<int>& numbers) {
         std::vector<std::string> expected, left;
         for (int n : numbers) expected.push_back(StoredForm(AsciiMessage(n)));
         for (int attempt = 0; attempt < 100 && left != expected; ++attempt) {
@@ -72,8 +67,7 @@ protected:
     }
 };
 
-TEST_P(SessionDovecot, UserPassLoginListsTheMailbox)
-{
+TEST_P(SessionDovecot, UserPassLoginListsTheMailbox) {
     Prepare("user40", {POPAuthBasic});
     Dovecot().AddMessage("user40", AsciiMessage(1));
     Dovecot().AddMessage("user40", AsciiMessage(2));
@@ -103,8 +97,7 @@ TEST_P(SessionDovecot, UserPassLoginListsTheMailbox)
     for (const std::string& entry : owner.log) EXPECT_EQ(entry.find("PASS pass"), std::string::npos);
 }
 
-TEST_P(SessionDovecot, AutomaticModeLogsInWithApop)
-{
+TEST_P(SessionDovecot, AutomaticModeLogsInWithApop) {
     Prepare("user41", {POPAuthAuto, POPAuthBasic, POPUseTop});
     Dovecot().AddMessage("user41", AsciiMessage(1));
     ConnectToReady();
@@ -122,8 +115,7 @@ TEST_P(SessionDovecot, AutomaticModeLogsInWithApop)
     Disconnect();
 }
 
-TEST_P(SessionDovecot, JapaneseMailboxListedWithHeadersAndRead)
-{
+TEST_P(SessionDovecot, JapaneseMailboxListedWithHeadersAndRead) {
     Prepare("user42", {POPAuthAuto, POPReadHeader, POPUseTop});
     std::vector<JapaneseMessage> messages = JapaneseMessages(30);
     ASSERT_EQ(messages.size(), 30u);
@@ -174,8 +166,7 @@ TEST_P(SessionDovecot, JapaneseMailboxListedWithHeadersAndRead)
     Disconnect();
 }
 
-TEST_P(SessionDovecot, DeletingThreeSelectedAndQuittingRemovesExactlyThem)
-{
+TEST_P(SessionDovecot, DeletingThreeSelectedAndQuittingRemovesExactlyThem) {
     Prepare("user43", {POPAuthAuto});
     for (int n = 1; n <= 6; ++n) Dovecot().AddMessage("user43", AsciiMessage(n));
     ConnectToReady();
@@ -192,8 +183,7 @@ TEST_P(SessionDovecot, DeletingThreeSelectedAndQuittingRemovesExactlyThem)
     ExpectStored("user43", {1, 4, 6});
 }
 
-TEST_P(SessionDovecot, DisconnectDuringDeletesCommitsTheConfirmedOnes)
-{
+TEST_P(SessionDovecot, DisconnectDuringDeletesCommitsTheConfirmedOnes) {
     Prepare("user44", {POPAuthAuto});
     for (int n = 1; n <= 7; ++n) Dovecot().AddMessage("user44", AsciiMessage(n));
     ConnectToReady();
@@ -210,7 +200,8 @@ TEST_P(SessionDovecot, DisconnectDuringDeletesCommitsTheConfirmedOnes)
     const int deleted = static_cast<int>(dele.size());  // messages 2 .. deleted + 1
     EXPECT_EQ(deleted, Pipelined() ? 5 : std::min(5, 8 - owner.RowCount()));
     session->DisconnectButtonClick();
-    ASSERT_TRUE(queue.RunUntil([&] { return session->State() == SessionState::Idle && !session->IsConnectionOpen(); }, 30s));
+    ASSERT_TRUE(
+        queue.RunUntil([&] { return session->State() == SessionState::Idle && !session->IsConnectionOpen(); }, 30s));
     std::vector<std::string> sent = owner.SentLines();
     dele.push_back("QUIT\r\n");
     EXPECT_EQ(std::vector<std::string>(sent.end() - static_cast<std::ptrdiff_t>(dele.size()), sent.end()), dele);
@@ -221,6 +212,8 @@ TEST_P(SessionDovecot, DisconnectDuringDeletesCommitsTheConfirmedOnes)
 }
 
 INSTANTIATE_TEST_SUITE_P(, SessionDovecot, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Pipelined" : "LockStep"; });
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Pipelined" : "LockStep";
+                         });
 
 }  // namespace

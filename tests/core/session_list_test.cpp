@@ -15,15 +15,13 @@ struct ListCase {
     std::vector<std::pair<int, int>> entries;
 };
 
-std::vector<std::pair<int, int>> Entries(const ScanListing& listing)
-{
+std::vector<std::pair<int, int>> Entries(const ScanListing& listing) {
     std::vector<std::pair<int, int>> result;
     for (const auto& e : listing.entries) result.emplace_back(e.number, e.size);
     return result;
 }
 
-TEST(SessionList, ReadsCountAndWellFormedLinesOnly)
-{
+TEST(SessionList, ReadsCountAndWellFormedLinesOnly) {
     const ListCase cases[] = {
         {"plain", "3 messages:\r\n1 120\r\n2 200\r\n3 5", 3, {{1, 120}, {2, 200}, {3, 5}}},
         {"count zero ignores lines", "0 messages\r\n1 100", 0, {}},
@@ -50,8 +48,7 @@ TEST(SessionList, ReadsCountAndWellFormedLinesOnly)
     }
 }
 
-TEST(SessionList, HugeCountSaturates)
-{
+TEST(SessionList, HugeCountSaturates) {
     ScanListing listing = ParseScanListing("123456789012345\r\n1 1");
     EXPECT_EQ(listing.count, 2147483647);
     EXPECT_EQ(Entries(listing), (std::vector<std::pair<int, int>>{{1, 1}}));

@@ -13,13 +13,11 @@ using namespace std::chrono_literals;
 
 const std::string kCapaPipelining = "+OK\r\nTOP\r\nUSER\r\nPIPELINING\r\n.\r\n";
 
-std::string Message(int n)
-{
+std::string Message(int n) {
     return "From: someone@example.com\r\nSubject: m" + std::to_string(n) + "\r\n\r\nBody.\r\n";
 }
 
-ScriptedMailbox Mailbox(int count, const std::string& capa)
-{
+ScriptedMailbox Mailbox(int count, const std::string& capa) {
     ScriptedMailbox box;
     for (int i = 1; i <= count; ++i) box.messages.push_back(Message(i));
     box.overrides["CAPA"] = capa;
@@ -27,16 +25,14 @@ ScriptedMailbox Mailbox(int count, const std::string& capa)
 }
 
 // What the server receives up to LIST, then TOP n 0 for 1..count.
-std::vector<std::string> WireWithTops(int count)
-{
+std::vector<std::string> WireWithTops(int count) {
     std::vector<std::string> wire = {"USER alice", "PASS s3cret", "CAPA", "LIST"};
     for (int n = 1; n <= count; ++n) wire.push_back("TOP " + std::to_string(n) + " 0");
     return wire;
 }
 
 // Rows 1..count, each with its header read.
-void ExpectSubjects(const std::vector<MailEntry>& rows, int count)
-{
+void ExpectSubjects(const std::vector<MailEntry>& rows, int count) {
     ASSERT_EQ(rows.size(), static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         ASSERT_EQ(rows[i].subItems.size(), 4u) << i;
@@ -44,8 +40,7 @@ void ExpectSubjects(const std::vector<MailEntry>& rows, int count)
     }
 }
 
-bool Held(const std::string& line)
-{
+bool Held(const std::string& line) {
     return line.starts_with("TOP ") || line.starts_with("RETR ") || line.starts_with("DELE ");
 }
 
@@ -56,8 +51,7 @@ protected:
     // in one piece, or byte by byte. With release given, they wait for it
     // too. Later commands are answered at once.
     void ServeHolding(const ScriptedMailbox& box, std::size_t hold, bool trickle = false,
-                      std::shared_ptr<std::atomic<bool>> release = nullptr)
-    {
+                      std::shared_ptr<std::atomic<bool>> release = nullptr) {
         server.Serve([=, this](ScriptPeer& peer) {
             peer.Send("+OK hi\r\n");
             std::string held;
@@ -92,8 +86,7 @@ protected:
     }
 };
 
-TEST_F(SessionPipeline, HeaderFetchPipelinesOnlyWhenTheServerOffersIt)
-{
+TEST_F(SessionPipeline, HeaderFetchPipelinesOnlyWhenTheServerOffersIt) {
     struct Case {
         const char* name;
         std::string capa;
@@ -117,14 +110,16 @@ TEST_F(SessionPipeline, HeaderFetchPipelinesOnlyWhenTheServerOffersIt)
         ExpectSubjects(owner.rows, kCount);
         // One log entry per command and per reply: the window's commands
         // first, then their replies in the same order.
-        std::vector<std::string> expected = {"+OK hi\r\n", "USER alice\r\n", "+OK\r\n", "PASS ********",
-                                             "+OK Logged in.\r\n", "CAPA\r\n", c.capa, "LIST\r\n",
-                                             box.Respond("LIST")};
+        std::vector<std::string> expected = {"+OK hi\r\n",    "USER alice\r\n",     "+OK\r\n",
+                                             "PASS ********", "+OK Logged in.\r\n", "CAPA\r\n",
+                                             c.capa,          "LIST\r\n",           box.Respond("LIST")};
         std::vector<std::string> tops;
         for (int n = 1; n <= kCount; ++n) tops.push_back("TOP " + std::to_string(n) + " 0");
         for (int n = 1; n <= kCount; ++n) {
-            if (c.pipelined) expected.push_back(tops[n - 1] + "\r\n");
-            else expected.insert(expected.end(), {tops[n - 1] + "\r\n", box.Respond(tops[n - 1])});
+            if (c.pipelined)
+                expected.push_back(tops[n - 1] + "\r\n");
+            else
+                expected.insert(expected.end(), {tops[n - 1] + "\r\n", box.Respond(tops[n - 1])});
         }
         if (c.pipelined)
             for (const std::string& top : tops) expected.push_back(box.Respond(top));
@@ -138,8 +133,7 @@ TEST_F(SessionPipeline, HeaderFetchPipelinesOnlyWhenTheServerOffersIt)
     }
 }
 
-TEST_F(SessionPipeline, TopRefusedInTheWindowResendsTheRestWithRetr)
-{
+TEST_F(SessionPipeline, TopRefusedInTheWindowResendsTheRestWithRetr) {
     SetOptions({POPAuthBasic, POPReadHeader, POPUseTop, POPPipelining});
     MakeSession();
     ScriptedMailbox box = Mailbox(30, kCapaPipelining);
@@ -155,8 +149,7 @@ TEST_F(SessionPipeline, TopRefusedInTheWindowResendsTheRestWithRetr)
     EXPECT_EQ(received, wire);
 }
 
-TEST_F(SessionPipeline, DisconnectWithFiftyCommandsInFlight)
-{
+TEST_F(SessionPipeline, DisconnectWithFiftyCommandsInFlight) {
     for (int presses : {1, 2}) {
         SCOPED_TRACE(presses);
         Restart({POPAuthBasic, POPReadHeader, POPUseTop, POPPipelining});
@@ -188,8 +181,7 @@ TEST_F(SessionPipeline, DisconnectWithFiftyCommandsInFlight)
     }
 }
 
-TEST_F(SessionPipeline, RefusedDeleAmongTenKeepsItsRow)
-{
+TEST_F(SessionPipeline, RefusedDeleAmongTenKeepsItsRow) {
     SetOptions({POPAuthBasic, POPPipelining});
     MakeSession();
     ScriptedMailbox box = Mailbox(12, kCapaPipelining);

@@ -2,8 +2,7 @@
 
 #include "accounts/account.h"
 
-void SessionScript::SetUp()
-{
+void SessionScript::SetUp() {
     owner.account = DefaultAccount();
     owner.account.name = "test";
     owner.account.popServer = "127.0.0.1";
@@ -13,21 +12,18 @@ void SessionScript::SetUp()
     SetOptions({POPAuthBasic});
 }
 
-void SessionScript::MakeSession(std::chrono::milliseconds replyTimeout)
-{
+void SessionScript::MakeSession(std::chrono::milliseconds replyTimeout) {
     session = std::make_unique<Pop3Session>(owner, queue.Dispatcher(), replyTimeout);
 }
 
-void SessionScript::SetOptions(std::initializer_list<int> bits)
-{
+void SessionScript::SetOptions(std::initializer_list<int> bits) {
     // Every bit not listed is clear, POPPipelining included: the scenarios
     // check the lock-step dialogue unless they ask for pipelining.
     owner.account.popOptions.FromNumber(0);
     for (int bit : bits) owner.account.popOptions.Set(bit);
 }
 
-void SessionScript::Restart(std::initializer_list<int> bits, std::chrono::milliseconds replyTimeout)
-{
+void SessionScript::Restart(std::initializer_list<int> bits, std::chrono::milliseconds replyTimeout) {
     session.reset();
     owner = RecordingOwner();
     received.clear();
@@ -36,8 +32,7 @@ void SessionScript::Restart(std::initializer_list<int> bits, std::chrono::millis
     MakeSession(replyTimeout);
 }
 
-void SessionScript::ServeMailbox(const std::string& greeting, const ScriptedMailbox& box)
-{
+void SessionScript::ServeMailbox(const std::string& greeting, const ScriptedMailbox& box) {
     server.Serve([this, greeting, box](ScriptPeer& peer) {
         if (!greeting.empty()) peer.Send(greeting);
         for (;;) {
@@ -55,33 +50,28 @@ void SessionScript::ServeMailbox(const std::string& greeting, const ScriptedMail
     });
 }
 
-bool SessionScript::RunUntilState(SessionState state, std::chrono::milliseconds timeout)
-{
+bool SessionScript::RunUntilState(SessionState state, std::chrono::milliseconds timeout) {
     return queue.RunUntil([&] { return session->State() == state; }, timeout);
 }
 
-bool SessionScript::RunUntilIdle(std::chrono::milliseconds timeout)
-{
+bool SessionScript::RunUntilIdle(std::chrono::milliseconds timeout) {
     return queue.RunUntil([&] { return session->State() == SessionState::Idle && !session->IsConnectionOpen(); },
                           timeout);
 }
 
-void SessionScript::ConnectToReady()
-{
+void SessionScript::ConnectToReady() {
     session->ConnectButtonClick();
     ASSERT_TRUE(RunUntilState(SessionState::Ready)) << "state " << static_cast<int>(session->State());
 }
 
-void SessionScript::DisconnectAndFinish()
-{
+void SessionScript::DisconnectAndFinish() {
     session->DisconnectButtonClick();
     EXPECT_TRUE(owner.rows.empty());
     EXPECT_TRUE(RunUntilIdle());
     server.Join();
 }
 
-void ExpectLog(const std::vector<std::string>& log, const std::vector<std::string>& expected)
-{
+void ExpectLog(const std::vector<std::string>& log, const std::vector<std::string>& expected) {
     ASSERT_GE(log.size(), expected.size()) << ::testing::PrintToString(log);
     std::vector<std::string> head(log.begin(), log.begin() + static_cast<std::ptrdiff_t>(expected.size()));
     EXPECT_EQ(head, expected);

@@ -9,20 +9,18 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string Message(const std::string& subject, const std::string& body = "Hello.\r\n")
-{
-    return "From: someone@example.com\r\nSubject: " + subject + "\r\nDate: Mon, 7 Dec 2026 10:00:00 +0900\r\n\r\n" + body;
+std::string Message(const std::string& subject, const std::string& body = "Hello.\r\n") {
+    return "From: someone@example.com\r\nSubject: " + subject + "\r\nDate: Mon, 7 Dec 2026 10:00:00 +0900\r\n\r\n" +
+           body;
 }
 
-ScriptedMailbox ThreeMessages()
-{
+ScriptedMailbox ThreeMessages() {
     ScriptedMailbox box;
     box.messages = {Message("one"), Message("two"), Message("three")};
     return box;
 }
 
-TEST_F(SessionScript, NegativeGreetingShowsOneBoxAndGoesIdle)
-{
+TEST_F(SessionScript, NegativeGreetingShowsOneBoxAndGoesIdle) {
     struct Case {
         const char* name;
         std::vector<std::string> pieces;
@@ -49,8 +47,7 @@ TEST_F(SessionScript, NegativeGreetingShowsOneBoxAndGoesIdle)
     }
 }
 
-TEST_F(SessionScript, BareOkRepliesWorkForUserPassAndMaskThePassword)
-{
+TEST_F(SessionScript, BareOkRepliesWorkForUserPassAndMaskThePassword) {
     SetOptions({POPAuthAuto, POPReadHeader, POPUseTop});
     MakeSession();
     ScriptedMailbox box;
@@ -75,8 +72,7 @@ TEST_F(SessionScript, BareOkRepliesWorkForUserPassAndMaskThePassword)
     EXPECT_EQ(owner.buttons, (SessionOwner::ButtonStates{true, false, false, false, true}));
 }
 
-TEST_F(SessionScript, ApopAnsweredWithBareOkFails)
-{
+TEST_F(SessionScript, ApopAnsweredWithBareOkFails) {
     SetOptions({POPAuthAPOP});
     owner.account.popUser = "mrose";
     owner.account.popPassword = "tanstaaf";
@@ -95,8 +91,7 @@ TEST_F(SessionScript, ApopAnsweredWithBareOkFails)
                           "APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\n", "+OK\r\n"});
 }
 
-TEST_F(SessionScript, ApopChosenByHandWithoutTimestampNeverSendsThePassword)
-{
+TEST_F(SessionScript, ApopChosenByHandWithoutTimestampNeverSendsThePassword) {
     SetOptions({POPAuthAPOP});
     MakeSession();
     ServeMailbox("+OK hello\r\n", ScriptedMailbox{});
@@ -110,8 +105,7 @@ TEST_F(SessionScript, ApopChosenByHandWithoutTimestampNeverSendsThePassword)
     // A greeting with a stamp under the automatic mode sends APOP instead.
 }
 
-TEST_F(SessionScript, AutomaticModeChoosesApopFromTimestamp)
-{
+TEST_F(SessionScript, AutomaticModeChoosesApopFromTimestamp) {
     SetOptions({POPAuthAuto, POPAuthBasic});
     MakeSession();
     ScriptedMailbox box = ThreeMessages();
@@ -128,8 +122,7 @@ TEST_F(SessionScript, AutomaticModeChoosesApopFromTimestamp)
     EXPECT_EQ(received[0], "APOP alice " + ApopDigest("<1.2@host> ", "s3cret"));
 }
 
-TEST_F(SessionScript, UserRefusedSendsQuitWithoutBox)
-{
+TEST_F(SessionScript, UserRefusedSendsQuitWithoutBox) {
     MakeSession();
     ScriptedMailbox box;
     box.overrides = {{"USER", "-ERR no such user\r\n"}};
@@ -140,12 +133,10 @@ TEST_F(SessionScript, UserRefusedSendsQuitWithoutBox)
     server.Join();
     EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "QUIT"}));
     EXPECT_TRUE(owner.messages.empty());
-    ExpectLog(owner.log, {"+OK hi\r\n", "USER alice\r\n", "-ERR no such user\r\n", "QUIT\r\n",
-                          "+OK Logging out.\r\n"});
+    ExpectLog(owner.log, {"+OK hi\r\n", "USER alice\r\n", "-ERR no such user\r\n", "QUIT\r\n", "+OK Logging out.\r\n"});
 }
 
-TEST_F(SessionScript, PassRefusedClosesWithBox)
-{
+TEST_F(SessionScript, PassRefusedClosesWithBox) {
     MakeSession();
     ScriptedMailbox box;
     box.overrides = {{"PASS", "-ERR [AUTH] Authentication failed.\r\n"}};
@@ -156,12 +147,11 @@ TEST_F(SessionScript, PassRefusedClosesWithBox)
     server.Join();
     EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret"}));
     EXPECT_EQ(owner.messages, std::vector<std::string>{session_messages::kAuthFailed});
-    ExpectLog(owner.log, {"+OK hi\r\n", "USER alice\r\n", "+OK\r\n", "PASS ********",
-                          "-ERR [AUTH] Authentication failed.\r\n"});
+    ExpectLog(owner.log,
+              {"+OK hi\r\n", "USER alice\r\n", "+OK\r\n", "PASS ********", "-ERR [AUTH] Authentication failed.\r\n"});
 }
 
-TEST_F(SessionScript, TopRefusedFallsBackToRetrForEveryRow)
-{
+TEST_F(SessionScript, TopRefusedFallsBackToRetrForEveryRow) {
     SetOptions({POPAuthBasic, POPReadHeader, POPUseTop});
     MakeSession();
     ScriptedMailbox box = ThreeMessages();
@@ -178,12 +168,11 @@ TEST_F(SessionScript, TopRefusedFallsBackToRetrForEveryRow)
         EXPECT_EQ(owner.rows[i].subItems[3], "someone@example.com");
     }
     DisconnectAndFinish();
-    EXPECT_EQ(received,
-              (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "TOP 1 0", "RETR 1", "RETR 2", "RETR 3", "QUIT"}));
+    EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "TOP 1 0", "RETR 1", "RETR 2",
+                                                  "RETR 3", "QUIT"}));
 }
 
-TEST_F(SessionScript, ListingsWithoutMessagesGiveNoRows)
-{
+TEST_F(SessionScript, ListingsWithoutMessagesGiveNoRows) {
     struct Case {
         const char* name;
         std::string reply;
@@ -207,8 +196,7 @@ TEST_F(SessionScript, ListingsWithoutMessagesGiveNoRows)
     }
 }
 
-TEST_F(SessionScript, ListLinesWithoutTwoNumbersAreSkipped)
-{
+TEST_F(SessionScript, ListLinesWithoutTwoNumbersAreSkipped) {
     SetOptions({POPAuthBasic});
     MakeSession();
     ScriptedMailbox box;
@@ -224,8 +212,7 @@ TEST_F(SessionScript, ListLinesWithoutTwoNumbersAreSkipped)
     DisconnectAndFinish();
 }
 
-TEST_F(SessionScript, NegativeHeaderRetrStopsTheFetch)
-{
+TEST_F(SessionScript, NegativeHeaderRetrStopsTheFetch) {
     SetOptions({POPAuthBasic, POPReadHeader});
     MakeSession();
     ScriptedMailbox box = ThreeMessages();
@@ -240,8 +227,7 @@ TEST_F(SessionScript, NegativeHeaderRetrStopsTheFetch)
     EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "RETR 1", "RETR 2", "QUIT"}));
 }
 
-TEST_F(SessionScript, DeleteSelectsTheFollowingRow)
-{
+TEST_F(SessionScript, DeleteSelectsTheFollowingRow) {
     struct Case {
         const char* name;
         std::initializer_list<int> selection;
@@ -281,8 +267,7 @@ TEST_F(SessionScript, DeleteSelectsTheFollowingRow)
     }
 }
 
-TEST_F(SessionScript, DeleRefusedMidwayStopsAtThatRow)
-{
+TEST_F(SessionScript, DeleRefusedMidwayStopsAtThatRow) {
     MakeSession();
     ScriptedMailbox box;
     box.messages = {Message("a"), Message("b"), Message("c"), Message("d")};
@@ -301,8 +286,7 @@ TEST_F(SessionScript, DeleRefusedMidwayStopsAtThatRow)
     EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "DELE 1", "DELE 2", "QUIT"}));
 }
 
-TEST_F(SessionScript, DeleteRemovesTheConfirmedRowEvenIfTheSelectionMoved)
-{
+TEST_F(SessionScript, DeleteRemovesTheConfirmedRowEvenIfTheSelectionMoved) {
     MakeSession();
     ScriptedMailbox box;
     box.messages = {Message("a"), Message("b"), Message("c")};
@@ -321,8 +305,7 @@ TEST_F(SessionScript, DeleteRemovesTheConfirmedRowEvenIfTheSelectionMoved)
     EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "DELE 1", "DELE 3", "QUIT"}));
 }
 
-TEST_F(SessionScript, ReadShowsBodyWithAndWithoutHeader)
-{
+TEST_F(SessionScript, ReadShowsBodyWithAndWithoutHeader) {
     for (bool withHeader : {false, true}) {
         SCOPED_TRACE(withHeader);
         Restart(withHeader ? std::initializer_list<int>{POPAuthBasic, POPHeaderWithBody}
@@ -350,12 +333,12 @@ TEST_F(SessionScript, ReadShowsBodyWithAndWithoutHeader)
         EXPECT_EQ(owner.body, expected);
         EXPECT_EQ(owner.rows[0].subItems.size(), 1u);
         DisconnectAndFinish();
-        EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "RETR 2", "RETR 1", "QUIT"}));
+        EXPECT_EQ(received,
+                  (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "RETR 2", "RETR 1", "QUIT"}));
     }
 }
 
-TEST_F(SessionScript, ServerClosingMidReplyRemovesRows)
-{
+TEST_F(SessionScript, ServerClosingMidReplyRemovesRows) {
     SetOptions({POPAuthBasic, POPReadHeader, POPUseTop});
     MakeSession();
     ScriptedMailbox box = ThreeMessages();
@@ -376,8 +359,7 @@ TEST_F(SessionScript, ServerClosingMidReplyRemovesRows)
     EXPECT_TRUE(owner.buttons.connect);
 }
 
-TEST_F(SessionScript, RefusedConnectLogsFailureErrorDisconnected)
-{
+TEST_F(SessionScript, RefusedConnectLogsFailureErrorDisconnected) {
     owner.account.popPort = ScriptServer::RefusedPort();
     MakeSession();
     session->ConnectButtonClick();
@@ -391,8 +373,7 @@ TEST_F(SessionScript, RefusedConnectLogsFailureErrorDisconnected)
     EXPECT_EQ(owner.sortResets, 1);
 }
 
-TEST_F(SessionScript, DisconnectInGreetingQuitsWhenTheGreetingArrives)
-{
+TEST_F(SessionScript, DisconnectInGreetingQuitsWhenTheGreetingArrives) {
     MakeSession();
     std::atomic<bool> accepted{false};
     server.Serve([&](ScriptPeer& peer) {
@@ -416,8 +397,7 @@ TEST_F(SessionScript, DisconnectInGreetingQuitsWhenTheGreetingArrives)
     EXPECT_NE(std::find(owner.log.begin(), owner.log.end(), "+OK hi\r\n"), owner.log.end());
 }
 
-TEST_F(SessionScript, SilentServerTimesOut)
-{
+TEST_F(SessionScript, SilentServerTimesOut) {
     struct Case {
         const char* name;
         std::string greeting;
@@ -425,7 +405,8 @@ TEST_F(SessionScript, SilentServerTimesOut)
     };
     const Case cases[] = {
         {"no greeting", "", {}},
-        {"no LIST reply", "+OK hi\r\n",
+        {"no LIST reply",
+         "+OK hi\r\n",
          {"+OK hi\r\n", "USER alice\r\n", "+OK\r\n", "PASS ********", "+OK Logged in.\r\n", "LIST\r\n"}},
     };
     for (const Case& c : cases) {
@@ -446,8 +427,7 @@ TEST_F(SessionScript, SilentServerTimesOut)
     }
 }
 
-TEST_F(SessionScript, SlowButSteadyReplyDoesNotTimeOut)
-{
+TEST_F(SessionScript, SlowButSteadyReplyDoesNotTimeOut) {
     MakeSession(300ms);
     server.Serve([this](ScriptPeer& peer) {
         peer.Send("+OK hi\r\n");
@@ -457,7 +437,8 @@ TEST_F(SessionScript, SlowButSteadyReplyDoesNotTimeOut)
             if (peer.Eof()) return;
             received.push_back(line);
             if (line == "LIST") {
-                for (const char* piece : {"+OK 3 messages:\r\n", "1 1", "00\r\n", "2 200\r\n", "3 300", "\r\n", ".\r\n"}) {
+                for (const char* piece :
+                     {"+OK 3 messages:\r\n", "1 1", "00\r\n", "2 200\r\n", "3 300", "\r\n", ".\r\n"}) {
                     peer.Pause(100ms);
                     peer.Send(piece);
                 }
@@ -475,8 +456,7 @@ TEST_F(SessionScript, SlowButSteadyReplyDoesNotTimeOut)
     DisconnectAndFinish();
 }
 
-TEST_F(SessionScript, ConnectAfterErrorStartsWithAnEmptyList)
-{
+TEST_F(SessionScript, ConnectAfterErrorStartsWithAnEmptyList) {
     MakeSession(300ms);
     ScriptedMailbox box = ThreeMessages();
     box.overrides = {{"RETR", ""}};  // the read goes unanswered
@@ -496,8 +476,7 @@ TEST_F(SessionScript, ConnectAfterErrorStartsWithAnEmptyList)
     DisconnectAndFinish();
 }
 
-TEST_F(SessionScript, ConnectChecksSettingsAndAsksForMissingPassword)
-{
+TEST_F(SessionScript, ConnectChecksSettingsAndAsksForMissingPassword) {
     MakeSession();
     struct Case {
         const char* name;
@@ -533,8 +512,7 @@ TEST_F(SessionScript, ConnectChecksSettingsAndAsksForMissingPassword)
     EXPECT_TRUE(owner.log.empty());
 }
 
-TEST_F(SessionScript, PromptedPasswordIsUsedEvenWhenEmpty)
-{
+TEST_F(SessionScript, PromptedPasswordIsUsedEvenWhenEmpty) {
     owner.account.popPassword.clear();
     owner.promptAnswer = "";
     MakeSession();
@@ -546,8 +524,7 @@ TEST_F(SessionScript, PromptedPasswordIsUsedEvenWhenEmpty)
     EXPECT_NE(std::find(owner.log.begin(), owner.log.end(), "PASS ********"), owner.log.end());
 }
 
-TEST_F(SessionScript, RefusedListShowsTheReplyAndQuits)
-{
+TEST_F(SessionScript, RefusedListShowsTheReplyAndQuits) {
     SetOptions({POPAuthBasic, POPReadHeader});
     MakeSession();
     ScriptedMailbox box = ThreeMessages();
@@ -556,15 +533,15 @@ TEST_F(SessionScript, RefusedListShowsTheReplyAndQuits)
     session->ConnectButtonClick();
     ASSERT_TRUE(RunUntilIdle());
     server.Join();
-    EXPECT_EQ(owner.messages, std::vector<std::string>{std::string(session_messages::kListFailed) + "\n-ERR mailbox locked"});
+    EXPECT_EQ(owner.messages,
+              std::vector<std::string>{std::string(session_messages::kListFailed) + "\n-ERR mailbox locked"});
     EXPECT_TRUE(owner.rows.empty());
     EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "QUIT"}));
 }
 
 // The LIST reply trickles in a byte every 200 ms. One press lets it finish
 // and quits; a second press closes at once.
-TEST_F(SessionScript, DisconnectWhileListTrickles)
-{
+TEST_F(SessionScript, DisconnectWhileListTrickles) {
     const std::string listing = "+OK 2\r\n1 9\r\n2 9\r\n.\r\n";
     for (int presses : {1, 2}) {
         SCOPED_TRACE(presses);
@@ -615,8 +592,7 @@ TEST_F(SessionScript, DisconnectWhileListTrickles)
     }
 }
 
-TEST_F(SessionScript, DisconnectDuringHeaderFetchQuitsAfterTheReplyInFlight)
-{
+TEST_F(SessionScript, DisconnectDuringHeaderFetchQuitsAfterTheReplyInFlight) {
     SetOptions({POPAuthBasic, POPReadHeader, POPUseTop});
     MakeSession();
     ScriptedMailbox box;

@@ -21,16 +21,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-DovecotServer& TlsDovecot()
-{
+DovecotServer& TlsDovecot() {
     static DovecotServer server(TrustedTestCertificates().server.certificate, TrustedTestCertificates().server.key);
     return server;
 }
 
 class SessionTls : public ::testing::Test, protected LiveSession {};
 
-TEST_F(SessionTls, DovecotLoginsOverTlsAndStlsWithUserPassAndApop)
-{
+TEST_F(SessionTls, DovecotLoginsOverTlsAndStlsWithUserPassAndApop) {
     struct Case {
         const char* user;
         const char* host;  // a name is checked and sent as SNI; an address is checked against the IP entry
@@ -90,8 +88,7 @@ TEST_F(SessionTls, DovecotLoginsOverTlsAndStlsWithUserPassAndApop)
     }
 }
 
-TEST_F(SessionTls, ThirtyJapaneseMessagesListTheSameOverTlsAsOverPlain)
-{
+TEST_F(SessionTls, ThirtyJapaneseMessagesListTheSameOverTlsAsOverPlain) {
     std::vector<JapaneseMessage> messages = JapaneseMessages(30);
     ASSERT_EQ(messages.size(), 30u);
     TlsDovecot().ClearMailbox("user55");
@@ -122,8 +119,7 @@ TEST_F(SessionTls, ThirtyJapaneseMessagesListTheSameOverTlsAsOverPlain)
 // and neither the login nor the password ever crosses the wire.
 class SessionTlsRefusal : public SessionScript {};
 
-TEST_F(SessionTlsRefusal, EveryRefusalShowsItsReasonAndNothingOfTheLoginIsSent)
-{
+TEST_F(SessionTlsRefusal, EveryRefusalShowsItsReasonAndNothingOfTheLoginIsSent) {
     const TestCertificates& certs = TrustedTestCertificates();
     enum class Mode { Tls, Stls };
     struct Case {
@@ -145,7 +141,8 @@ TEST_F(SessionTlsRefusal, EveryRefusalShowsItsReasonAndNothingOfTheLoginIsSent)
         {"untrusted CA", Mode::Tls, "127.0.0.1", tlsWith(certs.untrusted), kCertificateFailed,
          "unable to get local issuer certificate"},
         {"expired", Mode::Tls, "localhost", tlsWith(certs.expired), kCertificateFailed, "certificate has expired"},
-        {"address mismatch", Mode::Tls, "127.0.0.1", tlsWith(certs.otherName), kCertificateFailed, "IP address mismatch"},
+        {"address mismatch", Mode::Tls, "127.0.0.1", tlsWith(certs.otherName), kCertificateFailed,
+         "IP address mismatch"},
         {"name mismatch", Mode::Stls, "localhost", tlsWith(certs.otherName), kCertificateFailed, "hostname mismatch"},
         {"TLS 1.0 only", Mode::Tls, "127.0.0.1", tlsWith(certs.server, true), kTlsFailed, "protocol"},
         {"cut mid-handshake", Mode::Tls, "127.0.0.1",
@@ -176,19 +173,25 @@ TEST_F(SessionTlsRefusal, EveryRefusalShowsItsReasonAndNothingOfTheLoginIsSent)
             if (mode == Mode::Stls) {
                 peer.Send("+OK ready <1.2@example>\r\n");
                 if (peer.ReadLine() != "STLS") return;
-                if (name == "STLS refused") peer.Send("-ERR not here\r\n");
-                else if (name == "line with the answer") peer.Send("+OK go ahead\r\n+OK extra\r\n");
+                if (name == "STLS refused")
+                    peer.Send("-ERR not here\r\n");
+                else if (name == "line with the answer")
+                    peer.Send("+OK go ahead\r\n+OK extra\r\n");
                 else if (name == "line after the answer") {
                     peer.Send("+OK go ahead\r\n");
                     peer.Send("+OK extra\r\n");
-                } else peer.Send("+OK go ahead\r\n");
+                } else
+                    peer.Send("+OK go ahead\r\n");
             }
-            if (serve) serve(peer);
-            else peer.ReadRawUntilClose();
+            if (serve)
+                serve(peer);
+            else
+                peer.ReadRawUntilClose();
             wire = peer.Wire();
         });
         session->ConnectButtonClick();
-        ASSERT_TRUE(queue.RunUntil([&] { return !owner.messages.empty(); }, 30s)) << ::testing::PrintToString(owner.log);
+        ASSERT_TRUE(queue.RunUntil([&] { return !owner.messages.empty(); }, 30s))
+            << ::testing::PrintToString(owner.log);
         ASSERT_TRUE(RunUntilIdle());
         server.Join();
         ASSERT_EQ(owner.messages.size(), 1u);
@@ -207,8 +210,7 @@ TEST_F(SessionTlsRefusal, EveryRefusalShowsItsReasonAndNothingOfTheLoginIsSent)
 // The handshake is timed like a reply, Disconnect during it closes at once,
 // and a TLS connection cut without its closing alert reads as a failed read
 // while one ended with the alert reads as closed.
-TEST_F(SessionTlsRefusal, HandshakeTimeOutDisconnectAndCutConnections)
-{
+TEST_F(SessionTlsRefusal, HandshakeTimeOutDisconnectAndCutConnections) {
     TrustedTestCertificates();
 
     // A server that never answers the ClientHello: the time-out ends it.
@@ -266,14 +268,14 @@ TEST_F(SessionTlsRefusal, HandshakeTimeOutDisconnectAndCutConnections)
 }
 
 // Closing at any moment of a TLS connection is safe (run under the sanitizers).
-TEST(ServerConnectionTls, CloseAtAnyMomentIsSafe)
-{
+TEST(ServerConnectionTls, CloseAtAnyMomentIsSafe) {
     TrustedTestCertificates();
     for (int i = 0; i < 24; ++i) {
         TaskQueue queue;
         ServerConnection connection(queue.Dispatcher(), 5s);
         int events = 0;
-        connection.SetOwner([](void* count, ConnectionEvent, const std::string&) { ++*static_cast<int*>(count); }, &events);
+        connection.SetOwner([](void* count, ConnectionEvent, const std::string&) { ++*static_cast<int*>(count); },
+                            &events);
         connection.SetTerminator("\r\n");
         ASSERT_TRUE(connection.Open("127.0.0.1", TlsDovecot().tlsPort(), ServerConnection::Security::Tls));
         queue.RunUntil([] { return false; }, std::chrono::milliseconds(i % 8 * 3));

@@ -7,8 +7,7 @@
 
 #include "mime/encoded_word.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string in(reinterpret_cast<const char*>(data), size);
     if (DecodeBase64(in).size() > in.size() / 4 * 3) {
         std::abort();

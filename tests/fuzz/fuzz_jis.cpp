@@ -8,8 +8,7 @@
 
 #include "mime/jis.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view in(reinterpret_cast<const char*>(data), size);
     const std::size_t nul = in.find('\0');
     const std::size_t limit = nul == std::string_view::npos ? size : nul;

@@ -9,8 +9,7 @@
 #include "mime/display_text.h"
 #include "platform/charset.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string in(reinterpret_cast<const char*>(data), size);
     // Each byte becomes at most one U+FFFD (3 bytes); each part, which
     // costs a few bytes of input, at most one attachment line.

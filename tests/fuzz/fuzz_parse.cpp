@@ -9,8 +9,7 @@
 #include "mime/mail_entry.h"
 #include "mime/parsed_message.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string in(reinterpret_cast<const char*>(data), size);
     ParsedMessage message;
     message.Parse(in);
@@ -19,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
     const std::size_t blank = in.find("\r\n\r\n");
-    if (header.size() > in.size() || (blank == std::string::npos ? !body.empty() : body.size() > in.size() - blank - 4)) {
+    if (header.size() > in.size() ||
+        (blank == std::string::npos ? !body.empty() : body.size() > in.size() - blank - 4)) {
         std::abort();
     }
     std::size_t total = 0;

@@ -25,8 +25,7 @@ constexpr Vector kRfc1321Suite[] = {
     {"abc", "900150983cd24fb0d6963f7d28e17f72"},
     {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
     {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-    {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-     "d174ab98d277d9f5a5611c2c9f419d9f"},
+    {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
     {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
      "57edf4a22be3c955ac49da2e2107b67a"},
 };
@@ -67,8 +66,7 @@ TEST(MD5, MessagesThatPadIntoTwoFinalBlocks) {
 
 TEST(MD5, ApopExampleFromRfc1939) {
     // RFC 1939 section 7: the shared secret there is "tanstaaf".
-    EXPECT_EQ(MD5("<1896.697170952@dbc.mtview.ca.us>tanstaaf").hex_digest(),
-              "c4c9334bac560ecc979e58001b3e22fb");
+    EXPECT_EQ(MD5("<1896.697170952@dbc.mtview.ca.us>tanstaaf").hex_digest(), "c4c9334bac560ecc979e58001b3e22fb");
 }
 
 TEST(MD5, HighBytesAreDigestedUnsigned) {
@@ -77,8 +75,7 @@ TEST(MD5, HighBytesAreDigestedUnsigned) {
 }
 
 TEST(MD5, NullInputIsTheEmptyText) {
-    EXPECT_EQ(MD5(static_cast<const char*>(nullptr)).hex_digest(),
-              "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(MD5(static_cast<const char*>(nullptr)).hex_digest(), "d41d8cd98f00b204e9800998ecf8427e");
     MD5 md5;
     md5.update(nullptr, 5);
     md5.finalize();
@@ -97,13 +94,11 @@ TEST(MD5, MisuseWritesOneDiagnosticLineAndChangesNothing) {
     md5.finalize();
     testing::internal::CaptureStderr();
     md5.update("more");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "MD5::update:  Can't update a finalized digest!\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "MD5::update:  Can't update a finalized digest!\n");
 
     testing::internal::CaptureStderr();
     md5.finalize();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "MD5::finalize:  Already finalized this digest!\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "MD5::finalize:  Already finalized this digest!\n");
 
     testing::internal::CaptureStderr();
     EXPECT_EQ(md5.hex_digest(), "900150983cd24fb0d6963f7d28e17f72");

@@ -12,8 +12,7 @@
 namespace {
 
 // Replace the first word, then search again from the beginning.
-void RescanningDecode(std::string& value)
-{
+void RescanningDecode(std::string& value) {
     if (value.find("=?") == std::string::npos) {
         return;
     }
@@ -35,8 +34,7 @@ void RescanningDecode(std::string& value)
     }
 }
 
-std::string Base64(const std::string& bytes)
-{
+std::string Base64(const std::string& bytes) {
     static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     for (std::size_t i = 0; i < bytes.size(); i += 3) {
@@ -51,12 +49,12 @@ std::string Base64(const std::string& bytes)
     return out;
 }
 
-TEST(DecodeEncodedWords, AgreesWithRescanningLoop)
-{
+TEST(DecodeEncodedWords, AgreesWithRescanningLoop) {
     std::mt19937 rng(20261208);
     auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     const char* prefixes[] = {"=?ISO-2022-JP?B?", "=?iso-2022-jp?b?", "=?Iso-2022-jP?B?"};
-    const char* noise[] = {" ", "\t", "Re: ", "=?", "?=", "=?ISO-2022-JP?Q?x?=", "=?UTF-8?B?QQ==?=", "abc", "\x82\xa0", "=?ISO-2022"};
+    const char* noise[] = {
+        " ", "\t", "Re: ", "=?", "?=", "=?ISO-2022-JP?Q?x?=", "=?UTF-8?B?QQ==?=", "abc", "\x82\xa0", "=?ISO-2022"};
     for (int round = 0; round < 3000; ++round) {
         std::string value;
         const int pieces = 1 + pick(8);

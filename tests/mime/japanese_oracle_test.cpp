@@ -18,8 +18,7 @@
 
 namespace {
 
-std::optional<std::string> Iconv(const std::string& text, const char* to)
-{
+std::optional<std::string> Iconv(const std::string& text, const char* to) {
     iconv_t cd = iconv_open(to, "UTF-8");
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         ADD_FAILURE() << "iconv cannot convert to " << to;
@@ -40,8 +39,7 @@ std::optional<std::string> Iconv(const std::string& text, const char* to)
     return out;
 }
 
-std::vector<std::string> ReadLines(const std::string& path)
-{
+std::vector<std::string> ReadLines(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) {
@@ -52,8 +50,7 @@ std::vector<std::string> ReadLines(const std::string& path)
 
 class JapaneseOracle : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         const std::string command = std::string(BOXSWEEPER_SOURCE_DIR) + "/scripts/japanese-corpus";
         FILE* pipe = popen(command.c_str(), "r");
         ASSERT_NE(pipe, nullptr);
@@ -71,14 +68,12 @@ protected:
         words_ = ReadLines(output + "/ja-words.txt");
     }
 
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         lines_.clear();
         words_.clear();
     }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_GT(lines_.size(), 1000u) << "no corpus";
         ASSERT_EQ(lines_.size(), words_.size());
     }
@@ -90,8 +85,7 @@ protected:
 std::vector<std::string> JapaneseOracle::lines_;
 std::vector<std::string> JapaneseOracle::words_;
 
-TEST_F(JapaneseOracle, JisToShiftJisMatchesIconv)
-{
+TEST_F(JapaneseOracle, JisToShiftJisMatchesIconv) {
     std::size_t compared = 0;
     std::size_t kanjiLines = 0;
     for (const auto& line : lines_) {
@@ -114,8 +108,7 @@ TEST_F(JapaneseOracle, JisToShiftJisMatchesIconv)
     EXPECT_GT(kanjiLines, 2000u);
 }
 
-TEST_F(JapaneseOracle, EncodedWordsFromPythonMatchIconv)
-{
+TEST_F(JapaneseOracle, EncodedWordsFromPythonMatchIconv) {
     std::size_t compared = 0;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const auto sjis = Iconv(lines_[i], "CP932");

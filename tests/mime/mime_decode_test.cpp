@@ -19,8 +19,7 @@ struct HeaderCase {
     std::string sender;
 };
 
-TEST(MailRowTexts, DecodesHeadersOfTodaysMail)
-{
+TEST(MailRowTexts, DecodesHeadersOfTodaysMail) {
     const HeaderCase cases[] = {
         {"names in any case, first occurrence wins, no space after the colon",
          "12 octets\r\nSUBJECT:first\r\nsubject: second\r\nfrom:  a@example.jp\r\n", "first", "a@example.jp"},
@@ -33,12 +32,11 @@ TEST(MailRowTexts, DecodesHeadersOfTodaysMail)
          "Re: あ and あ !", ""},
         {"emoji and characters beyond CP932", "Subject: =?UTF-8?B?8J+YgA==?==?UTF-8?B?8KCutw==?=\r\n", "😀𠮷", ""},
         {"ISO-2022-JP with the CP932 rows", "Subject: =?iso-2022-jp?B?GyRCLSEtanxiIUEbKEI=?=\r\n", "①㈱髙～", ""},
-        {"Shift_JIS labels read as CP932", "Subject: =?x-sjis?B?h0CBYA==?= =?Shift_JIS?B?h0CBYA==?=\r\n",
-         "①～①～", ""},
+        {"Shift_JIS labels read as CP932", "Subject: =?x-sjis?B?h0CBYA==?= =?Shift_JIS?B?h0CBYA==?=\r\n", "①～①～", ""},
         {"EUC-JP as its Microsoft variant", "Subject: =?EUC-JP?B?raGhwQ==?=\r\n", "①～", ""},
         {"a label iconv lacks", "Subject: =?ks_c_5601-1987?B?x9GxuQ==?=\r\n", "한국", ""},
-        {"unknown charset stays as sent, with its spaces",
-         "Subject: =?x-nothing?B?44GC?= =?UTF-8?B?44GC?=\r\n", "=?x-nothing?B?44GC?= あ", ""},
+        {"unknown charset stays as sent, with its spaces", "Subject: =?x-nothing?B?44GC?= =?UTF-8?B?44GC?=\r\n",
+         "=?x-nothing?B?44GC?= あ", ""},
         {"raw UTF-8 and raw CP932", "Subject: \xE3\x81\x82\r\nFrom: \x82\xA0 <a@example.jp>\r\n", "あ",
          "あ <a@example.jp>"},
         {"the whole From value, not rewritten",
@@ -55,10 +53,10 @@ TEST(MailRowTexts, DecodesHeadersOfTodaysMail)
     }
 }
 
-TEST(MailRowTexts, WithoutMimeDecodingShowTheListsTextsInUtf8)
-{
-    const std::string text = "1 octets\r\nDate: d\r\nsubject: lower\r\nSubject: =?ISO-2022-JP?B?GyRCJCIbKEI=?= "
-                             "=?UTF-8?B?44GC?=\r\nFrom: \x82\xA0\r\n\r\n\x1b$B\x24\x22\x1b(B\r\n..x\r\n";
+TEST(MailRowTexts, WithoutMimeDecodingShowTheListsTextsInUtf8) {
+    const std::string text =
+        "1 octets\r\nDate: d\r\nsubject: lower\r\nSubject: =?ISO-2022-JP?B?GyRCJCIbKEI=?= "
+        "=?UTF-8?B?44GC?=\r\nFrom: \x82\xA0\r\n\r\n\x1b$B\x24\x22\x1b(B\r\n..x\r\n";
     const RowTexts row = MailRowTexts(text, false);
     EXPECT_EQ(row.date, "d");
     EXPECT_EQ(row.subject, "あ =?UTF-8?B?44GC?=");
@@ -74,8 +72,7 @@ TEST(MailRowTexts, WithoutMimeDecodingShowTheListsTextsInUtf8)
 const std::string kHead = "1 octets\r\nMIME-Version: 1.0\r\n";
 
 std::string Multipart(const std::string& type, const std::string& boundary, const std::vector<std::string>& parts,
-                      bool close = true)
-{
+                      bool close = true) {
     std::string s = "Content-Type: multipart/" + type + "; boundary=\"" + boundary + "\"\r\n\r\npreamble\r\n";
     for (const auto& p : parts) s += "--" + boundary + "\r\n" + p + "\r\n";
     if (close) s += "--" + boundary + "--\r\nepilogue\r\n";
@@ -87,8 +84,7 @@ const std::string kHtml = "Content-Type: text/html; charset=utf-8\r\n\r\n<p>html
 const std::string kPdf =
     "Content-Type: application/pdf; name=\"a.pdf\"\r\nContent-Transfer-Encoding: base64\r\n\r\nQUJD\r\nREVG\r\n";
 
-std::string Nested(int depth)
-{
+std::string Nested(int depth) {
     std::string inner = kPlain;
     for (int d = 0; d < depth; ++d) inner = Multipart("mixed", "b" + std::to_string(d), {inner});
     return inner;
@@ -100,8 +96,7 @@ struct PaneCase {
     Lines lines;
 };
 
-TEST(MessagePaneLines, ChoosesDecodesAndListsAttachments)
-{
+TEST(MessagePaneLines, ChoosesDecodesAndListsAttachments) {
     const PaneCase cases[] = {
         {"single text/plain, quoted-printable soft break inside a character",
          "Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
@@ -114,9 +109,11 @@ TEST(MessagePaneLines, ChoosesDecodesAndListsAttachments)
          {"A", "b & ☺ あ &bogus;", "c", "d", "e", "f g"}},
         {"any other single part: only its attachment line", kPdf, {"[添付] a.pdf (application/pdf, 6 bytes)"}},
         {"alternative: the plain text, the other alternative not listed",
-         Multipart("alternative", "b1", {kHtml, kPlain}), {"plain text", ""}},
+         Multipart("alternative", "b1", {kHtml, kPlain}),
+         {"plain text", ""}},
         {"html when there is no plain text; attachments after the text",
-         Multipart("mixed", "b1", {kHtml, kPdf}), {"html text", "[添付] a.pdf (application/pdf, 6 bytes)"}},
+         Multipart("mixed", "b1", {kHtml, kPdf}),
+         {"html text", "[添付] a.pdf (application/pdf, 6 bytes)"}},
         {"text marked as attachment is listed, not shown",
          Multipart("mixed", "b1",
                    {"Content-Type: text/plain\r\nContent-Disposition: attachment; filename*0*=UTF-8''%E3%81%82;"
@@ -124,26 +121,34 @@ TEST(MessagePaneLines, ChoosesDecodesAndListsAttachments)
                     kHtml}),
          {"html text", "[添付] あ.txt (text/plain, 1 bytes)"}},
         {"names: RFC 2047 in a parameter, none at all, a nested message",
-         Multipart("mixed", "b1",
-                   {kPlain, "Content-Type: image/png; name=\"=?UTF-8?B?44GC?=.png\"\r\n\r\n12",
-                    "Content-Type: application/octet-stream\r\n\r\n", "Content-Type: message/rfc822\r\n\r\nSubject: x\r\n"}),
-         {"plain text", "", "[添付] あ.png (image/png, 2 bytes)", "[添付] （名前なし） (application/octet-stream, 0 bytes)",
-          "[添付] （名前なし） (message/rfc822, 12 bytes)"}},
+         Multipart(
+             "mixed", "b1",
+             {kPlain, "Content-Type: image/png; name=\"=?UTF-8?B?44GC?=.png\"\r\n\r\n12",
+              "Content-Type: application/octet-stream\r\n\r\n", "Content-Type: message/rfc822\r\n\r\nSubject: x\r\n"}),
+         {"plain text", "", "[添付] あ.png (image/png, 2 bytes)",
+          "[添付] （名前なし） (application/octet-stream, 0 bytes)", "[添付] （名前なし） (message/rfc822, 12 bytes)"}},
         {"a part without its closing boundary runs to the end",
-         Multipart("mixed", "b1", {kPdf, kPlain}, false), {"plain text", "", "", "[添付] a.pdf (application/pdf, 6 bytes)"}},
+         Multipart("mixed", "b1", {kPdf, kPlain}, false),
+         {"plain text", "", "", "[添付] a.pdf (application/pdf, 6 bytes)"}},
         {"an empty multipart shows an empty body", Multipart("mixed", "b1", {}), {""}},
         {"a boundary that is only a prefix of a line is no boundary",
-         Multipart("mixed", "b", {"Content-Type: text/plain\r\n\r\n--bx\r\n--b --\r\nz"}), {"--bx", "--b --", "z"}},
+         Multipart("mixed", "b", {"Content-Type: text/plain\r\n\r\n--bx\r\n--b --\r\nz"}),
+         {"--bx", "--b --", "z"}},
         {"31 levels are entered", Nested(31), {"plain text", ""}},
-        {"a multipart at depth 32 is one attachment line", Nested(32),
+        {"a multipart at depth 32 is one attachment line",
+         Nested(32),
          {"[添付] （名前なし） (multipart/mixed, 91 bytes)"}},
         {"no MIME headers: ISO-2022-JP converted, doubled dots undone",
-         "Subject: x\r\n\r\n\x1b$B\x24\x22\x1b(B\r\n..dot\r\n", {"あ", ".dot", ""}},
+         "Subject: x\r\n\r\n\x1b$B\x24\x22\x1b(B\r\n..dot\r\n",
+         {"あ", ".dot", ""}},
         {"no charset: UTF-8 when valid, else CP932",
-         Multipart("mixed", "b1", {"Content-Type: text/plain\r\n\r\n\xE3\x81\x82 \x82\xA0", kPlain}), {"縺\xEF\xBF\xBD あ", "[添付] （名前なし） (text/plain, 12 bytes)"}},
+         Multipart("mixed", "b1", {"Content-Type: text/plain\r\n\r\n\xE3\x81\x82 \x82\xA0", kPlain}),
+         {"縺\xEF\xBF\xBD あ", "[添付] （名前なし） (text/plain, 12 bytes)"}},
         {"format=flowed shown as sent",
-         "Content-Type: text/plain; charset=utf-8; format=flowed\r\n\r\nsoft \r\nbreak\r\n", {"soft ", "break", ""}},
-        {"an unknown charset is read as raw bytes", "Content-Type: text/plain; charset=x-none\r\n\r\n\xE3\x81\x82",
+         "Content-Type: text/plain; charset=utf-8; format=flowed\r\n\r\nsoft \r\nbreak\r\n",
+         {"soft ", "break", ""}},
+        {"an unknown charset is read as raw bytes",
+         "Content-Type: text/plain; charset=x-none\r\n\r\n\xE3\x81\x82",
          {"あ"}},
     };
     for (const auto& c : cases) {
@@ -151,14 +156,12 @@ TEST(MessagePaneLines, ChoosesDecodesAndListsAttachments)
     }
 }
 
-TEST(MessagePaneLines, HeaderLinesComeDecodedBeforeTheBody)
-{
+TEST(MessagePaneLines, HeaderLinesComeDecodedBeforeTheBody) {
     const std::string text = "1 octets\r\nSubject: =?UTF-8?B?44GC?=\r\n =?UTF-8?B?44GE?=\r\n..X: y\r\n\r\nbody";
     EXPECT_EQ(MessagePaneLines(text, true, true), (Lines{"1 octets", "Subject: あ", " い", ".X: y", " ", "body"}));
 }
 
-TEST(CompareDisplayRows, SortsUtf8TextsByTheListsRules)
-{
+TEST(CompareDisplayRows, SortsUtf8TextsByTheListsRules) {
     const MailEntry bare{"3", {"30"}};
     const MailEntry a{"1", {"10", "Fri", "あ", "x"}};
     const MailEntry b{"2", {"9", "Mon", "い", "y"}};
@@ -174,8 +177,7 @@ TEST(CompareDisplayRows, SortsUtf8TextsByTheListsRules)
     EXPECT_EQ(CompareDisplayRows(bare, bare, 3), 0);
 }
 
-TEST(MessagePaneLines, HostileInputStaysLinear)
-{
+TEST(MessagePaneLines, HostileInputStaysLinear) {
     // Each would be quadratic with a naive search: unclosed heads, words
     // without an end, boundaries that never match, deep nesting.
     const std::string heads = "Content-Type: text/html\r\n\r\n" + std::string(20000, ' ') + [] {
@@ -186,8 +188,9 @@ TEST(MessagePaneLines, HostileInputStaysLinear)
     std::string words = "Subject: ";
     for (int i = 0; i < 20000; ++i) words += "=?UTF-8?Q?a?= =?";
     std::string deep;
-    for (int i = 0; i < 5000; ++i) deep += "--b" + std::to_string(i) + "\r\nContent-Type: multipart/mixed; boundary=b" +
-                                          std::to_string(i + 1) + "\r\n\r\n";
+    for (int i = 0; i < 5000; ++i)
+        deep += "--b" + std::to_string(i) + "\r\nContent-Type: multipart/mixed; boundary=b" + std::to_string(i + 1) +
+                "\r\n\r\n";
     deep = "Content-Type: multipart/mixed; boundary=b0\r\n\r\n" + deep;
     std::string params = "Content-Type: text/plain";
     for (int i = 0; i < 50000; ++i) params += "; a";

@@ -21,8 +21,7 @@ namespace {
 
 using Record = std::map<std::string, std::string>;
 
-std::string RunCommand(const std::string& command)
-{
+std::string RunCommand(const std::string& command) {
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return {};
     std::string output;
@@ -33,8 +32,7 @@ std::string RunCommand(const std::string& command)
     return output;
 }
 
-std::vector<Record> ReadRecords(const std::string& path)
-{
+std::vector<Record> ReadRecords(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::vector<Record> records(1);
     std::string key;
@@ -55,8 +53,7 @@ std::vector<Record> ReadRecords(const std::string& path)
 }
 
 // What the server sends for the message: a status rest and dot-stuffing.
-std::string AsRetrText(const std::string& raw)
-{
+std::string AsRetrText(const std::string& raw) {
     std::string text = std::to_string(raw.size()) + " octets\r\n";
     std::size_t from = 0;
     while (from < raw.size()) {
@@ -69,8 +66,7 @@ std::string AsRetrText(const std::string& raw)
     return text;
 }
 
-std::string Replace(std::string text, const std::string& from, const std::string& to)
-{
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
     for (std::size_t p = text.find(from); p != std::string::npos; p = text.find(from, p + to.size())) {
         text.replace(p, from.size(), to);
     }
@@ -94,8 +90,7 @@ std::string Replace(std::string text, const std::string& from, const std::string
 // - legacy: a message without MIME headers is converted from ISO-2022-JP
 //   as the list always did; the email package reads US-ASCII (the oracle is
 //   the body read as ISO-2022-JP).
-std::string WindowsMappings(std::string text)
-{
+std::string WindowsMappings(std::string text) {
     static const std::pair<const char*, const char*> kMap[] = {
         {"\u301C", "\uFF5E"}, {"\u2016", "\u2225"}, {"\u2212", "\uFF0D"}, {"\u00A2", "\uFFE0"},
         {"\u00A3", "\uFFE1"}, {"\u00AC", "\uFFE2"}, {"\u2014", "\u2015"},
@@ -104,16 +99,14 @@ std::string WindowsMappings(std::string text)
     return text;
 }
 
-std::vector<std::string> Words(const std::string& text)
-{
+std::vector<std::string> Words(const std::string& text) {
     std::istringstream in(text);
     std::vector<std::string> words;
     for (std::string w; in >> w;) words.push_back(w);
     return words;
 }
 
-TEST(MimeOracle, ListAndPaneTextsMatchPythonsEmailPackage)
-{
+TEST(MimeOracle, ListAndPaneTextsMatchPythonsEmailPackage) {
     const std::string corpus = RunCommand(std::string(BOXSWEEPER_SOURCE_DIR) + "/scripts/japanese-corpus");
     ASSERT_FALSE(corpus.empty()) << "the Japanese corpus could not be prepared";
     // One file per run: the sanitizer builds may run at the same time.

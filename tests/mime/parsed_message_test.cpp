@@ -8,36 +8,31 @@ namespace {
 
 using namespace std::string_literals;
 
-std::string Field(const ParsedMessage& m, const std::string& name)
-{
+std::string Field(const ParsedMessage& m, const std::string& name) {
     std::string out = "junk";
     EXPECT_TRUE(m.GetField(name, out)) << name;
     return out;
 }
 
-ParsedMessage Parsed(const std::string& text)
-{
+ParsedMessage Parsed(const std::string& text) {
     ParsedMessage m;
     m.Parse(text);
     return m;
 }
 
-TEST(ParsedMessageFields, FoldedLinesKeepTheirWhiteSpace)
-{
+TEST(ParsedMessageFields, FoldedLinesKeepTheirWhiteSpace) {
     EXPECT_EQ(Field(Parsed("Subject: Hello\r\n world\r\nFrom: a"), "Subject"), "Hello world");
     EXPECT_EQ(Field(Parsed("Subject: Hello\r\n\tworld\r\nFrom: a"), "Subject"), "Hello\tworld");
     EXPECT_EQ(Field(Parsed("Subject: Hello\r\n world\r\nFrom: a"), "From"), "a");
 }
 
-TEST(ParsedMessageFields, RepeatsKeepLastExceptReceived)
-{
+TEST(ParsedMessageFields, RepeatsKeepLastExceptReceived) {
     const auto m = Parsed("Subject: one\r\nReceived: r1\r\nSubject: two\r\nReceived: r2");
     EXPECT_EQ(Field(m, "Subject"), "two");
     EXPECT_EQ(Field(m, "Received"), "r1r2");
 }
 
-TEST(ParsedMessageFields, NamesAreExactBytes)
-{
+TEST(ParsedMessageFields, NamesAreExactBytes) {
     const auto m = Parsed("subject: x\r\nSubject : y");
     std::string out = "junk";
     EXPECT_FALSE(m.GetField("Subject", out));
@@ -46,8 +41,7 @@ TEST(ParsedMessageFields, NamesAreExactBytes)
     EXPECT_EQ(Field(m, "Subject "), "y");
 }
 
-TEST(ParsedMessageFields, ColonSpaceRules)
-{
+TEST(ParsedMessageFields, ColonSpaceRules) {
     const auto m = Parsed("From: a\r\nSubject:x\r\nTo:  two\r\nX-Note: a: b\r\n Cc: c");
     EXPECT_EQ(Field(m, "From"), "aSubject:x");  // no space after colon: joined
     EXPECT_EQ(Field(m, "To"), " two");
@@ -55,8 +49,7 @@ TEST(ParsedMessageFields, ColonSpaceRules)
     EXPECT_EQ(Field(m, " Cc"), "c");  // continuation with ": " starts a field
 }
 
-TEST(ParsedMessageFields, StatusLineGoesToUnknown)
-{
+TEST(ParsedMessageFields, StatusLineGoesToUnknown) {
     EXPECT_EQ(Field(Parsed("1234 octets\r\nSubject: s"), "unknown"), "1234 octets");
     std::string out;
     EXPECT_FALSE(Parsed("Subject: s\r\nFrom: f").GetField("unknown", out));
@@ -65,15 +58,13 @@ TEST(ParsedMessageFields, StatusLineGoesToUnknown)
     EXPECT_EQ(Field(empty, "unknown"), "");
 }
 
-TEST(ParsedMessageFields, ValuesAreNotTrimmedAndLoneCrStays)
-{
+TEST(ParsedMessageFields, ValuesAreNotTrimmedAndLoneCrStays) {
     const auto m = Parsed("A: x  \r\nB: y\rz\r\n");
     EXPECT_EQ(Field(m, "A"), "x  ");
     EXPECT_EQ(Field(m, "B"), "y\rz");
 }
 
-TEST(ParsedMessageFields, EncodedWordsDecodedOnlyInFieldValues)
-{
+TEST(ParsedMessageFields, EncodedWordsDecodedOnlyInFieldValues) {
     const auto m = Parsed(
         "Subject: =?ISO-2022-JP?B?GyRCJCIbKEI=?=\r\n =?ISO-2022-JP?B?GyRCJCIbKEI=?=\r\n"
         "X-Jis: \x1b$B\x24\x22\x1b(B\r\n\r\nbody");
@@ -84,8 +75,7 @@ TEST(ParsedMessageFields, EncodedWordsDecodedOnlyInFieldValues)
     EXPECT_NE(header.find("=?ISO-2022-JP?B?GyRCJCIbKEI=?=\n =?"), std::string::npos);
 }
 
-TEST(ParsedMessageParts, CutAtFirstBlankLine)
-{
+TEST(ParsedMessageParts, CutAtFirstBlankLine) {
     const auto m = Parsed("H: v\r\n\r\nline1\r\nline2");
     std::string header, body;
     EXPECT_TRUE(m.GetPart(-1, header));
@@ -94,8 +84,7 @@ TEST(ParsedMessageParts, CutAtFirstBlankLine)
     EXPECT_EQ(body, "line1\nline2");
 }
 
-TEST(ParsedMessageParts, NoBlankLineMeansNoBody)
-{
+TEST(ParsedMessageParts, NoBlankLineMeansNoBody) {
     const auto m = Parsed("+OK\r\nH: v\r\n");
     std::string header = "junk", body = "junk";
     EXPECT_TRUE(m.GetPart(-1, header));
@@ -105,8 +94,7 @@ TEST(ParsedMessageParts, NoBlankLineMeansNoBody)
     EXPECT_EQ(Field(m, "unknown"), "+OK");
 }
 
-TEST(ParsedMessageParts, BodyEndsAtDotLineAndIsConverted)
-{
+TEST(ParsedMessageParts, BodyEndsAtDotLineAndIsConverted) {
     const auto m = Parsed("H: v\r\n\r\n\x1b$B\x24\x22\x1b(B\r\n..dot\r\n.\r\nafter"s);
     std::string body;
     m.GetPart(0, body);
@@ -114,8 +102,7 @@ TEST(ParsedMessageParts, BodyEndsAtDotLineAndIsConverted)
     EXPECT_EQ(body, "\x82\xa0\n..dot");
 }
 
-TEST(ParsedMessageParts, OtherIndexesFail)
-{
+TEST(ParsedMessageParts, OtherIndexesFail) {
     const auto m = Parsed("H: v\r\n\r\nb");
     for (int index : {-2, 1, 2, 100}) {
         std::string out = "junk";
@@ -127,8 +114,7 @@ TEST(ParsedMessageParts, OtherIndexesFail)
     EXPECT_FALSE(never.GetPart(0, out));
 }
 
-TEST(ParsedMessage, ParseReplacesEverything)
-{
+TEST(ParsedMessage, ParseReplacesEverything) {
     ParsedMessage m;
     m.Parse("A: 1\r\n\r\nfirst");
     m.Parse("B: 2");
@@ -139,13 +125,13 @@ TEST(ParsedMessage, ParseReplacesEverything)
     EXPECT_EQ(out, "");
 }
 
-TEST(ParsedMessage, HugeHostileHeaderIsParsed)
-{
+TEST(ParsedMessage, HugeHostileHeaderIsParsed) {
     // Many short lines, one long name and many words: finishes and keeps
     // every byte where it belongs.
     std::string text;
     for (int i = 0; i < 100000; ++i) {
-        text += "X" + std::to_string(i % 1000) + ": =?ISO-2022-JP?B?GyRCJCIbKEI=?=\r\n =?ISO-2022-JP?B?GyRCJCIbKEI=?=\r\n";
+        text +=
+            "X" + std::to_string(i % 1000) + ": =?ISO-2022-JP?B?GyRCJCIbKEI=?=\r\n =?ISO-2022-JP?B?GyRCJCIbKEI=?=\r\n";
     }
     text += std::string(1 << 20, 'n') + ": v";
     const auto m = Parsed(text);
@@ -154,8 +140,7 @@ TEST(ParsedMessage, HugeHostileHeaderIsParsed)
     EXPECT_EQ(Field(m, std::string(1 << 20, 'n')), "v");
 }
 
-TEST(CrLfToLf, OnlyPairsChange)
-{
+TEST(CrLfToLf, OnlyPairsChange) {
     EXPECT_EQ(CrLfToLf("a\r\nb\rc\n\r\r\n"), "a\nb\rc\n\r\n");
     EXPECT_EQ(CrLfToLf(""), "");
 }

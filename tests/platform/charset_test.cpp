@@ -8,18 +8,17 @@
 
 namespace {
 
-TEST(Utf8, ValidityAndReplacementFollowTheStandard)
-{
+TEST(Utf8, ValidityAndReplacementFollowTheStandard) {
     struct Case {
         std::string in;
         bool valid;
         std::string sanitized;
     } cases[] = {
         {"a\xE3\x81\x82\xF0\x9F\x98\x80", true, "a\xE3\x81\x82\xF0\x9F\x98\x80"},
-        {"\xC0\xAF", false, "\uFFFD\uFFFD"},              // overlong
-        {"\xED\xA0\x80", false, "\uFFFD\uFFFD\uFFFD"},    // surrogate
+        {"\xC0\xAF", false, "\uFFFD\uFFFD"},                      // overlong
+        {"\xED\xA0\x80", false, "\uFFFD\uFFFD\uFFFD"},            // surrogate
         {"\xF4\x90\x80\x80", false, "\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
-        {"\xE3\x81", false, "\uFFFD\uFFFD"},              // cut off
+        {"\xE3\x81", false, "\uFFFD\uFFFD"},                      // cut off
         {"\x82\xA0x", false, "\uFFFD\uFFFDx"},
     };
     for (const auto& c : cases) {
@@ -30,8 +29,7 @@ TEST(Utf8, ValidityAndReplacementFollowTheStandard)
     }
 }
 
-TEST(ConvertToUtf8, KnownCharsetsConvertUnknownOnesRefuse)
-{
+TEST(ConvertToUtf8, KnownCharsetsConvertUnknownOnesRefuse) {
     std::string out = "x";
     EXPECT_TRUE(ConvertToUtf8("\x87\x40\x81\x60\xFF", "CP932", out));
     EXPECT_EQ(out, "x①～\uFFFD");

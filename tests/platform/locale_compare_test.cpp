@@ -11,14 +11,13 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-Texts Sorted(const LocaleCollator& c, Texts texts)
-{
-    std::sort(texts.begin(), texts.end(), [&c](const std::string& a, const std::string& b) { return c.Compare(a, b) < 0; });
+Texts Sorted(const LocaleCollator& c, Texts texts) {
+    std::sort(texts.begin(), texts.end(),
+              [&c](const std::string& a, const std::string& b) { return c.Compare(a, b) < 0; });
     return texts;
 }
 
-TEST(LocaleCollator, CodePointOrderInC)
-{
+TEST(LocaleCollator, CodePointOrderInC) {
     const LocaleCollator c("C.UTF-8");
     ASSERT_TRUE(c.loaded());
     // Compared as Unicode, not as CP932 bytes: half-width katakana 0xB1
@@ -27,8 +26,7 @@ TEST(LocaleCollator, CodePointOrderInC)
               (Texts{"B", "a", "b", "\x82\xa0", "\x93\xfa", "\xb1"}));
 }
 
-TEST(LocaleCollator, CaseSensitiveAndTotal)
-{
+TEST(LocaleCollator, CaseSensitiveAndTotal) {
     for (const char* name : {"", "C", "C.UTF-8"}) {
         const LocaleCollator c(name);
         EXPECT_NE(c.Compare("a", "A"), 0) << name;
@@ -45,15 +43,13 @@ TEST(LocaleCollator, CaseSensitiveAndTotal)
     }
 }
 
-TEST(LocaleCollator, UnknownLocaleFallsBackToC)
-{
+TEST(LocaleCollator, UnknownLocaleFallsBackToC) {
     const LocaleCollator c("xx_NOWHERE.UTF-8");
     EXPECT_FALSE(c.loaded());
     EXPECT_LT(c.Compare("B", "a"), 0);
 }
 
-TEST(LocaleCollator, LanguageRulesWhenInstalled)
-{
+TEST(LocaleCollator, LanguageRulesWhenInstalled) {
     const LocaleCollator c("en_US.UTF-8");
     if (!c.loaded()) {
         GTEST_SKIP() << "en_US.UTF-8 is not installed";
@@ -61,8 +57,7 @@ TEST(LocaleCollator, LanguageRulesWhenInstalled)
     EXPECT_EQ(Sorted(c, {"b", "B", "a"}), (Texts{"a", "b", "B"}));
 }
 
-TEST(LocaleCompare, UsableFromManyThreads)
-{
+TEST(LocaleCompare, UsableFromManyThreads) {
     std::vector<std::thread> threads;
     std::vector<Texts> results(4);
     for (int t = 0; t < 4; ++t) {

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -136,9 +136,9 @@ TEST_F(UserStoreTest, ValuesAreFilesHoldingExactlyTheirBytes) {
 TEST_F(UserStoreTest, NamesThatAreNotPlainFileNamesAreRefused) {
     UserStore store;
     ASSERT_TRUE(store.Open("kirabo\\Boxsweeper"));
-    for (std::string_view bad : {std::string_view(""), std::string_view("."), std::string_view(".."),
-                                 std::string_view("../x"), std::string_view("a/b"),
-                                 std::string_view(".Entry0.tmp123456"), std::string_view("a\0b", 3)}) {
+    for (std::string_view bad :
+         {std::string_view(""), std::string_view("."), std::string_view(".."), std::string_view("../x"),
+          std::string_view("a/b"), std::string_view(".Entry0.tmp123456"), std::string_view("a\0b", 3)}) {
         EXPECT_FALSE(store.Write(bad, "v")) << bad;
         EXPECT_EQ(store.Read(bad), std::nullopt) << bad;
     }

@@ -6,8 +6,7 @@
 
 namespace {
 
-std::string EncodeBytes(const std::string& input, UUMethods method)
-{
+std::string EncodeBytes(const std::string& input, UUMethods method) {
     TMemoryStream in, out;
     in.Write(input.data(), input.size());
     TNMUUProcessor encoder;
@@ -18,15 +17,13 @@ std::string EncodeBytes(const std::string& input, UUMethods method)
     return out.Data();
 }
 
-std::string Repeat(const std::string& s, int n)
-{
+std::string Repeat(const std::string& s, int n) {
     std::string r;
     while (n-- > 0) r += s;
     return r;
 }
 
-TEST(Encoders, Base64AndUuencodeLines)
-{
+TEST(Encoders, Base64AndUuencodeLines) {
     struct Case {
         std::string input;
         UUMethods method;
@@ -45,12 +42,10 @@ TEST(Encoders, Base64AndUuencodeLines)
     }
 }
 
-TEST(Encoders, BufferStreamPassesOneFullBufferThenTheRest)
-{
+TEST(Encoders, BufferStreamPassesOneFullBufferThenTheRest) {
     struct Counting : TMemoryStream {
         std::vector<std::size_t> writes;
-        std::size_t Write(const void* b, std::size_t n) override
-        {
+        std::size_t Write(const void* b, std::size_t n) override {
             writes.push_back(n);
             return TMemoryStream::Write(b, n);
         }
@@ -75,8 +70,7 @@ TEST(Encoders, BufferStreamPassesOneFullBufferThenTheRest)
     EXPECT_EQ(wrapped.Data(), data);
 }
 
-TEST(Encoders, HeaderListSetsGetsAndDeletesByName)
-{
+TEST(Encoders, HeaderListSetsGetsAndDeletesByName) {
     TExStringList list;
     list.SetValue("Subject", "one");
     list.Add("no colon here");

@@ -22,83 +22,125 @@ struct Conversation {
 };
 
 // What the client sends for the default message, after DATA's 354.
-const std::vector<std::string> kMessage = {
-    "C: From: <me@example.jp>", "C: To: you@example.jp", "C: Subject: hi", "C: Mime-Version: 1.0",
-    "C: Content-Type: text/plain; charset=us-ascii", "C: ", "C: ", "C: body", "C: ."};
+const std::vector<std::string> kMessage = {"C: From: <me@example.jp>",
+                                           "C: To: you@example.jp",
+                                           "C: Subject: hi",
+                                           "C: Mime-Version: 1.0",
+                                           "C: Content-Type: text/plain; charset=us-ascii",
+                                           "C: ",
+                                           "C: ",
+                                           "C: body",
+                                           "C: ."};
 
-std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts)
-{
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
     std::vector<std::string> all;
     for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
     return all;
 }
 
 const std::vector<std::string> kGreeted = {"S: 220 ready", "C: HELO me", "S: 250 hello"};
-const std::vector<std::string> kEnvelope = {"C: RSET", "S: 250 ok", "C: MAIL FROM:<me@example.jp>", "S: 250 ok",
-                                            "C: RCPT TO:<you@example.jp>", "S: 250 ok", "C: DATA", "S: 354 go on"};
+const std::vector<std::string> kEnvelope = {
+    "C: RSET", "S: 250 ok",   "C: MAIL FROM:<me@example.jp>", "S: 250 ok", "C: RCPT TO:<you@example.jp>", "S: 250 ok",
+    "C: DATA", "S: 354 go on"};
 
 const Conversation kConversations[] = {
     {"greeting 554: the line is the error, QUIT is sent",
-     {}, {}, {},
+     {},
+     {},
+     {},
      {"S: 554 no service", "C: QUIT", "S: 221 bye"},
      "554 no service\r\n"},
     {"greeting 554 and QUIT fails: the greeting stays the error",
-     {}, {}, {},
+     {},
+     {},
+     {},
      {"S: 554 busy", "C: QUIT", "S: <close>"},
      "554 busy\r\n"},
     {"multi-line greeting and HELO replies are read to their last line",
-     {}, {}, {},
+     {},
+     {},
+     {},
      Concat({{"S: 220-first", "S: 220 last", "C: HELO me", "S: 250-hello", "S:  continued", "S: 250 done"},
-             kEnvelope, kMessage, {"S: 250 queued", "C: QUIT", "S: 221 bye"}}),
+             kEnvelope,
+             kMessage,
+             {"S: 250 queued", "C: QUIT", "S: 221 bye"}}),
      nullptr},
     {"HELO refused with 501",
-     {}, {}, {},
+     {},
+     {},
+     {},
      {"S: 220 ready", "C: HELO me", "S: 501 who are you", "C: QUIT", "S: 221 bye"},
      "Authentication failed"},
     {"a multi-line 550 to RCPT does not shift the replies after it",
-     {"nobody@example.jp", "you@example.jp"}, {}, {},
+     {"nobody@example.jp", "you@example.jp"},
+     {},
+     {},
      Concat({kGreeted,
              {"C: RSET", "S: 250 ok", "C: MAIL FROM:<me@example.jp>", "S: 250 ok", "C: RCPT TO:<nobody@example.jp>",
               "S: 550-no such user", "S: 550 really", "C: RCPT TO:<you@example.jp>", "S: 250 ok", "C: DATA",
               "S: 354 go on", "C: <message>", "S: 250 queued", "C: QUIT", "S: 221 bye"}}),
      nullptr},
     {"every recipient refused: DATA's refusal is the error",
-     {"nobody@example.jp"}, {}, {},
-     Concat({kGreeted, {"C: RSET", "S: 250 ok", "C: MAIL FROM:<me@example.jp>", "S: 250 ok",
-                        "C: RCPT TO:<nobody@example.jp>", "S: 550 no such user", "C: DATA",
-                        "S: 503 no valid recipients"}}),
-     "503 no valid recipients\r\n", true},
-    {"recipients, dot stuffing and the blank lines after the header",
-     {"Taro <taro@example.jp>", "<>", "plain@example.jp"}, {"hidden@example.jp"}, {".", ".hidden", "a.b", ""},
+     {"nobody@example.jp"},
+     {},
+     {},
      Concat({kGreeted,
-             {"C: RSET", "S: 250 ok", "C: MAIL FROM:<me@example.jp>", "S: 250 ok", "C: RCPT TO:<taro@example.jp>",
-              "S: 250 ok", "C: RCPT TO:<plain@example.jp>", "S: 250 ok", "C: RCPT TO:<hidden@example.jp>", "S: 250 ok",
-              "C: DATA", "S: 354 go on", "C: From: <me@example.jp>", "C: To: Taro <taro@example.jp>,<>,plain@example.jp",
-              "C: Subject: hi", "C: Mime-Version: 1.0", "C: Content-Type: text/plain; charset=us-ascii", "C: ", "C: ",
-              "C: ..", "C: ..hidden", "C: a.b", "C: ", "C: .", "S: 250 queued", "C: QUIT", "S: 221 bye"}}),
+             {"C: RSET", "S: 250 ok", "C: MAIL FROM:<me@example.jp>", "S: 250 ok", "C: RCPT TO:<nobody@example.jp>",
+              "S: 550 no such user", "C: DATA", "S: 503 no valid recipients"}}),
+     "503 no valid recipients\r\n",
+     true},
+    {"recipients, dot stuffing and the blank lines after the header",
+     {"Taro <taro@example.jp>", "<>", "plain@example.jp"},
+     {"hidden@example.jp"},
+     {".", ".hidden", "a.b", ""},
+     Concat({kGreeted,
+             {"C: RSET",
+              "S: 250 ok",
+              "C: MAIL FROM:<me@example.jp>",
+              "S: 250 ok",
+              "C: RCPT TO:<taro@example.jp>",
+              "S: 250 ok",
+              "C: RCPT TO:<plain@example.jp>",
+              "S: 250 ok",
+              "C: RCPT TO:<hidden@example.jp>",
+              "S: 250 ok",
+              "C: DATA",
+              "S: 354 go on",
+              "C: From: <me@example.jp>",
+              "C: To: Taro <taro@example.jp>,<>,plain@example.jp",
+              "C: Subject: hi",
+              "C: Mime-Version: 1.0",
+              "C: Content-Type: text/plain; charset=us-ascii",
+              "C: ",
+              "C: ",
+              "C: ..",
+              "C: ..hidden",
+              "C: a.b",
+              "C: ",
+              "C: .",
+              "S: 250 queued",
+              "C: QUIT",
+              "S: 221 bye"}}),
      nullptr},
-    {"closed right after connect",
-     {}, {}, {},
-     {"S: <close>"},
-     "Connection closed by server"},
+    {"closed right after connect", {}, {}, {}, {"S: <close>"}, "Connection closed by server"},
     {"closed before the reply to the final dot",
-     {}, {}, {},
+     {},
+     {},
+     {},
      Concat({kGreeted, kEnvelope, kMessage, {"S: <close>"}}),
      "Connection closed by server"},
     {"QUIT answered 500: an error, and the socket is closed",
-     {}, {}, {},
+     {},
+     {},
+     {},
      Concat({kGreeted, kEnvelope, kMessage, {"S: 250 queued", "C: QUIT", "S: 500 what"}}),
      "500 what\r\n"},
-    {"a reply without a code",
-     {}, {}, {},
-     Concat({kGreeted, {"C: RSET", "S: hello there"}}),
-     "hello there\r\n", true},
+    {"a reply without a code", {}, {}, {}, Concat({kGreeted, {"C: RSET", "S: hello there"}}), "hello there\r\n", true},
 };
 
 class SmtpScript : public ::testing::Test {
 protected:
-    void Prepare(TNMSMTP& client)
-    {
+    void Prepare(TNMSMTP& client) {
         client.Host = "127.0.0.1";
         client.Port = static_cast<std::uint16_t>(server.port());
         client.UserID = "me";
@@ -114,8 +156,7 @@ protected:
     Transcript played;
 };
 
-TEST_F(SmtpScript, ConversationsEndInTheirErrorOrSuccessAndTheSocketClosed)
-{
+TEST_F(SmtpScript, ConversationsEndInTheirErrorOrSuccessAndTheSocketClosed) {
     for (const Conversation& c : kConversations) {
         SCOPED_TRACE(c.name);
         std::string outcome = "success";
@@ -145,8 +186,7 @@ TEST_F(SmtpScript, ConversationsEndInTheirErrorOrSuccessAndTheSocketClosed)
     }
 }
 
-TEST_F(SmtpScript, SilentServerEndsTheReadAfterTheTimeLimitWithoutQuit)
-{
+TEST_F(SmtpScript, SilentServerEndsTheReadAfterTheTimeLimitWithoutQuit) {
     Play({"S: 220 ready", "C: HELO me"});
     TNMSMTP client;
     Prepare(client);
@@ -167,8 +207,7 @@ TEST_F(SmtpScript, SilentServerEndsTheReadAfterTheTimeLimitWithoutQuit)
     EXPECT_EQ(played.received, std::vector<std::string>{"HELO me"});  // no QUIT after the abort
 }
 
-TEST_F(SmtpScript, SecondConnectAfterDisconnectWorks)
-{
+TEST_F(SmtpScript, SecondConnectAfterDisconnectWorks) {
     TNMSMTP client;
     Prepare(client);
     for (int round = 0; round < 2; ++round) {
@@ -185,8 +224,7 @@ TEST_F(SmtpScript, SecondConnectAfterDisconnectWorks)
     }
 }
 
-TEST(PowersockConnect, FailuresCarryTheirTexts)
-{
+TEST(PowersockConnect, FailuresCarryTheirTexts) {
     struct Case {
         const char* host;
         int port;
@@ -213,8 +251,7 @@ TEST(PowersockConnect, FailuresCarryTheirTexts)
     }
 }
 
-TEST(PowersockConnect, CancelledLookupReturnsAtOnceAndTheLateResultTouchesNothing)
-{
+TEST(PowersockConnect, CancelledLookupReturnsAtOnceAndTheLateResultTouchesNothing) {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::atomic<bool> lookupEnded{false};
@@ -242,8 +279,7 @@ TEST(PowersockConnect, CancelledLookupReturnsAtOnceAndTheLateResultTouchesNothin
     while (!lookupEnded) std::this_thread::sleep_for(1ms);
 }
 
-TEST(SocketErrorText, TableAndErrnoMapping)
-{
+TEST(SocketErrorText, TableAndErrnoMapping) {
     EXPECT_EQ(SocketErrorStr(SocketErrorCode(ECONNREFUSED)), "10061:Connection refused");
     EXPECT_EQ(SocketErrorStr(SocketErrorCode(ETIMEDOUT)), "10060:Connection timed out");
     EXPECT_EQ(SocketErrorStr(SocketErrorCode(ECONNRESET)), "10054:Connection reset by peer");

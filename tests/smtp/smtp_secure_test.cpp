@@ -2,8 +2,8 @@
 #include "smtp/pop_login.h"
 #include "smtp/send_plan.h"
 #include "smtp/smtp.h"
-#include "support/dovecot.h"
 #include "smtp_transcript.h"
+#include "support/dovecot.h"
 #include "support/script_server.h"
 #include "support/smtp_sink.h"
 #include "support/test_certificates.h"
@@ -22,13 +22,11 @@ using namespace std::chrono_literals;
 
 // A sink on a free loopback port; throws when it cannot start.
 struct Sink : SmtpSink {
-    explicit Sink(const std::vector<std::string>& options) : SmtpSink("127.0.0.1", 0, options)
-    {
+    explicit Sink(const std::vector<std::string>& options) : SmtpSink("127.0.0.1", 0, options) {
         if (!started()) throw std::runtime_error("sink: " + failure());
     }
     // Python's email package on message 1: "from|to|subject|body".
-    std::string Parsed() const
-    {
+    std::string Parsed() const {
         const std::string command =
             "/usr/bin/python3 -c \"import email,email.policy,sys;"
             "m=email.message_from_bytes(open(sys.argv[1],'rb').read(),policy=email.policy.default);"
@@ -46,8 +44,7 @@ struct Sink : SmtpSink {
     }
 };
 
-void Fill(TNMSMTP& smtp, int port, TSmtpSecurity security, bool authenticate)
-{
+void Fill(TNMSMTP& smtp, int port, TSmtpSecurity security, bool authenticate) {
     smtp.Host = "localhost";
     smtp.Port = static_cast<std::uint16_t>(port);
     smtp.TimeOut = 30000;
@@ -61,8 +58,7 @@ void Fill(TNMSMTP& smtp, int port, TSmtpSecurity security, bool authenticate)
     smtp.PostMessage.Body = {"sent safely"};
 }
 
-TEST(SmtpSecure, RealServerReceivesTheMailOverStartTlsAndImplicitTlsWithTheRightMechanism)
-{
+TEST(SmtpSecure, RealServerReceivesTheMailOverStartTlsAndImplicitTlsWithTheRightMechanism) {
     const TestCertificates& certs = TrustedTestCertificates();
     struct Case {
         const char* name;
@@ -77,8 +73,8 @@ TEST(SmtpSecure, RealServerReceivesTheMailOverStartTlsAndImplicitTlsWithTheRight
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::string> options = c.sink;
-        options.insert(options.end(), {"--cert", certs.server.certificate, "--key", certs.server.key, "--login",
-                                       "taro:s3cret"});
+        options.insert(options.end(),
+                       {"--cert", certs.server.certificate, "--key", certs.server.key, "--login", "taro:s3cret"});
         Sink sink(options);
         TNMSMTP smtp;
         Fill(smtp, sink.port(), c.security, true);
@@ -100,19 +96,26 @@ struct Dialogue {
     const char* error;  // a part of the error text; nullptr: the send succeeds
 };
 
-const std::vector<std::string> kEnvelope = {
-    "C: RSET", "S: 250 ok", "C: MAIL FROM:<me@example.jp>", "S: 250 ok", "C: RCPT TO:<you@example.jp>",
-    "S: 250 ok", "C: DATA", "S: 354 go on", "C: <message>", "S: 250 queued", "C: QUIT", "S: 221 bye"};
+const std::vector<std::string> kEnvelope = {"C: RSET",
+                                            "S: 250 ok",
+                                            "C: MAIL FROM:<me@example.jp>",
+                                            "S: 250 ok",
+                                            "C: RCPT TO:<you@example.jp>",
+                                            "S: 250 ok",
+                                            "C: DATA",
+                                            "S: 354 go on",
+                                            "C: <message>",
+                                            "S: 250 queued",
+                                            "C: QUIT",
+                                            "S: 221 bye"};
 
-std::vector<std::string> Then(std::vector<std::string> rows, const std::vector<std::string>& more)
-{
+std::vector<std::string> Then(std::vector<std::string> rows, const std::vector<std::string>& more) {
     rows.insert(rows.end(), more.begin(), more.end());
     return rows;
 }
 
 // Plays the dialogue against a send; the transcript once it has ended.
-Transcript Converse(const Dialogue& d)
-{
+Transcript Converse(const Dialogue& d) {
     ScriptServer server;
     Transcript played;
     PlayTranscript(server, d.rows, played);
@@ -128,22 +131,23 @@ Transcript Converse(const Dialogue& d)
         smtp.CloseSocket();
     }
     server.Join();
-    if (d.error) EXPECT_NE(error.find(d.error), std::string::npos) << error;
-    else EXPECT_EQ(error, "");
+    if (d.error)
+        EXPECT_NE(error.find(d.error), std::string::npos) << error;
+    else
+        EXPECT_EQ(error, "");
     return played;
 }
 
-TEST(SmtpSecure, CramMd5SendsOnlyTheDigestAndRefusalsStopTheSendWithTheirMessageAndNoPasswordInClear)
-{
+TEST(SmtpSecure, CramMd5SendsOnlyTheDigestAndRefusalsStopTheSendWithTheirMessageAndNoPasswordInClear) {
     // RFC 2195's example; the client here is taro/s3cret.
     const std::string stamp = "<1896.697170952@postoffice.reston.mci.net>";
     EXPECT_EQ(HmacMd5Hex("tanstaaftanstaaf", stamp), "b913a602c7eda7a495b4e6e7334d3890");
     const std::vector<std::string> greeting = {"S: 220 ready", "C: EHLO [127.0.0.1]"};
     const Dialogue dialogues[] = {
         {"CRAM-MD5 on a plain connection", TSmtpSecurity::None,
-         Then(Then(greeting, {"S: 250-hi", "S: 250 AUTH PLAIN LOGIN CRAM-MD5", "C: AUTH CRAM-MD5",
-                              "S: 334 " + Base64Line(stamp), "C: " + Base64Line("taro " + HmacMd5Hex("s3cret", stamp)),
-                              "S: 235 ok"}),
+         Then(Then(greeting,
+                   {"S: 250-hi", "S: 250 AUTH PLAIN LOGIN CRAM-MD5", "C: AUTH CRAM-MD5", "S: 334 " + Base64Line(stamp),
+                    "C: " + Base64Line("taro " + HmacMd5Hex("s3cret", stamp)), "S: 235 ok"}),
               kEnvelope),
          nullptr},
         {"STARTTLS not offered", TSmtpSecurity::StartTls,
@@ -162,14 +166,16 @@ TEST(SmtpSecure, CramMd5SendsOnlyTheDigestAndRefusalsStopTheSendWithTheirMessage
                          "S: 535 5.7.8 Authentication credentials invalid", "C: QUIT", "S: 221 bye"}),
          "SMTP認証に失敗しました\n535 5.7.8 Authentication credentials invalid"},
         {"only PLAIN and LOGIN on a plain connection", TSmtpSecurity::None,
-         Then(greeting, {"S: 250-hi", "S: 250 AUTH PLAIN LOGIN", "C: QUIT", "S: 221 bye"}),
-         "CRAM-MD5"},
+         Then(greeting, {"S: 250-hi", "S: 250 AUTH PLAIN LOGIN", "C: QUIT", "S: 221 bye"}), "CRAM-MD5"},
         {"no AUTH at all", TSmtpSecurity::None, Then(greeting, {"S: 250 hi", "C: QUIT", "S: 221 bye"}),
          "the server does not offer AUTH"},
-        {"the handshake fails: the server speaks plain text", TSmtpSecurity::Tls, {"S: 220 ready"},
+        {"the handshake fails: the server speaks plain text",
+         TSmtpSecurity::Tls,
+         {"S: 220 ready"},
          "暗号化通信を開始できませんでした"},
     };
-    const std::string secrets[] = {"s3cret", Base64Line("s3cret"), Base64Line(std::string(1, '\0') + "taro" + '\0' + "s3cret")};
+    const std::string secrets[] = {"s3cret", Base64Line("s3cret"),
+                                   Base64Line(std::string(1, '\0') + "taro" + '\0' + "s3cret")};
     for (const Dialogue& d : dialogues) {
         SCOPED_TRACE(d.name);
         const Transcript played = Converse(d);
@@ -178,13 +184,11 @@ TEST(SmtpSecure, CramMd5SendsOnlyTheDigestAndRefusalsStopTheSendWithTheirMessage
             if (expected[i] == "*") expected[i] = played.received[i];
         EXPECT_EQ(played.received, expected);
         EXPECT_FALSE(played.handshakeFailed);
-        for (const std::string& secret : secrets)
-            EXPECT_EQ(played.wire.find(secret), std::string::npos) << played.wire;
+        for (const std::string& secret : secrets) EXPECT_EQ(played.wire.find(secret), std::string::npos) << played.wire;
     }
 }
 
-TEST(SmtpSecure, PopBeforeSmtpLogsInWithTheAccountsEncryptionAndMethodThenSends)
-{
+TEST(SmtpSecure, PopBeforeSmtpLogsInWithTheAccountsEncryptionAndMethodThenSends) {
     const TestCertificates& certs = TrustedTestCertificates();
     DovecotServer dovecot(certs.server.certificate, certs.server.key);
     Account account;
@@ -219,8 +223,10 @@ TEST(SmtpSecure, PopBeforeSmtpLogsInWithTheAccountsEncryptionAndMethodThenSends)
         } catch (const std::exception& e) {
             error = Cp932ToUtf8(e.what());
         }
-        if (c.error) EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
-        else EXPECT_EQ(error, "");
+        if (c.error)
+            EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+        else
+            EXPECT_EQ(error, "");
         EXPECT_FALSE(login.Connected());
     }
 
@@ -234,8 +240,7 @@ TEST(SmtpSecure, PopBeforeSmtpLogsInWithTheAccountsEncryptionAndMethodThenSends)
     EXPECT_EQ(sink.Parsed(), "me@example.jp|you@example.jp|secure|sent safely");
 }
 
-TEST(SmtpPlan, PortAndMethodFollowTheOptionBits)
-{
+TEST(SmtpPlan, PortAndMethodFollowTheOptionBits) {
     using S = TSmtpSecurity;
     using L = TSmtpLogin;
     const struct {

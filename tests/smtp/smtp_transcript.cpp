@@ -4,8 +4,7 @@
 
 #include <algorithm>
 
-void PlayTranscript(ScriptServer& server, std::vector<std::string> rows, Transcript& result)
-{
+void PlayTranscript(ScriptServer& server, std::vector<std::string> rows, Transcript& result) {
     result = Transcript();
     // The certificates are made (and trusted) here, not on the server's thread.
     ScriptTls tls;
@@ -40,8 +39,7 @@ void PlayTranscript(ScriptServer& server, std::vector<std::string> rows, Transcr
     });
 }
 
-std::vector<std::string> ClientLines(const std::vector<std::string>& rows)
-{
+std::vector<std::string> ClientLines(const std::vector<std::string>& rows) {
     std::vector<std::string> lines;
     for (const std::string& row : rows)
         if (row[0] == 'C') lines.push_back(row.substr(3));

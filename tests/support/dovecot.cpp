@@ -15,8 +15,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string RunCapture(const std::string& command)
-{
+std::string RunCapture(const std::string& command) {
     std::string out;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return out;
@@ -28,14 +27,15 @@ std::string RunCapture(const std::string& command)
     return out;
 }
 
-std::string Script() { return std::string(BOXSWEEPER_SOURCE_DIR) + "/scripts/testserver"; }
+std::string Script() {
+    return std::string(BOXSWEEPER_SOURCE_DIR) + "/scripts/testserver";
+}
 
 }  // namespace
 
 DovecotServer::DovecotServer() : DovecotServer("", "") {}
 
-DovecotServer::DovecotServer(const std::string& certificate, const std::string& key)
-{
+DovecotServer::DovecotServer(const std::string& certificate, const std::string& key) {
     char templ[] = "/tmp/bs-dovecot-XXXXXX";
     if (!::mkdtemp(templ)) throw std::runtime_error("mkdtemp failed");
     dir_ = templ;
@@ -48,17 +48,17 @@ DovecotServer::DovecotServer(const std::string& certificate, const std::string& 
     mailUser_ = RunCapture(Script() + " mailuser " + dir_);
 }
 
-DovecotServer::~DovecotServer()
-{
+DovecotServer::~DovecotServer() {
     RunCapture(Script() + " stop " + dir_);
     std::error_code ec;
     fs::remove_all(dir_, ec);
 }
 
-std::string DovecotServer::MailboxDir(const std::string& user) const { return dir_ + "/mail/" + user; }
+std::string DovecotServer::MailboxDir(const std::string& user) const {
+    return dir_ + "/mail/" + user;
+}
 
-void DovecotServer::FixOwner(const std::string& path) const
-{
+void DovecotServer::FixOwner(const std::string& path) const {
     if (::geteuid() != 0) return;
     passwd* pw = ::getpwnam(mailUser_.c_str());
     if (!pw) return;
@@ -67,14 +67,12 @@ void DovecotServer::FixOwner(const std::string& path) const
     }
 }
 
-void DovecotServer::ClearMailbox(const std::string& user)
-{
+void DovecotServer::ClearMailbox(const std::string& user) {
     std::error_code ec;
     fs::remove_all(MailboxDir(user), ec);
 }
 
-void DovecotServer::AddMessage(const std::string& user, const std::string& message)
-{
+void DovecotServer::AddMessage(const std::string& user, const std::string& message) {
     std::string box = MailboxDir(user);
     for (const char* sub : {"", "/cur", "/new", "/tmp"}) {
         std::string path = box + sub;
@@ -89,7 +87,8 @@ void DovecotServer::AddMessage(const std::string& user, const std::string& messa
         stored += message[i];
     }
     char name[64];
-    std::snprintf(name, sizeof name, "%010d.M%dP%d.boxsweeper-test", 1000000000 + counter_, counter_, static_cast<int>(::getpid()));
+    std::snprintf(name, sizeof name, "%010d.M%dP%d.boxsweeper-test", 1000000000 + counter_, counter_,
+                  static_cast<int>(::getpid()));
     ++counter_;
     std::string path = box + "/cur/" + name + ":2,";
     {
@@ -99,8 +98,7 @@ void DovecotServer::AddMessage(const std::string& user, const std::string& messa
     FixOwner(path);
 }
 
-std::vector<std::string> DovecotServer::Messages(const std::string& user) const
-{
+std::vector<std::string> DovecotServer::Messages(const std::string& user) const {
     std::vector<std::pair<std::string, std::string>> found;
     std::error_code ec;
     for (const char* sub : {"/cur", "/new"}) {

@@ -8,7 +8,7 @@
 // Users are "user" and "user1" ... "user64", all with the password "pass".
 class DovecotServer {
 public:
-    DovecotServer();   // starts it; throws std::runtime_error when it cannot
+    DovecotServer();  // starts it; throws std::runtime_error when it cannot
     // With TLS: STLS on port() and TLS from the first byte on tlsPort().
     DovecotServer(const std::string& certificate, const std::string& key);
     ~DovecotServer();  // stops it and removes the directory

@@ -16,8 +16,8 @@ public:
     Account account;
     std::vector<std::string> log;
     std::vector<MailEntry> rows;
-    std::vector<bool> selected;     // parallel to rows
-    std::vector<std::string> body;  // the body pane, one entry per line
+    std::vector<bool> selected;         // parallel to rows
+    std::vector<std::string> body;      // the body pane, one entry per line
     std::vector<std::string> messages;  // message boxes in the order shown
     ButtonStates buttons;
     int sortResets = 0;
@@ -40,8 +40,7 @@ public:
     int RowCount() const override { return static_cast<int>(rows.size()); }
     std::string RowCaption(int row) const override;
     int FirstSelectedRow() const override;
-    bool IsRowSelected(int row) const override
-    {
+    bool IsRowSelected(int row) const override {
         return row >= 0 && row < RowCount() && selected[static_cast<std::size_t>(row)];
     }
     void SelectRow(int row) override;

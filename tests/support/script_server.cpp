@@ -14,8 +14,7 @@
 
 namespace {
 
-int ListenOnLoopback(int& port)
-{
+int ListenOnLoopback(int& port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket");
     int one = 1;
@@ -36,8 +35,7 @@ int ListenOnLoopback(int& port)
 
 }  // namespace
 
-ScriptPeer::~ScriptPeer()
-{
+ScriptPeer::~ScriptPeer() {
     SSL_free(static_cast<SSL*>(tls_));
     SSL_CTX_free(static_cast<SSL_CTX*>(tlsContext_));
 }
@@ -45,8 +43,7 @@ ScriptPeer::~ScriptPeer()
 namespace {
 
 // Records what the TLS layer reads from the socket, as it was on the wire.
-long RecordWire(BIO* bio, int operation, const char* data, std::size_t, int, long, int result, std::size_t* processed)
-{
+long RecordWire(BIO* bio, int operation, const char* data, std::size_t, int, long, int result, std::size_t* processed) {
     if (operation == (BIO_CB_READ | BIO_CB_RETURN) && result > 0 && processed) {
         auto* wire = reinterpret_cast<std::string*>(BIO_get_callback_arg(bio));
         wire->append(data, *processed);
@@ -56,8 +53,7 @@ long RecordWire(BIO* bio, int operation, const char* data, std::size_t, int, lon
 
 }  // namespace
 
-bool ScriptPeer::AcceptTls(const ScriptTls& setup)
-{
+bool ScriptPeer::AcceptTls(const ScriptTls& setup) {
     SSL_CTX* context = SSL_CTX_new(TLS_server_method());
     tlsContext_ = context;
     if (!context) return false;
@@ -89,19 +85,16 @@ bool ScriptPeer::AcceptTls(const ScriptTls& setup)
     return ok;
 }
 
-void ScriptPeer::CloseTls()
-{
+void ScriptPeer::CloseTls() {
     if (tls_) SSL_shutdown(static_cast<SSL*>(tls_));
     ERR_clear_error();
 }
 
-void ScriptPeer::ReadRawUntilClose(std::chrono::milliseconds timeout)
-{
+void ScriptPeer::ReadRawUntilClose(std::chrono::milliseconds timeout) {
     WaitForClose(timeout);
 }
 
-ssize_t ScriptPeer::Receive(char* buffer, std::size_t size)
-{
+ssize_t ScriptPeer::Receive(char* buffer, std::size_t size) {
     if (tls_) {
         int n = SSL_read(static_cast<SSL*>(tls_), buffer, static_cast<int>(size));
         ERR_clear_error();
@@ -112,22 +105,19 @@ ssize_t ScriptPeer::Receive(char* buffer, std::size_t size)
     return n;
 }
 
-bool ScriptPeer::Readable(int timeoutMs)
-{
+bool ScriptPeer::Readable(int timeoutMs) {
     if (tls_ && SSL_pending(static_cast<SSL*>(tls_)) > 0) return true;
     pollfd p{fd_, POLLIN, 0};
     return ::poll(&p, 1, timeoutMs) > 0;
 }
 
-void ScriptPeer::Send(std::string_view bytes)
-{
+void ScriptPeer::Send(std::string_view bytes) {
     SendNow(bytes);
     // Give the client a chance to read this piece on its own.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
-void ScriptPeer::SendNow(std::string_view bytes)
-{
+void ScriptPeer::SendNow(std::string_view bytes) {
     while (tls_ && !bytes.empty()) {
         int n = SSL_write(static_cast<SSL*>(tls_), bytes.data(), static_cast<int>(bytes.size()));
         ERR_clear_error();
@@ -142,8 +132,7 @@ void ScriptPeer::SendNow(std::string_view bytes)
     }
 }
 
-std::string ScriptPeer::ReadLine(std::chrono::milliseconds timeout)
-{
+std::string ScriptPeer::ReadLine(std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         auto pos = pending_.find("\r\n");
@@ -169,8 +158,7 @@ std::string ScriptPeer::ReadLine(std::chrono::milliseconds timeout)
     }
 }
 
-bool ScriptPeer::WaitForClose(std::chrono::milliseconds timeout)
-{
+bool ScriptPeer::WaitForClose(std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!eof_) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -178,30 +166,31 @@ bool ScriptPeer::WaitForClose(std::chrono::milliseconds timeout)
         if (!Readable(static_cast<int>(left.count()))) continue;
         char buf[4096];
         ssize_t n = Receive(buf, sizeof buf);
-        if (n <= 0) eof_ = true;
-        else pending_.append(buf, static_cast<size_t>(n));
+        if (n <= 0)
+            eof_ = true;
+        else
+            pending_.append(buf, static_cast<size_t>(n));
     }
     return true;
 }
 
-void ScriptPeer::Close()
-{
+void ScriptPeer::Close() {
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
     }
 }
 
-ScriptServer::ScriptServer() { listenFd_ = ListenOnLoopback(port_); }
+ScriptServer::ScriptServer() {
+    listenFd_ = ListenOnLoopback(port_);
+}
 
-ScriptServer::~ScriptServer()
-{
+ScriptServer::~ScriptServer() {
     Join();
     if (listenFd_ >= 0) ::close(listenFd_);
 }
 
-void ScriptServer::Serve(Script script)
-{
+void ScriptServer::Serve(Script script) {
     Join();
     thread_ = std::thread([this, script = std::move(script)] {
         pollfd p{listenFd_, POLLIN, 0};
@@ -214,13 +203,11 @@ void ScriptServer::Serve(Script script)
     });
 }
 
-void ScriptServer::Join()
-{
+void ScriptServer::Join() {
     if (thread_.joinable()) thread_.join();
 }
 
-int ScriptServer::RefusedPort()
-{
+int ScriptServer::RefusedPort() {
     int port = 0;
     int fd = ListenOnLoopback(port);
     ::close(fd);

@@ -4,17 +4,17 @@
 
 namespace {
 
-std::string Verb(const std::string& line) { return line.substr(0, line.find(' ')); }
+std::string Verb(const std::string& line) {
+    return line.substr(0, line.find(' '));
+}
 
-int MessageNumber(const std::string& line)
-{
+int MessageNumber(const std::string& line) {
     std::size_t space = line.find(' ');
     if (space == std::string::npos) return 0;
     return std::atoi(line.c_str() + space + 1);
 }
 
-std::string Stuffed(const std::string& text)
-{
+std::string Stuffed(const std::string& text) {
     std::string out;
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -30,8 +30,7 @@ std::string Stuffed(const std::string& text)
 
 }  // namespace
 
-std::string ScriptedMailbox::Respond(const std::string& line) const
-{
+std::string ScriptedMailbox::Respond(const std::string& line) const {
     if (auto it = overrides.find(line); it != overrides.end()) return it->second;
     std::string verb = Verb(line);
     if (auto it = overrides.find(verb); it != overrides.end()) return it->second;
@@ -58,4 +57,3 @@ std::string ScriptedMailbox::Respond(const std::string& line) const
     if (verb == "DELE") return "+OK Marked to be deleted.\r\n";
     return "-ERR Unknown command.\r\n";
 }
-

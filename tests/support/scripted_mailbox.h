@@ -8,9 +8,9 @@
 // A tiny POP3 mailbox answered line by line; overrides replace the reply to
 // an exact command line or, failing that, to every command with that verb.
 struct ScriptedMailbox {
-    std::vector<std::string> messages;              // full texts, lines ending in CR LF
-    std::map<std::string, std::string> overrides;   // "" sends nothing
-    std::set<std::string> closeAfter;               // command lines after whose reply the server hangs up
+    std::vector<std::string> messages;             // full texts, lines ending in CR LF
+    std::map<std::string, std::string> overrides;  // "" sends nothing
+    std::set<std::string> closeAfter;              // command lines after whose reply the server hangs up
 
     std::string Respond(const std::string& line) const;
 };

@@ -1,5 +1,7 @@
 #include "support/smtp_sink.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -7,18 +9,16 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <sys/wait.h>
-#include <unistd.h>
 
-SmtpSink::SmtpSink(const std::string& host, int port, const std::vector<std::string>& options)
-{
+SmtpSink::SmtpSink(const std::string& host, int port, const std::vector<std::string>& options) {
     char pattern[] = "/tmp/bs_smtpsink.XXXXXX";
     if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
     dir_ = pattern;
     int out[2];
     if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
-    std::vector<std::string> args = {"/usr/bin/python3", BOXSWEEPER_SOURCE_DIR "/scripts/smtpsink", "--dir", dir_,
-                                     "--host", host, "--port", std::to_string(port)};
+    std::vector<std::string> args = {
+        "/usr/bin/python3",  BOXSWEEPER_SOURCE_DIR "/scripts/smtpsink", "--dir", dir_, "--host", host, "--port",
+        std::to_string(port)};
     args.insert(args.end(), options.begin(), options.end());
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -42,8 +42,7 @@ SmtpSink::SmtpSink(const std::string& host, int port, const std::vector<std::str
     }
 }
 
-SmtpSink::~SmtpSink()
-{
+SmtpSink::~SmtpSink() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
         ::waitpid(pid_, nullptr, 0);
@@ -52,8 +51,7 @@ SmtpSink::~SmtpSink()
     std::filesystem::remove_all(dir_, ignored);
 }
 
-std::string SmtpSink::File(const std::string& name) const
-{
+std::string SmtpSink::File(const std::string& name) const {
     std::ifstream in(dir_ + "/" + name, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();

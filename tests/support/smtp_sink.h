@@ -1,7 +1,7 @@
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 #include <vector>
 
 // scripts/smtpsink (aiosmtpd) on a loopback address, storing what arrives as

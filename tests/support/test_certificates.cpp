@@ -11,16 +11,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Run(const std::string& dir, const std::string& command)
-{
+void Run(const std::string& dir, const std::string& command) {
     std::string line = "cd '" + dir + "' && { " + command + "; } >>openssl.log 2>&1";
-    if (std::system(line.c_str()) != 0) throw std::runtime_error("openssl failed: " + command + "; see " + dir + "/openssl.log");
+    if (std::system(line.c_str()) != 0)
+        throw std::runtime_error("openssl failed: " + command + "; see " + dir + "/openssl.log");
 }
 
 }  // namespace
 
-TestCertificates::TestCertificates()
-{
+TestCertificates::TestCertificates() {
     char templ[] = "/tmp/bs-certs-XXXXXX";
     if (!::mkdtemp(templ)) throw std::runtime_error("mkdtemp failed");
     dir_ = templ;
@@ -37,10 +36,12 @@ TestCertificates::TestCertificates()
     const std::string ec = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
     Run(dir_, ": > index.txt && echo 01 > serial");
     for (const char* name : {"ca", "rogue"})
-        Run(dir_, "openssl req -x509 " + ec + " -keyout " + name + ".key -out " + name + ".pem -days 2 -subj '/CN=Boxsweeper test " +
-                      name + "'");
-    auto issue = [&](const std::string& name, const std::string& issuer, const std::string& ext, const std::string& dates) {
-        Run(dir_, "openssl req -new " + ec + " -keyout " + name + ".key -out " + name + ".csr -subj '/CN=" + name + "'");
+        Run(dir_, "openssl req -x509 " + ec + " -keyout " + name + ".key -out " + name +
+                      ".pem -days 2 -subj '/CN=Boxsweeper test " + name + "'");
+    auto issue = [&](const std::string& name, const std::string& issuer, const std::string& ext,
+                     const std::string& dates) {
+        Run(dir_,
+            "openssl req -new " + ec + " -keyout " + name + ".key -out " + name + ".csr -subj '/CN=" + name + "'");
         Run(dir_, "openssl ca -batch -notext -config ca.cnf -cert " + issuer + ".pem -keyfile " + issuer + ".key -in " +
                       name + ".csr -out " + name + ".pem -extfile " + ext + " " + dates);
         return Pair{dir_ + "/" + name + ".pem", dir_ + "/" + name + ".key"};
@@ -52,20 +53,17 @@ TestCertificates::TestCertificates()
     ca = dir_ + "/ca.pem";
 }
 
-TestCertificates::~TestCertificates()
-{
+TestCertificates::~TestCertificates() {
     std::error_code ec;
     fs::remove_all(dir_, ec);
 }
 
-void TestCertificates::TrustOnlyCa() const
-{
+void TestCertificates::TrustOnlyCa() const {
     ::setenv("SSL_CERT_FILE", ca.c_str(), 1);
     ::setenv("SSL_CERT_DIR", (dir_ + "/empty").c_str(), 1);
 }
 
-const TestCertificates& TrustedTestCertificates()
-{
+const TestCertificates& TrustedTestCertificates() {
     static TestCertificates certificates;
     static bool trusted = (certificates.TrustOnlyCa(), true);
     (void)trusted;

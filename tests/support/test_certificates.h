@@ -22,11 +22,11 @@ public:
     void TrustOnlyCa() const;
 
     const std::string& directory() const { return dir_; }
-    std::string ca;     // the CA's certificate
-    Pair server;        // localhost and 127.0.0.1, by the CA, valid now
-    Pair expired;       // localhost and 127.0.0.1, by the CA, expired in 2020
-    Pair otherName;     // mail.example.net only, by the CA
-    Pair untrusted;     // localhost and 127.0.0.1, by a CA nobody trusts
+    std::string ca;  // the CA's certificate
+    Pair server;     // localhost and 127.0.0.1, by the CA, valid now
+    Pair expired;    // localhost and 127.0.0.1, by the CA, expired in 2020
+    Pair otherName;  // mail.example.net only, by the CA
+    Pair untrusted;  // localhost and 127.0.0.1, by a CA nobody trusts
 
 private:
     std::string dir_;

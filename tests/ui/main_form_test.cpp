@@ -31,16 +31,14 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string ReadFile(const std::string& path)
-{
+std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
 }
 
-std::vector<std::string> FilesIn(const std::string& dir)
-{
+std::vector<std::string> FilesIn(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
@@ -49,8 +47,7 @@ std::vector<std::string> FilesIn(const std::string& dir)
 
 class MainFormTest : public ::testing::Test {
 protected:
-    std::unique_ptr<TMainForm> MakeForm(const std::vector<Account>& stored)
-    {
+    std::unique_ptr<TMainForm> MakeForm(const std::vector<Account>& stored) {
         if (!stored.empty()) {
             EXPECT_TRUE(SaveSettings(stored));
         }
@@ -59,25 +56,21 @@ protected:
         return std::make_unique<TMainForm>(options);
     }
     template <class T>
-    static T* Find(TMainForm& form, const char* name)
-    {
+    static T* Find(TMainForm& form, const char* name) {
         T* child = form.findChild<T*>(QString::fromLatin1(name));
         if (!child) throw std::runtime_error(std::string("no child ") + name);
         return child;
     }
-    static QString Cell(TMainForm& form, int row, int column)
-    {
+    static QString Cell(TMainForm& form, int row, int column) {
         QAbstractItemModel* model = Find<MailListView>(form, "MailList")->model();
         return model->data(model->index(row, column)).toString();
     }
-    static std::vector<std::string> Captions(TMainForm& form)
-    {
+    static std::vector<std::string> Captions(TMainForm& form) {
         std::vector<std::string> captions;
         for (int i = 0; i < form.RowCount(); ++i) captions.push_back(form.RowCaption(i));
         return captions;
     }
-    static void ClickRow(TMainForm& form, int row, Qt::KeyboardModifiers modifiers = {})
-    {
+    static void ClickRow(TMainForm& form, int row, Qt::KeyboardModifiers modifiers = {}) {
         auto* list = Find<MailListView>(form, "MailList");
         QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
                           list->visualRect(list->model()->index(row, 3)).center());
@@ -85,14 +78,12 @@ protected:
     static bool InState(TMainForm& form, SessionState state) { return form.Session().State() == state; }
     static void Click(TMainForm& form, const char* button) { Find<QPushButton>(form, button)->click(); }
     // Connect to a mailbox serving one connection; waits for Ready and the rows.
-    static bool ConnectTo(TMainForm& form, Pop3Mailbox& mailbox, int rows)
-    {
+    static bool ConnectTo(TMainForm& form, Pop3Mailbox& mailbox, int rows) {
         mailbox.Serve();
         Click(form, "ConnectButton");
         return WaitFor([&] { return InState(form, SessionState::Ready) && form.RowCount() == rows; });
     }
-    static bool Disconnect(TMainForm& form)
-    {
+    static bool Disconnect(TMainForm& form) {
         Click(form, "DisconnectButton");
         return WaitFor([&] { return InState(form, SessionState::Idle) && !form.Session().IsConnectionOpen(); });
     }
@@ -112,8 +103,7 @@ const std::vector<std::string> kMessages = {
 // decoded rows, selection, reading with and without the header, a sort that
 // a later fill does not undo, deleting three rows while a click tries to
 // change them, disconnecting, and the run's log file through to its rename.
-TEST_F(MainFormTest, SessionThroughTheWindow)
-{
+TEST_F(MainFormTest, SessionThroughTheWindow) {
     Pop3Mailbox mailbox(kMessages);
     Gate topGate, deleGate;
     mailbox.Hold("TOP 3 0", topGate);
@@ -132,8 +122,9 @@ TEST_F(MainFormTest, SessionThroughTheWindow)
 
     mailbox.Serve();
     Click(*form, "ConnectButton");
-    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::TopSent) && form->RowCount() == 5 &&
-                                     mailbox.Received().back() == "TOP 3 0"; }));
+    ASSERT_TRUE(WaitFor([&] {
+        return InState(*form, SessionState::TopSent) && form->RowCount() == 5 && mailbox.Received().back() == "TOP 3 0";
+    }));
 
     // While headers are still coming: no select-all, no Enter, no tab change, no closing.
     list->setFocus();
@@ -229,7 +220,9 @@ TEST_F(MainFormTest, SessionThroughTheWindow)
     EXPECT_EQ(tabs->currentIndex(), 1);
 
     form->FlushLogPane();
-    EXPECT_TRUE(Find<QPlainTextEdit>(*form, "LogBox")->toPlainText().contains(QStringLiteral("PASS ********\n+OK Logged in.\n")));
+    EXPECT_TRUE(Find<QPlainTextEdit>(*form, "LogBox")
+                    ->toPlainText()
+                    .contains(QStringLiteral("PASS ********\n+OK Logged in.\n")));
     EXPECT_TRUE(form->close());
     EXPECT_EQ(FilesIn(home.logs()), std::vector<std::string>{"Boxsweeper.log"});
     const std::string log = ReadFile(home.logs() + "Boxsweeper.log");
@@ -241,14 +234,14 @@ TEST_F(MainFormTest, SessionThroughTheWindow)
 // The first-run loop: its close box ends the program without storing
 // anything; OK leads to the settings dialog, whose Cancel starts over;
 // Escape also ends. Then adding and deleting accounts, and a failed save.
-TEST_F(MainFormTest, FirstRunAndAccountCommands)
-{
+TEST_F(MainFormTest, FirstRunAndAccountCommands) {
     const std::string store = home.path() + "/config/kirabo/Boxsweeper";
     {
         auto form = MakeForm({});
         ModalHandler modals{CloseBox};
         EXPECT_FALSE(form->FormCreate());
-        EXPECT_EQ(modals.seen, std::vector<QString>{QString::fromUtf8("Boxsweeper初期設定|初期設定を作成してください")});
+        EXPECT_EQ(modals.seen,
+                  std::vector<QString>{QString::fromUtf8("Boxsweeper初期設定|初期設定を作成してください")});
     }
     {
         auto form = MakeForm({});
@@ -297,8 +290,7 @@ TEST_F(MainFormTest, FirstRunAndAccountCommands)
 // The password prompt: cancelling does nothing; an empty text goes ahead
 // with one prompt per Connect; a prompted password with a comma serves the
 // run but is stored empty.
-TEST_F(MainFormTest, PasswordPrompt)
-{
+TEST_F(MainFormTest, PasswordPrompt) {
     Pop3Mailbox mailbox({});
     Account account = LoopbackAccount("a", mailbox.port(), {POPAuthBasic, POPSavePassword});
     account.popPassword.clear();
@@ -331,8 +323,7 @@ TEST_F(MainFormTest, PasswordPrompt)
 // The connection's tasks run one at a time: a task's message box holds the
 // tasks behind it until it is closed. An exception escaping a handler is
 // shown in a box and the program goes on.
-TEST_F(MainFormTest, TasksWaitForAMessageBoxAndSurviveExceptions)
-{
+TEST_F(MainFormTest, TasksWaitForAMessageBoxAndSurviveExceptions) {
     auto form = MakeForm({LoopbackAccount("a", 1, {})});
     ASSERT_TRUE(form->FormCreate());
     auto& app = *static_cast<BoxsweeperApplication*>(QApplication::instance());
@@ -356,14 +347,14 @@ TEST_F(MainFormTest, TasksWaitForAMessageBoxAndSurviveExceptions)
     EXPECT_FALSE(laterSeenWhileBoxOpen);
     EXPECT_TRUE(later);
     EXPECT_EQ(app.caughtExceptions(), caughtBefore + 1);
-    EXPECT_EQ(modals.seen, (std::vector<QString>{QStringLiteral("Boxsweeper|first"), QStringLiteral("Boxsweeper|boom")}));
+    EXPECT_EQ(modals.seen,
+              (std::vector<QString>{QStringLiteral("Boxsweeper|first"), QStringLiteral("Boxsweeper|boom")}));
 }
 
 // The log pane against the run's file: entries, clearing, the cut of a very
 // long entry, saving with its own header; the file's name on a clash and
 // its fallback directory.
-TEST_F(MainFormTest, LogPaneAndFiles)
-{
+TEST_F(MainFormTest, LogPaneAndFiles) {
     auto form = MakeForm({LoopbackAccount("a", 1, {})});
     ASSERT_TRUE(form->FormCreate());
     const std::string saved = home.path() + "/saved.log";
@@ -385,8 +376,9 @@ TEST_F(MainFormTest, LogPaneAndFiles)
     const std::string huge(TMainForm::kPaneEntryLimit + 1000, 'x');
     form->AppendLog(huge);
     form->FlushLogPane();
-    EXPECT_TRUE(Find<QPlainTextEdit>(*form, "LogBox")->toPlainText().endsWith(
-        QStringLiteral("x\n... (1000 more bytes in the run's log file)")));
+    EXPECT_TRUE(Find<QPlainTextEdit>(*form, "LogBox")
+                    ->toPlainText()
+                    .endsWith(QStringLiteral("x\n... (1000 more bytes in the run's log file)")));
     EXPECT_TRUE(ReadFile(form->LogFile().Path()).ends_with(huge + "\n"));
     EXPECT_FALSE(form->SaveLogTo(QString::fromStdString(home.path() + "/missing/dir/x.log")));
 
@@ -406,10 +398,10 @@ TEST_F(MainFormTest, LogPaneAndFiles)
 // A long message: the pane shows its first part and a line saying how much
 // only the run's file holds; the file gets every byte; BodyBox ends up with
 // the whole message, filled a piece at a time.
-TEST_F(MainFormTest, LongMessageReachesBodyWholeAndPaneCut)
-{
+TEST_F(MainFormTest, LongMessageReachesBodyWholeAndPaneCut) {
     std::string body;
-    for (int i = 0; i < 40000; ++i) body += "line " + std::to_string(i) + " 0123456789012345678901234567890123456789\r\n";
+    for (int i = 0; i < 40000; ++i)
+        body += "line " + std::to_string(i) + " 0123456789012345678901234567890123456789\r\n";
     Pop3Mailbox mailbox({"Subject: long\r\n\r\n" + body});
     auto form = MakeForm({LoopbackAccount("a", mailbox.port(), {POPAuthBasic})});
     ASSERT_TRUE(form->FormCreate());
@@ -430,8 +422,7 @@ TEST_F(MainFormTest, LongMessageReachesBodyWholeAndPaneCut)
 // Today's mail: with MIME decoding the row and the pane show UTF-8 text that
 // Shift_JIS cannot hold, and the attachment as one line; without it, the
 // same message reads as it always has.
-TEST_F(MainFormTest, ModernMailDecodedOnlyWithTheAccountsBit)
-{
+TEST_F(MainFormTest, ModernMailDecodedOnlyWithTheAccountsBit) {
     const std::string modern =
         "From: =?UTF-8?B?5bGx55Sw?= <yamada@example.jp>\r\n"
         "Subject: =?utf-8?q?=F0=9F=8E=89_=E3=81=8A=E7=A5=9D=E3=81=84?=\r\n"
@@ -443,8 +434,9 @@ TEST_F(MainFormTest, ModernMailDecodedOnlyWithTheAccountsBit)
         "--b\r\nContent-Type: application/pdf; name=\"a.pdf\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
         "AAECAw==\r\n--b--\r\n";
     Pop3Mailbox mailbox({modern});
-    auto form = MakeForm({LoopbackAccount("modern", mailbox.port(), {POPReadHeader, POPAuthBasic, POPUseTop, POPDecodeMime}),
-                          LoopbackAccount("classic", mailbox.port(), {POPReadHeader, POPAuthBasic, POPUseTop})});
+    auto form =
+        MakeForm({LoopbackAccount("modern", mailbox.port(), {POPReadHeader, POPAuthBasic, POPUseTop, POPDecodeMime}),
+                  LoopbackAccount("classic", mailbox.port(), {POPReadHeader, POPAuthBasic, POPUseTop})});
     ASSERT_TRUE(form->FormCreate());
     form->show();
     auto* body = Find<QPlainTextEdit>(*form, "BodyBox");
@@ -453,10 +445,14 @@ TEST_F(MainFormTest, ModernMailDecodedOnlyWithTheAccountsBit)
         QString subject, sender;
         QStringList pane;
     } cases[] = {
-        {0, QString::fromUtf8("🎉 お祝い"), QString::fromUtf8("山田 <yamada@example.jp>"),
+        {0,
+         QString::fromUtf8("🎉 お祝い"),
+         QString::fromUtf8("山田 <yamada@example.jp>"),
          {QString::fromUtf8("𠮷です"), QString::fromUtf8("[添付] a.pdf (application/pdf, 4 bytes)")}},
-        {1, QStringLiteral("=?utf-8?q?=F0=9F=8E=89_=E3=81=8A=E7=A5=9D=E3=81=84?="),
-         QStringLiteral("=?UTF-8?B?5bGx55Sw?= <yamada@example.jp>"), {QStringLiteral("8KCut+OBp+OBmQ==")}},
+        {1,
+         QStringLiteral("=?utf-8?q?=F0=9F=8E=89_=E3=81=8A=E7=A5=9D=E3=81=84?="),
+         QStringLiteral("=?UTF-8?B?5bGx55Sw?= <yamada@example.jp>"),
+         {QStringLiteral("8KCut+OBp+OBmQ==")}},
     };
     for (const auto& c : cases) {
         Find<QTabBar>(*form, "AccountTab")->setCurrentIndex(c.tab);
@@ -466,7 +462,9 @@ TEST_F(MainFormTest, ModernMailDecodedOnlyWithTheAccountsBit)
         ClickRow(*form, 0);
         Click(*form, "ReadButton");
         ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && !body->toPlainText().isEmpty(); }));
-        for (const QString& line : c.pane) EXPECT_TRUE(body->toPlainText().contains(line)) << line.toStdString() << "\n" << body->toPlainText().toStdString();
+        for (const QString& line : c.pane)
+            EXPECT_TRUE(body->toPlainText().contains(line)) << line.toStdString() << "\n"
+                                                            << body->toPlainText().toStdString();
         ASSERT_TRUE(Disconnect(*form));
     }
 }

@@ -13,8 +13,7 @@
 namespace {
 
 // Runs a fresh prompt modally with `act` inside its loop; the result and the password.
-std::pair<int, std::string> Prompt(const std::function<void(TPassInputForm&, QLineEdit*)>& act)
-{
+std::pair<int, std::string> Prompt(const std::function<void(TPassInputForm&, QLineEdit*)>& act) {
     TPassInputForm prompt(nullptr);
     auto* edit = prompt.findChild<QLineEdit*>("PassEdit");
     EXPECT_EQ(prompt.focusWidget(), edit);
@@ -27,8 +26,7 @@ std::pair<int, std::string> Prompt(const std::function<void(TPassInputForm&, QLi
     return {result, prompt.Password()};
 }
 
-TEST(PassInputForm, CloseBoxCancelsEnterAcceptsAndTheTextRoundTrips)
-{
+TEST(PassInputForm, CloseBoxCancelsEnterAcceptsAndTheTextRoundTrips) {
     EXPECT_EQ(Prompt([](TPassInputForm& p, QLineEdit* e) {
                   QTest::keyClicks(e, "typed");
                   p.close();

@@ -1,8 +1,8 @@
-#include "ui_support.h"
+#include "ui/send_mail_form.h"
 #include "smtp/smtp.h"
 #include "support/smtp_sink.h"
 #include "support/test_certificates.h"
-#include "ui/send_mail_form.h"
+#include "ui_support.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -28,16 +28,15 @@ namespace {
 
 // The window always sends to port 25, so each test takes a loopback
 // address of its own (127.0.0.x) for its server.
-QString LoopbackHost()
-{
+QString LoopbackHost() {
     static std::mt19937 random{std::random_device{}()};
-    return QStringLiteral("127.0.%1.%2").arg(std::uniform_int_distribution<int>(1, 254)(random))
+    return QStringLiteral("127.0.%1.%2")
+        .arg(std::uniform_int_distribution<int>(1, 254)(random))
         .arg(std::uniform_int_distribution<int>(2, 254)(random));
 }
 
 // What Python's email package reads from one stored message.
-QJsonObject Parse(const SmtpSink& sink, int n)
-{
+QJsonObject Parse(const SmtpSink& sink, int n) {
     static const char kScript[] = R"(
 import email, email.policy, email.utils, json, sys
 msg = email.message_from_bytes(open(sys.argv[1], 'rb').read(), policy=email.policy.default)
@@ -64,16 +63,14 @@ print(json.dumps({
 }
 
 template <typename T>
-T* Child(QWidget& form, const char* name)
-{
+T* Child(QWidget& form, const char* name) {
     T* w = form.findChild<T*>(QString::fromLatin1(name));
     EXPECT_NE(w, nullptr) << name;
     return w;
 }
 
 // Fills the four fields the send needs.
-void Compose(TSendMailForm& form, const QString& to, const QString& from, const QString& subject, const QString& body)
-{
+void Compose(TSendMailForm& form, const QString& to, const QString& from, const QString& subject, const QString& body) {
     Child<QLineEdit>(form, "SendToEdit")->setText(to);
     Child<QLineEdit>(form, "SendFromEdit")->setText(from);
     Child<QLineEdit>(form, "SendSubjectEdit")->setText(subject);
@@ -81,10 +78,11 @@ void Compose(TSendMailForm& form, const QString& to, const QString& from, const 
 }
 
 // Clicks the send button; the click returns when the send has ended.
-void Send(TSendMailForm& form) { QTest::mouseClick(Child<QPushButton>(form, "SendButton"), Qt::LeftButton); }
+void Send(TSendMailForm& form) {
+    QTest::mouseClick(Child<QPushButton>(form, "SendButton"), Qt::LeftButton);
+}
 
-TEST(SendMailForm, JapaneseMailArrivesIntactAlsoOnARetryAndASecondSend)
-{
+TEST(SendMailForm, JapaneseMailArrivesIntactAlsoOnARetryAndASecondSend) {
     const QString host = LoopbackHost();
     Account account = DefaultAccount();
     account.smtpServer = host.toStdString();
@@ -157,8 +155,7 @@ TEST(SendMailForm, JapaneseMailArrivesIntactAlsoOnARetryAndASecondSend)
     EXPECT_EQ(account, before);
 }
 
-TEST(SendMailForm, EmptyFieldShowsTheBoxAndClosingDuringASendEndsItWithoutQuit)
-{
+TEST(SendMailForm, EmptyFieldShowsTheBoxAndClosingDuringASendEndsItWithoutQuit) {
     // A server that takes the connection and never says a word.
     const QString host = LoopbackHost();
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -228,12 +225,11 @@ TEST(SendMailForm, EmptyFieldShowsTheBoxAndClosingDuringASendEndsItWithoutQuit)
     ::close(listener);
 }
 
-TEST(SendMailForm, StartTlsWithAuthOnTheAccountsPortAsksForTheMissingPasswordOnce)
-{
+TEST(SendMailForm, StartTlsWithAuthOnTheAccountsPortAsksForTheMissingPasswordOnce) {
     const TestCertificates& certificates = TrustedTestCertificates();
     SmtpSink sink("127.0.0.1", 0,
-                  {"--starttls", "--cert", certificates.server.certificate, "--key", certificates.server.key,
-                   "--login", "taro:pass"});
+                  {"--starttls", "--cert", certificates.server.certificate, "--key", certificates.server.key, "--login",
+                   "taro:pass"});
     ASSERT_TRUE(sink.started()) << sink.failure();
 
     Account account = DefaultAccount();

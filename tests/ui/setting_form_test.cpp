@@ -13,7 +13,9 @@
 
 namespace {
 
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+QString U(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 struct Form {
     Account& account;
@@ -26,8 +28,7 @@ struct Form {
 
     // Names of the checked ones among `names`, then whether the group is
     // all enabled ("en"), all disabled ("dis") or mixed.
-    std::string State(std::initializer_list<const char*> names, std::initializer_list<const char*> group) const
-    {
+    std::string State(std::initializer_list<const char*> names, std::initializer_list<const char*> group) const {
         std::string out;
         for (const char* n : names) out += On(n) ? std::string(n) + " " : "";
         int enabled = 0;
@@ -35,16 +36,14 @@ struct Form {
         return out + (enabled == 0 ? "dis" : enabled == int(group.size()) ? "en" : "mixed");
     }
     // The advanced POP3 page and the encryption: checked controls, port, enabled state.
-    std::string Pop() const
-    {
+    std::string Pop() const {
         return Edit("POPPort")->text().toStdString() + " " +
                State({"POPEncryptNone", "POPEncryptTLS", "POPEncryptSTLS", "POPAuthBasic", "POPAuthAPOP", "POPAuthAuto",
                       "POPUseTop", "POPHeaderWithBody"},
                      {"POPAuthLabel", "POPAuthBasic", "POPAuthAPOP", "POPAuthAuto", "POPPortLabel", "POPPort",
                       "POPOptionLabel", "POPUseTop", "POPHeaderWithBody"});
     }
-    std::string Smtp() const
-    {
+    std::string Smtp() const {
         return Edit("SMTPPort")->text().toStdString() + " " +
                State({"SMTPEncryptNone", "SMTPEncryptTLS", "SMTPEncryptSTARTTLS", "SMTPAuthNone", "SMTPAuthPbS",
                       "SMTPAuthAUTH"},
@@ -54,8 +53,7 @@ struct Form {
 
 // A filled account with both automatic boxes clear and its own advanced values.
 Account Manual(std::uint32_t pop = (1u << POPAuthAPOP) | (1u << POPHeaderWithBody) | (1u << 20),
-               std::uint32_t smtp = (1u << SMTPAuthPbS) | (1u << 30))
-{
+               std::uint32_t smtp = (1u << SMTPAuthPbS) | (1u << 30)) {
     Account a = NewAccount(1);
     a.popServer = "pop.example.jp";
     a.popPassword = "secret";
@@ -66,8 +64,7 @@ Account Manual(std::uint32_t pop = (1u << POPAuthAPOP) | (1u << POPHeaderWithBod
     return a;
 }
 
-TEST(SettingFormTest, AutomaticRulesRunOnOpeningAndOnEveryChangeOfTheirBox)
-{
+TEST(SettingFormTest, AutomaticRulesRunOnOpeningAndOnEveryChangeOfTheirBox) {
     Account account = NewAccount(0);
     const Account before = account;
     Form f{account};
@@ -84,9 +81,12 @@ TEST(SettingFormTest, AutomaticRulesRunOnOpeningAndOnEveryChangeOfTheirBox)
         const char *pop, *smtp;
     } steps[] = {
         {[] {}, "110 POPEncryptNone POPAuthAuto POPUseTop dis", "25 SMTPEncryptNone SMTPAuthNone dis"},
-        {[&] { f.Click("POPEncryptTLS"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis", "25 SMTPEncryptNone SMTPAuthNone dis"},
-        {[&] { f.Click("POPEncryptSTLS"); }, "110 POPEncryptSTLS POPAuthAuto POPUseTop dis", "25 SMTPEncryptNone SMTPAuthNone dis"},
-        {[&] { f.Click("POPAutoSetting"); }, "110 POPEncryptSTLS POPAuthAuto POPUseTop en", "25 SMTPEncryptNone SMTPAuthNone dis"},
+        {[&] { f.Click("POPEncryptTLS"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
+         "25 SMTPEncryptNone SMTPAuthNone dis"},
+        {[&] { f.Click("POPEncryptSTLS"); }, "110 POPEncryptSTLS POPAuthAuto POPUseTop dis",
+         "25 SMTPEncryptNone SMTPAuthNone dis"},
+        {[&] { f.Click("POPAutoSetting"); }, "110 POPEncryptSTLS POPAuthAuto POPUseTop en",
+         "25 SMTPEncryptNone SMTPAuthNone dis"},
         {[&] {
              f.Click("POPAuthBasic");
              f.Edit("POPPort")->setText("10110");
@@ -95,7 +95,8 @@ TEST(SettingFormTest, AutomaticRulesRunOnOpeningAndOnEveryChangeOfTheirBox)
              f.Click("POPEncryptTLS");  // no automatic port now
          },
          "10110 POPEncryptTLS POPAuthBasic POPHeaderWithBody en", "25 SMTPEncryptNone SMTPAuthNone dis"},
-        {[&] { f.Click("POPAutoSetting"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis", "25 SMTPEncryptNone SMTPAuthNone dis"},
+        {[&] { f.Click("POPAutoSetting"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
+         "25 SMTPEncryptNone SMTPAuthNone dis"},
         {[&] { f.Click("SMTPEncryptSTARTTLS"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
          "587 SMTPEncryptSTARTTLS SMTPAuthNone dis"},
         {[&] { f.Click("SMTPEncryptTLS"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
@@ -126,15 +127,16 @@ TEST(SettingFormTest, AutomaticRulesRunOnOpeningAndOnEveryChangeOfTheirBox)
     EXPECT_EQ(account, before);
 }
 
-TEST(SettingFormTest, RadiosLoadTheLastSetBitOrNoneAndManualValuesStay)
-{
+TEST(SettingFormTest, RadiosLoadTheLastSetBitOrNoneAndManualValuesStay) {
     const struct {
         std::uint32_t pop, smtp;
         const char *popState, *smtpState;
     } cases[] = {
         {0, 0, "2110 POPEncryptNone en", "2525 SMTPEncryptNone en"},
-        {1u << 3 | 1u << 8, 1u << 2, "2110 POPEncryptNone POPAuthBasic POPHeaderWithBody en", "2525 SMTPEncryptNone SMTPAuthPbS en"},
-        {1u << 3 | 1u << 4, 1u << 1 | 1u << 2, "2110 POPEncryptNone POPAuthAPOP en", "2525 SMTPEncryptNone SMTPAuthPbS en"},
+        {1u << 3 | 1u << 8, 1u << 2, "2110 POPEncryptNone POPAuthBasic POPHeaderWithBody en",
+         "2525 SMTPEncryptNone SMTPAuthPbS en"},
+        {1u << 3 | 1u << 4, 1u << 1 | 1u << 2, "2110 POPEncryptNone POPAuthAPOP en",
+         "2525 SMTPEncryptNone SMTPAuthPbS en"},
         {1u << 3 | 1u << 4 | 1u << 5 | 1u << 6 | 1u << 10, 1u << 1 | 1u << 3,
          "2110 POPEncryptTLS POPAuthAuto POPUseTop en", "2525 SMTPEncryptNone SMTPAuthAUTH en"},
         {1u << 4 | 1u << 11, 1u << 1, "2110 POPEncryptSTLS POPAuthAPOP en", "2525 SMTPEncryptNone SMTPAuthNone en"},
@@ -152,8 +154,7 @@ TEST(SettingFormTest, RadiosLoadTheLastSetBitOrNoneAndManualValuesStay)
     }
 }
 
-TEST(SettingFormTest, OkCopiesEveryControlBackAndKeepsUnknownBits)
-{
+TEST(SettingFormTest, OkCopiesEveryControlBackAndKeepsUnknownBits) {
     Account account = Manual();
     account.name = "\x8e\x64\x8e\x96";  // "仕事"
     const Account before = account;
@@ -180,13 +181,13 @@ TEST(SettingFormTest, OkCopiesEveryControlBackAndKeepsUnknownBits)
     EXPECT_EQ(account.popPort, 995);
     EXPECT_EQ(account.smtpPort, 587);
     EXPECT_EQ(account.popOptions.ToNumber(), 1u << POPReadHeader | 1u << POPAuthBasic | 1u << POPHeaderWithBody |
-                                                 1u << POPDecodeMime | 1u << POPUseSTLS | 1u << POPPipelining | 1u << 20);
+                                                 1u << POPDecodeMime | 1u << POPUseSTLS | 1u << POPPipelining |
+                                                 1u << 20);
     EXPECT_EQ(account.smtpOptions.ToNumber(),
               1u << SMTPAutoSetting | 1u << SMTPAuthNone | 1u << SMTPUserAsPOP | 1u << SMTPUseSTARTTLS | 1u << 30);
 }
 
-TEST(SettingFormTest, FieldsThatCannotBeStoredAreRefusedByNameAndTheDialogStaysOpen)
-{
+TEST(SettingFormTest, FieldsThatCannotBeStoredAreRefusedByNameAndTheDialogStaysOpen) {
     const struct {
         const char *field, *text;
         bool savePassword;
@@ -198,7 +199,7 @@ TEST(SettingFormTest, FieldsThatCannotBeStoredAreRefusedByNameAndTheDialogStaysO
         {"POPPassword", "p,w", true, "「パスワード」にカンマ（,）は使えません"},
         {"SMTPServerName", "s,", false, "「SMTPサーバー名」にカンマ（,）は使えません"},
         {"AccountName", "\xf0\x9f\x98\x80", false, "「アカウント設定名」に使えない文字が含まれています"},  // emoji
-        {"POPPassword", "\xf0\xa0\xae\xb7", false, "「パスワード」に使えない文字が含まれています"},     // 𠮷
+        {"POPPassword", "\xf0\xa0\xae\xb7", false, "「パスワード」に使えない文字が含まれています"},        // 𠮷
         {"SMTPServerName", "a\tb", false, "「SMTPサーバー名」に使えない文字が含まれています"},
         {"POPPort", "abc", false, "'abc' は整数ではありません"},
         {"SMTPPort", "2.5", false, "'2.5' は整数ではありません"},

@@ -10,8 +10,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-TempHome::TempHome()
-{
+TempHome::TempHome() {
     char pattern[] = "/tmp/bs_ui_XXXXXX";
     if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
@@ -21,20 +20,17 @@ TempHome::TempHome()
     ::setenv("XDG_STATE_HOME", (path_ + "/state").c_str(), 1);
 }
 
-TempHome::~TempHome()
-{
+TempHome::~TempHome() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
 }
 
-void Gate::Wait()
-{
+void Gate::Wait() {
     std::unique_lock<std::mutex> lock(mutex_);
     cv_.wait_for(lock, std::chrono::seconds(60), [this] { return open_; });
 }
 
-void Gate::Release()
-{
+void Gate::Release() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         open_ = true;
@@ -44,21 +40,20 @@ void Gate::Release()
 
 Pop3Mailbox::Pop3Mailbox(std::vector<std::string> messages) : box_{std::move(messages), {}, {}} {}
 
-Pop3Mailbox::~Pop3Mailbox()
-{
+Pop3Mailbox::~Pop3Mailbox() {
     for (auto& hold : holds_) hold.second->Release();
 }
 
-void Pop3Mailbox::Hold(const std::string& line, Gate& gate) { holds_.emplace_back(line, &gate); }
+void Pop3Mailbox::Hold(const std::string& line, Gate& gate) {
+    holds_.emplace_back(line, &gate);
+}
 
-std::vector<std::string> Pop3Mailbox::Received()
-{
+std::vector<std::string> Pop3Mailbox::Received() {
     std::lock_guard<std::mutex> lock(mutex_);
     return received_;
 }
 
-void Pop3Mailbox::Serve()
-{
+void Pop3Mailbox::Serve() {
     server_.Join();
     server_.Serve([this](ScriptPeer& peer) {
         peer.Send("+OK ready\r\n");
@@ -81,14 +76,12 @@ void Pop3Mailbox::Serve()
 }
 
 std::string JapaneseMessage(const std::string& subjectB64, const std::string& fromB64, const std::string& date,
-                            const std::string& body)
-{
+                            const std::string& body) {
     return "Date: " + date + "\r\nSubject: =?ISO-2022-JP?B?" + subjectB64 + "?=\r\nFrom: =?ISO-2022-JP?B?" + fromB64 +
            "?= <sender@example.jp>\r\nTo: user@example.jp\r\n\r\n" + body + "\r\n";
 }
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout)
-{
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
@@ -98,8 +91,7 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeou
     return true;
 }
 
-ModalHandler::ModalHandler(Mode mode) : mode_(mode)
-{
+ModalHandler::ModalHandler(Mode mode) : mode_(mode) {
     QObject::connect(&timer_, &QTimer::timeout, [this] {
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal || !modal->isVisible() || modal == last_.data()) return;
@@ -107,28 +99,37 @@ ModalHandler::ModalHandler(Mode mode) : mode_(mode)
         if (Done() && !(box && mode_ == kAnswerEveryBox)) return;
         last_ = modal;
         seen.push_back(modal->windowTitle() + QLatin1Char('|') + (box ? box->text() : QString()));
-        if (box) boxes.push_back({box->windowTitle(), box->text(), static_cast<int>(box->buttons().size()), box->icon()});
-        if (Done()) box->done(QMessageBox::Ok);
-        else handlers_[next_++](modal);
+        if (box)
+            boxes.push_back({box->windowTitle(), box->text(), static_cast<int>(box->buttons().size()), box->icon()});
+        if (Done())
+            box->done(QMessageBox::Ok);
+        else
+            handlers_[next_++](modal);
     });
     timer_.start(10);
 }
 
-void ClickOk(QWidget* box)
-{
+void ClickOk(QWidget* box) {
     auto* message = qobject_cast<QMessageBox*>(box);
-    if (message && message->button(QMessageBox::Ok)) message->button(QMessageBox::Ok)->click();
-    else if (auto* dialog = qobject_cast<QDialog*>(box)) dialog->accept();
+    if (message && message->button(QMessageBox::Ok))
+        message->button(QMessageBox::Ok)->click();
+    else if (auto* dialog = qobject_cast<QDialog*>(box))
+        dialog->accept();
 }
 
-void CloseBox(QWidget* box) { box->close(); }
+void CloseBox(QWidget* box) {
+    box->close();
+}
 
-void Accept(QWidget* dialog) { qobject_cast<QDialog*>(dialog)->accept(); }
+void Accept(QWidget* dialog) {
+    qobject_cast<QDialog*>(dialog)->accept();
+}
 
-void Reject(QWidget* dialog) { qobject_cast<QDialog*>(dialog)->reject(); }
+void Reject(QWidget* dialog) {
+    qobject_cast<QDialog*>(dialog)->reject();
+}
 
-Account LoopbackAccount(const std::string& name, int port, std::initializer_list<int> bits)
-{
+Account LoopbackAccount(const std::string& name, int port, std::initializer_list<int> bits) {
     Account account = DefaultAccount();
     account.name = name;
     account.popServer = "127.0.0.1";

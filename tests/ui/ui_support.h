@@ -18,13 +18,15 @@
 #include <condition_variable>
 #include <functional>
 #include <initializer_list>
-#include <ostream>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
 // Readable QStrings in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 // A temporary directory set as XDG_CONFIG_HOME and XDG_STATE_HOME, removed
 // at the end.

@@ -4,8 +4,7 @@
 
 #include <gtest/gtest.h>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     BoxsweeperApplication app(argc, argv);
     return RUN_ALL_TESTS();
