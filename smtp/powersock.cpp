@@ -501,7 +501,12 @@ void TPowersock::Write(std::string_view text) {
 }
 
 void TPowersock::Writeln(std::string_view text) {
-    std::string line(text.substr(0, std::min(text.find('\0'), text.size())));
+    // A line break inside would start a second command the caller never
+    // meant, and every reply after it would be read one behind.
+    if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+        throw ESockError(kUnsafeLine);
+    }
+    std::string line(text);
     line += "\r\n";
     Write(line);
 }

@@ -53,6 +53,9 @@ constexpr int kNotConnected = 10057;
 constexpr int kUnmappedErrnoBase = 12000;
 int SocketErrorCode(int errnoValue);
 
+// Writeln's refusal of a line holding CR, LF or NUL.
+inline constexpr char kUnsafeLine[] = "Line holds CR, LF or NUL";
+
 // "10061:Connection refused"; "Unknown Error No. N" for codes outside the
 // table; "" for 0.
 std::string SocketErrorStr(int code);
@@ -108,6 +111,8 @@ public:
     void CertifyConnect();
     // Sends text up to its first NUL; texts of 65536 bytes or more are refused.
     void Write(std::string_view text);
+    // Sends text and CR LF. A text holding CR, LF or NUL is refused with
+    // ESockError kUnsafeLine before anything is sent.
     void Writeln(std::string_view text);
     // One line with its CR LF. "" when the server closed the connection
     // before a whole line came (the socket is then closed) or when there

@@ -45,6 +45,43 @@ std::runtime_error Failure(const std::string& headlineCp932, std::string detail)
     return std::runtime_error(headlineCp932 + "\n" + detail);
 }
 
+bool HasLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// A header line as it may go on the wire: not empty (an empty line ends
+// the header block), no NUL, and every line break a fold (CR LF, then a
+// space or tab, then something visible before the next break).
+bool IsSafeHeaderLine(std::string_view line) {
+    if (line.empty() || line.find('\0') != std::string_view::npos) return false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\n') return false;  // bare LF
+        if (line[i] != '\r') continue;
+        if (i + 2 >= line.size() || line[i + 1] != '\n' || (line[i + 2] != ' ' && line[i + 2] != '\t')) return false;
+        const std::size_t next = line.find('\r', i + 2);
+        const std::string_view folded = line.substr(i + 2, next == std::string_view::npos ? next : next - i - 2);
+        if (folded.find_first_not_of(" \t") == std::string_view::npos) return false;
+        ++i;
+    }
+    return true;
+}
+
+// Body lines split at every CR, LF or CR LF inside an entry, so that each
+// goes out as a line of its own with its dot stuffed.
+std::vector<std::string> BodyLines(const std::vector<std::string>& body) {
+    std::vector<std::string> lines;
+    for (const std::string& entry : body) {
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t brk = entry.find_first_of("\r\n", start);
+            lines.push_back(entry.substr(start, brk == std::string::npos ? brk : brk - start));
+            if (brk == std::string::npos) break;
+            start = brk + (entry.compare(brk, 2, "\r\n") == 0 ? 2 : 1);
+        }
+    }
+    return lines;
+}
+
 std::string AuthFailedText() {
     return Utf8ToCp932("SMTP認証に失敗しました");
 }
@@ -173,9 +210,17 @@ void TNMSMTP::Abort() {
 
 std::string TNMSMTP::ReadContinuation(std::string line) {
     replyLines_.assign(1, line);
+    std::size_t received = line.size();
     while (IsContinuation(line)) {
         line = ReadLn();
         if (line.empty()) throw std::runtime_error(kClosedByServer);
+        received += line.size();
+        if (received > kMaxReplyBytes) {
+            replyLines_.clear();
+            RequestCloseSocket();  // the rest of the reply is never read
+            throw std::runtime_error(
+                Utf8ToCp932("サーバーの応答が大きすぎます（" + std::to_string(received) + " バイト）"));
+        }
         replyLines_.push_back(line);
     }
     return line;
@@ -191,6 +236,8 @@ std::string TNMSMTP::Reply(const std::string& command) {
 void TNMSMTP::Connect() {
     ClearOnExit busy{busy_, busy_};
     busy_ = true;
+    stage_ = TSendStage::Before;
+    if (HasLineBreakOrNul(UserID)) throw std::runtime_error("CR, LF or NUL in the user ID");
     TPowersock::Connect();
     try {
         if (Security == TSmtpSecurity::Tls) StartTls();
@@ -359,7 +406,7 @@ void TNMSMTP::AssembleMessage() {
                                                 "text/html"};
         FinalHeader.Add(std::string("Content-Type: ") + kSubTypes[SubType] + "; charset=" + Charset);
     }
-    for (const std::string& line : PostMessage.Body) {
+    for (const std::string& line : BodyLines(PostMessage.Body)) {
         append((!line.empty() && line[0] == '.' ? "." : "") + line + "\r\n");
     }
     if (!attaching) return;
@@ -392,10 +439,24 @@ void TNMSMTP::AssembleMessage() {
     append("--" + boundary_ + "--\r\n");
 }
 
+void TNMSMTP::CheckEnvelopeAndHeader() const {
+    if (HasLineBreakOrNul(PostMessage.FromAddress)) throw std::runtime_error("CR, LF or NUL in the sender address");
+    for (const auto* list : {&PostMessage.ToAddress, &PostMessage.ToCarbonCopy, &PostMessage.ToBlindCarbonCopy}) {
+        for (const std::string& entry : *list) {
+            if (HasLineBreakOrNul(ExtractAddress(entry)))
+                throw std::runtime_error("CR, LF or NUL in a recipient address");
+        }
+    }
+    for (const std::string& header : FinalHeader.Lines()) {
+        if (!IsSafeHeaderLine(header)) throw std::runtime_error("CR, LF or NUL in a header line");
+    }
+}
+
 void TNMSMTP::SendMail() {
     if (busy_) throw std::runtime_error("SMTP client busy");
     ClearOnExit busy{busy_, false};
     busy_ = true;
+    stage_ = TSendStage::Before;
 
     AssembleMessage();
     CertifyConnect();
@@ -415,6 +476,7 @@ void TNMSMTP::SendMail() {
         throw std::runtime_error("Incomplete Header");
     }
     if (OnSendStart) OnSendStart();
+    CheckEnvelopeAndHeader();  // after OnSendStart: its lines go out too
 
     std::string line = Reply("RSET");
     if (ReplyNumber() >= 400) throw std::runtime_error(line);
@@ -424,8 +486,17 @@ void TNMSMTP::SendMail() {
         for (const std::string& entry : *list) {
             const std::string address = ExtractAddress(entry);
             if (address.empty()) continue;
-            Reply("RCPT TO:<" + address + ">");
+            line = Reply("RCPT TO:<" + address + ">");
+            if (ReplyNumber() >= 200 && ReplyNumber() < 300) continue;
+            // One refused recipient stops the whole send: the user corrects
+            // the address and sends again, and nobody gets the mail twice.
             if (ReplyNumber() > 300 && OnRecipientNotFound) OnRecipientNotFound(entry);
+            try {
+                Reply("RSET");
+            } catch (const std::exception&) {
+                // The refusal is what the user must see.
+            }
+            throw Failure(Utf8ToCp932("サーバーがあて先 <") + address + Utf8ToCp932("> を受け付けませんでした"), line);
         }
     }
     line = Reply("DATA");
@@ -434,7 +505,9 @@ void TNMSMTP::SendMail() {
     for (const std::string& header : FinalHeader.Lines()) Write(header + "\r\n");
     Write("\r\n\r\n");
     SendStream(messageBuffer_);
+    stage_ = TSendStage::DotSent;  // from here the server may have the mail
     line = Reply(".");
+    stage_ = TSendStage::Answered;
     if (ReplyNumber() >= 400) {
         if (OnFailure) OnFailure();
         throw std::runtime_error(line);

@@ -34,6 +34,18 @@ enum class TSmtpSecurity {
     StartTls,  // plain greeting and EHLO, then STARTTLS; refused or not offered ends the send
 };
 
+// How far the last send got with the final ".": whether the server may
+// hold the mail when the send ended without its answer.
+enum class TSendStage {
+    Before,    // "." not written: the server has no mail
+    DotSent,   // "." written (or being written), no answer read
+    Answered,  // the answer to "." was read
+};
+
+// The most a reply may hold, all its lines together; a longer one ends the
+// read (kept bytes would grow without end against a hostile server).
+inline constexpr std::size_t kMaxReplyBytes = 1024 * 1024;
+
 // An RFC 5322 date for the Date header: "Tue, 08 Dec 2026 14:19:28 +0900",
 // local time with its offset.
 std::string MailDate(std::time_t when);
@@ -50,7 +62,14 @@ std::string MailDate(std::time_t when);
 //
 // Every reply is read to its last line. A reply without a code is an error
 // at every step: "Connection closed by server" when the connection ended,
-// the line itself otherwise.
+// the line itself otherwise. A reply over kMaxReplyBytes closes the socket
+// and fails with "サーバーの応答が大きすぎます（N バイト）".
+//
+// Every recipient must be accepted: the first refused RCPT is followed by
+// RSET (no DATA) and fails the send with "サーバーがあて先 <ADDRESS> を受け
+// 付けませんでした", a line break and the server's line. A sender, user ID,
+// recipient address or header line holding CR, LF or NUL (header lines may
+// hold CR LF plus a space or tab as folding) fails before it is written.
 class TNMSMTP : public TPowersock {
 public:
     TNMSMTP();
@@ -89,6 +108,8 @@ public:
     static std::string ExtractAddress(std::string_view entry);
 
     bool Busy() const { return busy_; }
+    // Reset by Connect and SendMail.
+    TSendStage SendStage() const { return stage_; }
     const std::string& Boundary() const { return boundary_; }
     const std::string& MessageBuffer() const { return messageBuffer_.Data(); }
     // Every line of the last whole reply read (an EHLO reply's keywords).
@@ -110,7 +131,11 @@ private:
     void UpgradeToTls();
     void Login();
 
+    // Raises unless every envelope value and header line is safe to write.
+    void CheckEnvelopeAndHeader() const;
+
     bool busy_ = false;
+    TSendStage stage_ = TSendStage::Before;
     TMemoryStream messageBuffer_;
     std::string boundary_;
     std::vector<std::string> replyLines_;

@@ -1,5 +1,7 @@
+#include "platform/cp932.h"
+#include "smtp/address_list.h"
 #include "smtp/smtp.h"
-#include "smtp_transcript.h"
+#include "support/smtp_transcript.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +19,18 @@ struct Conversation {
     const char* name;
     std::vector<const char*> to, bcc, body;
     std::vector<std::string> transcript;
-    const char* error;  // nullptr: Connect, SendMail and Disconnect succeed
+    const char* error;  // UTF-8; nullptr: Connect, SendMail and Disconnect succeed
     bool leftOpen = false;
+    const char* from = "me@example.jp";
 };
+
+// A greeting of 18 continuation lines of 60006 bytes each: 1080108 bytes,
+// past the limit before its last line.
+std::string OversizeGreeting() {
+    std::string rows;
+    for (int i = 0; i < 18; ++i) rows += (i ? "\r\n220-" : "220-") + std::string(60000, 'x');
+    return "S: " + rows;
+}
 
 // What the client sends for the default message, after DATA's 354.
 const std::vector<std::string> kMessage = {"C: From: <me@example.jp>",
@@ -71,24 +82,54 @@ const Conversation kConversations[] = {
      {},
      {"S: 220 ready", "C: HELO me", "S: 501 who are you", "C: QUIT", "S: 221 bye"},
      "Authentication failed"},
-    {"a multi-line 550 to RCPT does not shift the replies after it",
-     {"nobody@example.jp", "you@example.jp"},
+    {"a refused recipient (multi-line 550): RSET, no DATA, the refusal is the error",
+     {"Nobody <nobody@example.jp>", "you@example.jp"},
      {},
      {},
      Concat({kGreeted,
              {"C: RSET", "S: 250 ok", "C: MAIL FROM:<me@example.jp>", "S: 250 ok", "C: RCPT TO:<nobody@example.jp>",
-              "S: 550-no such user", "S: 550 really", "C: RCPT TO:<you@example.jp>", "S: 250 ok", "C: DATA",
-              "S: 354 go on", "C: <message>", "S: 250 queued", "C: QUIT", "S: 221 bye"}}),
-     nullptr},
-    {"every recipient refused: DATA's refusal is the error",
-     {"nobody@example.jp"},
-     {},
-     {},
-     Concat({kGreeted,
-             {"C: RSET", "S: 250 ok", "C: MAIL FROM:<me@example.jp>", "S: 250 ok", "C: RCPT TO:<nobody@example.jp>",
-              "S: 550 no such user", "C: DATA", "S: 503 no valid recipients"}}),
-     "503 no valid recipients\r\n",
+              "S: 550-no such user", "S: 550 really", "C: RSET", "S: 250 ok"}}),
+     "サーバーがあて先 <nobody@example.jp> を受け付けませんでした\n550 really",
      true},
+    {"451 to the second recipient: RSET, whose failure does not hide the refusal",
+     {"you@example.jp", "later@example.jp"},
+     {},
+     {},
+     Concat({kGreeted,
+             {"C: RSET", "S: 250 ok", "C: MAIL FROM:<me@example.jp>", "S: 250 ok", "C: RCPT TO:<you@example.jp>",
+              "S: 250 ok", "C: RCPT TO:<later@example.jp>", "S: 451 <b>try</b> later", "C: RSET", "S: <close>"}}),
+     "サーバーがあて先 <later@example.jp> を受け付けませんでした\n451 <b>try</b> later"},
+    {"a line break in the sender: refused before RSET, nothing written",
+     {},
+     {},
+     {},
+     kGreeted,
+     "CR, LF or NUL in the sender address",
+     true,
+     "me@example.jp>\r\nRCPT TO:<someone@elsewhere"},
+    {"a line break in a display name that is no fold: refused before RSET",
+     {"Evil\r\nBcc: <x@elsewhere>"},
+     {},
+     {},
+     kGreeted,
+     "CR, LF or NUL in a header line",
+     true},
+    {"line breaks inside a body entry become lines of their own, dots stuffed",
+     {},
+     {},
+     {"ok\r\n.\r\nMAIL FROM:<x>\n.end"},
+     Concat({kGreeted,
+             kEnvelope,
+             {"C: From: <me@example.jp>", "C: To: you@example.jp", "C: Subject: hi", "C: Mime-Version: 1.0",
+              "C: Content-Type: text/plain; charset=us-ascii", "C: ", "C: ", "C: ok", "C: ..", "C: MAIL FROM:<x>",
+              "C: ..end", "C: .", "S: 250 queued", "C: QUIT", "S: 221 bye"}}),
+     nullptr},
+    {"a reply over 1 MB: the read stops, the socket is closed, no QUIT",
+     {},
+     {},
+     {},
+     {OversizeGreeting()},
+     "サーバーの応答が大きすぎます（1080108 バイト）"},
     {"recipients, dot stuffing and the blank lines after the header",
      {"Taro <taro@example.jp>", "<>", "plain@example.jp"},
      {"hidden@example.jp"},
@@ -163,6 +204,7 @@ TEST_F(SmtpScript, ConversationsEndInTheirErrorOrSuccessAndTheSocketClosed) {
         {
             TNMSMTP client;
             Prepare(client);
+            client.PostMessage.FromAddress = c.from;
             if (!c.to.empty()) client.PostMessage.ToAddress.assign(c.to.begin(), c.to.end());
             client.PostMessage.ToBlindCarbonCopy.assign(c.bcc.begin(), c.bcc.end());
             if (!c.body.empty()) client.PostMessage.Body.assign(c.body.begin(), c.body.end());
@@ -172,7 +214,7 @@ TEST_F(SmtpScript, ConversationsEndInTheirErrorOrSuccessAndTheSocketClosed) {
                 client.SendMail();
                 client.Disconnect();
             } catch (const std::exception& e) {
-                outcome = e.what();
+                outcome = Cp932ToUtf8(e.what());
                 // A refusal inside SendMail leaves the connection to the caller.
                 EXPECT_EQ(client.Connected(), c.leftOpen);
                 client.CloseSocket();
@@ -183,6 +225,41 @@ TEST_F(SmtpScript, ConversationsEndInTheirErrorOrSuccessAndTheSocketClosed) {
         EXPECT_EQ(outcome, c.error ? c.error : "success");
         EXPECT_EQ(played.received, ClientLines(c.transcript));
         EXPECT_TRUE(played.closedByClient || c.transcript.back() == "S: <close>");
+    }
+}
+
+TEST_F(SmtpScript, WritelnRefusesLineBreaksAndNulWithoutWritingAnything) {
+    Play({"S: 220 ready"});
+    TPowersock sock;
+    sock.Host = "127.0.0.1";
+    sock.Port = static_cast<std::uint16_t>(server.port());
+    sock.Connect();
+    const std::vector<std::string> lines = {"HELO a\r\nRSET", "HELO a\n", "HELO a\r", std::string("HELO a\0b", 8)};
+    for (const std::string& line : lines) {
+        SCOPED_TRACE(line);
+        EXPECT_THROW(sock.Writeln(line), ESockError);
+    }
+    sock.Disconnect();
+    server.Join();
+    EXPECT_EQ(played.wire, "");
+}
+
+TEST(SplitAddressList, PiecesAtLineBreaksAndBareCommas) {
+    struct Case {
+        const char* text;
+        std::vector<std::string> addresses;
+    } const cases[] = {
+        {"\"Taro, Yamada\" <taro@example.jp>, jiro@example.jp",
+         {"\"Taro, Yamada\" <taro@example.jp>", "jiro@example.jp"}},
+        {"a@x\r\nb@y\nc@z\rd@w", {"a@x", "b@y", "c@z", "d@w"}},
+        {" , ,\n\t,", {}},
+        {"<odd,route@x>, c@x", {"<odd,route@x>", "c@x"}},
+        {"\"a\\\", b\" <q@x>,d@x", {"\"a\\\", b\" <q@x>", "d@x"}},
+        {"\"unclosed, x\nb@y", {"\"unclosed, x", "b@y"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(SplitAddressList(c.text), c.addresses);
     }
 }
 

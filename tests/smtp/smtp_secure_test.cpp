@@ -2,7 +2,7 @@
 #include "smtp/pop_login.h"
 #include "smtp/send_plan.h"
 #include "smtp/smtp.h"
-#include "smtp_transcript.h"
+#include "support/smtp_transcript.h"
 #include "support/dovecot.h"
 #include "support/script_server.h"
 #include "support/smtp_sink.h"
@@ -88,7 +88,7 @@ TEST(SmtpSecure, RealServerReceivesTheMailOverStartTlsAndImplicitTlsWithTheRight
     }
 }
 
-// A transcript (smtp_transcript.h) where "C: *" takes any line.
+// A transcript (support/smtp_transcript.h) where "C: *" takes any line.
 struct Dialogue {
     const char* name;
     TSmtpSecurity security;

@@ -1,4 +1,4 @@
-#include "smtp_transcript.h"
+#include "support/smtp_transcript.h"
 
 #include "support/test_certificates.h"
 
