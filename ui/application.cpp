@@ -31,6 +31,7 @@ bool BoxsweeperApplication::notify(QObject* receiver, QEvent* event) {
     ++caught_;
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Boxsweeper"), what, QMessageBox::Ok);
     box.setObjectName(QStringLiteral("ErrorBox"));
+    box.setTextFormat(Qt::PlainText);  // an error's text may be a server's words
     box.exec();
     return false;
 }

@@ -4,6 +4,7 @@
 
 class QWidget;
 
-// The program's message box: caption "Boxsweeper", one OK button, no icon.
+// The program's message box: caption "Boxsweeper", one OK button, no icon,
+// the text shown as plain text.
 // Modal; returns when the user has closed it.
 void ShowMessageBox(QWidget* parent, const QString& text);

@@ -2,6 +2,7 @@
 
 #include "mime/jis_encode.h"
 #include "platform/cp932.h"
+#include "smtp/address_list.h"
 #include "smtp/pop_login.h"
 #include "smtp/send_plan.h"
 #include "smtp/smtp.h"
@@ -37,6 +38,11 @@ std::string MailText(const QString& text) {
     return Utf8ToCp932ForMail(text.normalized(QString::NormalizationForm_C).toStdString());
 }
 
+// A line break would end the command or header line the field goes into.
+bool HasLineBreakOrNul(const QString& text) {
+    return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) || text.contains(QChar(u'\0'));
+}
+
 }  // namespace
 
 TSendMailForm::TSendMailForm(QWidget* owner, const Account& account)
@@ -61,6 +67,7 @@ TSendMailForm::TSendMailForm(QWidget* owner, const Account& account)
     smtpServerEdit_->setFixedWidth(177);
     routeLabel_ = new QLabel(this);
     routeLabel_->setObjectName(QStringLiteral("SMTPRouteLabel"));
+    routeLabel_->setTextFormat(Qt::PlainText);  // the typed server name, never markup
     routeLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     userIdEdit_->setFixedWidth(177);
     sendBodyMemo_ = new QPlainTextEdit(this);
@@ -174,20 +181,37 @@ void TSendMailForm::ShowBox(const QString& text, bool error) {
     }
     // The error report: the failure's text with the error icon.
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Boxsweeper"), text, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);  // the server's words, never markup
     box.exec();
 }
 
 void TSendMailForm::SendButtonClick() {
     if (sending_) return;
     const QString body = sendBodyMemo_->toPlainText();
+    const std::vector<std::string> recipients = SplitAddressList(sendToEdit_->text().toStdString());
+    bool empty = body.isEmpty() || recipients.empty();
     for (const QLineEdit* edit : {smtpServerEdit_, userIdEdit_, sendToEdit_, sendFromEdit_, sendSubjectEdit_}) {
-        if (edit->text().isEmpty()) {
-            ShowBox(QStringLiteral("全ての欄が埋まっていません"), false);
+        empty = empty || edit->text().isEmpty();
+    }
+    if (empty) {
+        ShowBox(QStringLiteral("全ての欄が埋まっていません"), false);
+        return;
+    }
+    const std::pair<const QLineEdit*, const char*> singleLine[] = {
+        {smtpServerEdit_, "SMTPサーバー"},
+        {userIdEdit_, "ユーザーID"},
+        {sendFromEdit_, "送信者アドレス"},
+        {sendSubjectEdit_, "題名"},
+    };
+    for (const auto& [edit, label] : singleLine) {
+        if (HasLineBreakOrNul(edit->text())) {
+            ShowBox(QStringLiteral("「%1」に改行文字やNUL文字は使えません").arg(QString::fromUtf8(label)), false);
             return;
         }
     }
-    if (body.isEmpty()) {
-        ShowBox(QStringLiteral("全ての欄が埋まっていません"), false);
+    // Line breaks in the recipients only separate addresses.
+    if (sendToEdit_->text().contains(QChar(u'\0'))) {
+        ShowBox(QStringLiteral("「あて先アドレス」にNUL文字は使えません"), false);
         return;
     }
 
@@ -196,8 +220,8 @@ void TSendMailForm::SendButtonClick() {
     smtp.Host = MailText(smtpServerEdit_->text());
     smtp.UserID = MailText(userIdEdit_->text());
     smtp.PostMessage.ToAddress.clear();
-    for (const QString& entry : sendToEdit_->text().split(QLatin1Char('\n'))) {
-        smtp.PostMessage.ToAddress.push_back(EncodeAddressList(MailText(entry), 4));  // after "To: "
+    for (const std::string& address : recipients) {
+        smtp.PostMessage.ToAddress.push_back(EncodeAddressList(MailText(QString::fromStdString(address)), 4));
     }
     smtp.PostMessage.FromAddress = MailText(sendFromEdit_->text());
     smtp.PostMessage.Subject = EncodeHeaderText(MailText(sendSubjectEdit_->text()), 9);  // after "Subject: "
@@ -217,6 +241,7 @@ void TSendMailForm::SendButtonClick() {
     sendButton_->setEnabled(false);
     sending_ = true;
     std::string error;
+    bool inSendMail = false;  // the stage of an earlier send says nothing about this one
     try {
         if (plan.login == TSmtpLogin::PopBeforeSmtp) {
             TPopLogin login(account_, password_);
@@ -231,6 +256,7 @@ void TSendMailForm::SendButtonClick() {
         }
         if (closeRequested_) throw EAbortError("Send aborted");
         smtp.Connect();
+        inSendMail = true;
         smtp.SendMail();
     } catch (const std::exception& e) {
         error = e.what();
@@ -253,6 +279,13 @@ void TSendMailForm::SendButtonClick() {
 
     if (closeRequested_) {
         QDialog::reject();
+        // Closing cannot take back a "." that went out: the server may
+        // have the mail although its answer never came.
+        const bool mayHaveArrived = inSendMail && smtp.SendStage() == TSendStage::DotSent;
+        ShowBox(error.empty() ? QStringLiteral("メールを送信しました")
+                : mayHaveArrived ? QStringLiteral("送信を中止しましたが、メールはサーバーに届いている可能性があります")
+                                 : QStringLiteral("送信を中止しました"),
+                false);
         return;
     }
     if (!error.empty()) {

@@ -25,7 +25,10 @@ class TPopLogin;
 //   form.exec();
 // Nothing is written back to the account. Escape does not close the
 // window; closing it during a send aborts the send and closes the window
-// once the send has unwound.
+// once the send has unwound, then one box says whether the server may
+// have the mail all the same (the final "." went out, its answer did not
+// come). The recipient field takes several addresses (SplitAddressList);
+// the other one-line fields refuse line breaks and NUL.
 class TSendMailForm : public QDialog {
     Q_OBJECT
 public:

@@ -14,16 +14,16 @@
 
 namespace {
 
-int ListenOnLoopback(int& port) {
+int ListenOnLoopback(int& port, const char* address = "127.0.0.1") {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket");
     int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0) {
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (::inet_pton(AF_INET, address, &addr.sin_addr) != 1 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0) {
         ::close(fd);
         throw std::runtime_error("bind/listen");
     }
@@ -183,6 +183,10 @@ void ScriptPeer::Close() {
 
 ScriptServer::ScriptServer() {
     listenFd_ = ListenOnLoopback(port_);
+}
+
+ScriptServer::ScriptServer(const std::string& address, int port) : port_(port) {
+    listenFd_ = ListenOnLoopback(port_, address.c_str());
 }
 
 ScriptServer::~ScriptServer() {

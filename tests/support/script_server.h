@@ -65,6 +65,9 @@ public:
     using Script = std::function<void(ScriptPeer&)>;
 
     ScriptServer();
+    // Listens on a given IPv4 address and port instead (the compose window
+    // always sends to port 25); throws std::runtime_error when it cannot.
+    ScriptServer(const std::string& address, int port);
     ~ScriptServer();  // waits for the script to end
     ScriptServer(const ScriptServer&) = delete;
     ScriptServer& operator=(const ScriptServer&) = delete;

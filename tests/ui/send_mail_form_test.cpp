@@ -1,6 +1,7 @@
 #include "ui/send_mail_form.h"
 #include "smtp/smtp.h"
 #include "support/smtp_sink.h"
+#include "support/smtp_transcript.h"
 #include "support/test_certificates.h"
 #include "ui_support.h"
 
@@ -192,7 +193,8 @@ TEST(SendMailForm, EmptyFieldShowsTheBoxAndClosingDuringASendEndsItWithoutQuit) 
     EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(form.result(), QDialog::Rejected);
-    EXPECT_EQ(answerer.boxes.size(), 1u);  // no error box for a send the user closed
+    ASSERT_EQ(answerer.boxes.size(), 2u);  // no error box for a send the user closed, but what became of it
+    EXPECT_EQ(answerer.boxes[1].text, QString::fromUtf8("送信を中止しました"));
 
     // The client closed its socket and sent nothing (no QUIT).
     auto expectClosedSilently = [&] {
@@ -220,9 +222,158 @@ TEST(SendMailForm, EmptyFieldShowsTheBoxAndClosingDuringASendEndsItWithoutQuit) 
     Send(pbs);
     EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_FALSE(pbs.isVisible());
-    EXPECT_EQ(answerer.boxes.size(), 1u);
+    ASSERT_EQ(answerer.boxes.size(), 3u);
+    EXPECT_EQ(answerer.boxes[2].text, QString::fromUtf8("送信を中止しました"));
     expectClosedSilently();
     ::close(listener);
+}
+
+// A scripted SMTP server on the test host's port 25; null (and the test
+// skipped) when it cannot listen there.
+std::unique_ptr<ScriptServer> ServerOnPort25(const QString& host) {
+    try {
+        return std::make_unique<ScriptServer>(host.toStdString(), 25);
+    } catch (const std::runtime_error&) {
+        return nullptr;
+    }
+}
+
+const std::vector<std::string> kUntilRcpt = {"S: 220 ready", "C: HELO me",
+                                             "S: 250 hello", "C: RSET",
+                                             "S: 250 ok",    "C: MAIL FROM:<me@example.jp>",
+                                             "S: 250 ok",    "C: RCPT TO:<a@example.jp>",
+                                             "S: 250 ok"};
+
+std::vector<std::string> Then(std::vector<std::string> rows, std::initializer_list<std::string> more) {
+    rows.insert(rows.end(), more);
+    return rows;
+}
+
+TEST(SendMailForm, ASendPressEndsInItsBoxWithTheFieldsKept) {
+    const QString host = LoopbackHost();
+    const QString nul(QChar(u'\0'));
+    struct Case {
+        const char* name;
+        QString server, user, to, from, subject;
+        std::vector<std::string> transcript;  // empty: nothing may connect
+        const char* text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+    } const cases[] = {
+        {"CR in the server",
+         host + "\r",
+         "me",
+         "a@example.jp",
+         "me@example.jp",
+         "hi",
+         {},
+         "「SMTPサーバー」に改行文字やNUL文字は使えません"},
+        {"LF in the user ID",
+         host,
+         "me\nRSET",
+         "a@example.jp",
+         "me@example.jp",
+         "hi",
+         {},
+         "「ユーザーID」に改行文字やNUL文字は使えません"},
+        {"CR LF in the sender",
+         host,
+         "me",
+         "a@example.jp",
+         "me@example.jp>\r\nRCPT TO:<someone@elsewhere",
+         "hi",
+         {},
+         "「送信者アドレス」に改行文字やNUL文字は使えません"},
+        {"NUL in the subject",
+         host,
+         "me",
+         "a@example.jp",
+         "me@example.jp",
+         "a" + nul + "b",
+         {},
+         "「題名」に改行文字やNUL文字は使えません"},
+        {"NUL in the recipients",
+         host,
+         "me",
+         "a@example.jp" + nul,
+         "me@example.jp",
+         "hi",
+         {},
+         "「あて先アドレス」にNUL文字は使えません"},
+        {"recipients of only commas and blanks",
+         host,
+         "me",
+         " , ,\n ",
+         "me@example.jp",
+         "hi",
+         {},
+         "全ての欄が埋まっていません"},
+        {"a quoted comma and a line break: one RCPT per address", host, "me",
+         "\"Taro, Yamada\" <a@example.jp>, b@example.jp\nc@example.jp", "me@example.jp", "hi",
+         Then(kUntilRcpt, {"C: RCPT TO:<b@example.jp>", "S: 250 ok", "C: RCPT TO:<c@example.jp>", "S: 250 ok",
+                           "C: DATA", "S: 354 go on", "C: <message>", "S: 250 queued", "C: QUIT", "S: 221 bye"}),
+         "メールを送信しました"},
+        {"a refused recipient: RSET, no DATA, the server's line as plain text", host, "me",
+         "a@example.jp, bad@example.jp", "me@example.jp", "hi",
+         Then(kUntilRcpt,
+              {"C: RCPT TO:<bad@example.jp>", "S: 550 <a href=\"https://example.jp/\">no</a>", "C: RSET", "S: 250 ok"}),
+         "サーバーがあて先 <bad@example.jp> を受け付けませんでした\n550 <a href=\"https://example.jp/\">no</a>",
+         QMessageBox::Critical},
+    };
+    std::unique_ptr<ScriptServer> server = ServerOnPort25(host);
+    if (!server) GTEST_SKIP() << "cannot listen on port 25";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Account account = DefaultAccount();
+        account.smtpOptions.Clear(SMTPUserAsPOP);
+        TSendMailForm form(nullptr, account);
+        form.show();
+        const QString body = QStringLiteral("body");
+        Child<QLineEdit>(form, "SMTPServerEdit")->setText(c.server);
+        Child<QLineEdit>(form, "UserIDEdit")->setText(c.user);
+        Compose(form, c.to, c.from, c.subject, body);
+        Transcript played;
+        if (!c.transcript.empty()) PlayTranscript(*server, c.transcript, played);
+        ModalHandler answerer(ModalHandler::kAnswerEveryBox);
+        Send(form);
+        server->Join();
+        ASSERT_EQ(answerer.boxes.size(), 1u);
+        EXPECT_EQ(answerer.boxes[0], (ModalHandler::Box{"Boxsweeper", QString::fromUtf8(c.text), 1, c.icon}));
+        EXPECT_EQ(played.received, ClientLines(c.transcript));
+        const QString kept[] = {c.server, c.user, c.to, c.from, c.subject};
+        const char* const names[] = {"SMTPServerEdit", "UserIDEdit", "SendToEdit", "SendFromEdit", "SendSubjectEdit"};
+        for (int i = 0; i < 5; ++i) EXPECT_EQ(Child<QLineEdit>(form, names[i])->text(), kept[i]) << names[i];
+    }
+}
+
+TEST(SendMailForm, ClosingAfterTheFinalDotSaysTheMailMayHaveArrived) {
+    const QString host = LoopbackHost();
+    std::unique_ptr<ScriptServer> server = ServerOnPort25(host);
+    if (!server) GTEST_SKIP() << "cannot listen on port 25";
+    Transcript played;
+    PlayTranscript(*server, Then(kUntilRcpt, {"C: DATA", "S: 354 go on", "C: <message>"}), played);  // no answer
+
+    Account account = DefaultAccount();
+    account.smtpServer = host.toStdString();
+    account.smtpUser = "me";
+    account.smtpOptions.Clear(SMTPUserAsPOP);
+    TSendMailForm form(nullptr, account);
+    form.show();
+    Compose(form, "a@example.jp", "me@example.jp", "hi", "body");
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (form.NMSMTP().SendStage() != TSendStage::DotSent) return;
+        closer.stop();
+        QTest::mouseClick(Child<QPushButton>(form, "CloseButton"), Qt::LeftButton);
+    });
+    closer.start(10);
+    ModalHandler answerer(ModalHandler::kAnswerEveryBox);
+    Send(form);
+    server->Join();
+    EXPECT_FALSE(form.isVisible());
+    ASSERT_EQ(answerer.boxes.size(), 1u);
+    EXPECT_EQ(answerer.boxes[0].text,
+              QString::fromUtf8("送信を中止しましたが、メールはサーバーに届いている可能性があります"));
+    EXPECT_TRUE(played.closedByClient);
 }
 
 TEST(SendMailForm, StartTlsWithAuthOnTheAccountsPortAsksForTheMissingPasswordOnce) {

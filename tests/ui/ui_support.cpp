@@ -100,7 +100,8 @@ ModalHandler::ModalHandler(Mode mode) : mode_(mode) {
         last_ = modal;
         seen.push_back(modal->windowTitle() + QLatin1Char('|') + (box ? box->text() : QString()));
         if (box)
-            boxes.push_back({box->windowTitle(), box->text(), static_cast<int>(box->buttons().size()), box->icon()});
+            boxes.push_back({box->windowTitle(), box->text(), static_cast<int>(box->buttons().size()), box->icon(),
+                             box->textFormat()});
         if (Done())
             box->done(QMessageBox::Ok);
         else

@@ -93,6 +93,7 @@ public:
         QString caption, text;
         int buttons = 0;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
+        Qt::TextFormat format = Qt::PlainText;  // the program's boxes never read markup
         friend bool operator==(const Box&, const Box&) = default;
     };
     using Handler = std::function<void(QWidget*)>;
