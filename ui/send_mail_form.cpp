@@ -241,7 +241,7 @@ void TSendMailForm::SendButtonClick() {
     sendButton_->setEnabled(false);
     sending_ = true;
     std::string error;
-    bool inSendMail = false;  // the stage of an earlier send says nothing about this one
+    bool inSendMail = false;  // until SendMail runs, SendStage tells of an earlier send
     try {
         if (plan.login == TSmtpLogin::PopBeforeSmtp) {
             TPopLogin login(account_, password_);

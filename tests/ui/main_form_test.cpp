@@ -349,6 +349,9 @@ TEST_F(MainFormTest, TasksWaitForAMessageBoxAndSurviveExceptions) {
     EXPECT_EQ(app.caughtExceptions(), caughtBefore + 1);
     EXPECT_EQ(modals.seen,
               (std::vector<QString>{QStringLiteral("Boxsweeper|first"), QStringLiteral("Boxsweeper|boom")}));
+    ASSERT_EQ(modals.boxes.size(), 2u);
+    EXPECT_EQ(modals.boxes[0].format, Qt::PlainText);  // a server's markup stays text
+    EXPECT_EQ(modals.boxes[1].format, Qt::PlainText);
 }
 
 // The log pane against the run's file: entries, clearing, the cut of a very
