@@ -2,10 +2,10 @@
 #include "smtp/pop_login.h"
 #include "smtp/send_plan.h"
 #include "smtp/smtp.h"
-#include "support/smtp_transcript.h"
 #include "support/dovecot.h"
 #include "support/script_server.h"
 #include "support/smtp_sink.h"
+#include "support/smtp_transcript.h"
 #include "support/test_certificates.h"
 
 #include <gtest/gtest.h>
