@@ -401,7 +401,9 @@ void TSettingForm::SMTPAutoSettingClick() {
     if (!automatic) {
         return;
     }
-    CheckOnly({c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH}, c.smtpAuthNone);
+    // Over an encrypted connection the submission port expects a login.
+    const bool encrypted = c.smtpEncryptTLS->isChecked() || c.smtpEncryptSTARTTLS->isChecked();
+    CheckOnly({c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH}, encrypted ? c.smtpAuthAUTH : c.smtpAuthNone);
     // The encryption's usual port: submission over TLS, submission, or 25.
     c.smtpPort->setText(c.smtpEncryptTLS->isChecked()        ? QStringLiteral("465")
                         : c.smtpEncryptSTARTTLS->isChecked() ? QStringLiteral("587")
