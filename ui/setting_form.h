@@ -26,6 +26,8 @@ private:
     void FormCreate();
     void POPAutoSettingClick();
     void SMTPAutoSettingClick();
+    void MailAddressChanged();
+    void MailAddressSetupButtonClick();
     void OKButtonClick();
     bool Validate();
 
