@@ -68,7 +68,9 @@ struct Account {
 // The defaults of a new account with an empty name (what the readers start from).
 Account DefaultAccount();
 // A new account named "新しいアカウント" followed by tabCount in decimal:
-// the defaults above plus POPDecodeMime (the first-run account and every new tab).
+// the defaults above plus POPDecodeMime and POPPipelining, POP3 over TLS on
+// port 995 and SMTP認証 over STARTTLS on port 587 (the first-run account and
+// every new tab).
 Account NewAccount(int tabCount);
 
 // The stored text form followed by one NUL byte; size() is the length

@@ -23,5 +23,13 @@ Account NewAccount(int tabCount) {
     // DefaultAccount (where the readers start) stays as it was.
     account.popOptions.Set(POPDecodeMime);
     account.popOptions.Set(POPPipelining);
+    // Encrypted from the start, so a user who types only a server name
+    // never sends the password in clear.
+    account.popOptions.Set(POPUseTLS);
+    account.popPort = 995;
+    account.smtpOptions.Set(SMTPUseSTARTTLS);
+    account.smtpOptions.Clear(SMTPAuthNone);
+    account.smtpOptions.Set(SMTPAuthAUTH);
+    account.smtpPort = 587;
     return account;
 }

@@ -1,5 +1,6 @@
 #include "core/pop3_session.h"
 
+#include "core/log_mask.h"
 #include "core/reply.h"
 #include "core/session_apop.h"
 #include "core/session_list.h"
@@ -168,7 +169,7 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text) {
             }
             break;
         case ConnectionEvent::Sent:
-            owner_.AppendLog(std::string_view(text).starts_with("PASS ") ? std::string("PASS ********") : text);
+            owner_.AppendLog(LoggedCommand(text));
             break;
         case ConnectionEvent::Closed:
             owner_.AppendLog("Disconnected.");

@@ -3,6 +3,7 @@
 #include "ui/app_font.h"
 #include "ui/cp932_qstring.h"
 #include "ui/message_box.h"
+#include "ui/provider_presets.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -97,6 +98,8 @@ struct TSettingForm::Controls {
     QPushButton* okButton = nullptr;
     QPushButton* cancelButton = nullptr;
     // Page 1.
+    QLineEdit* mailAddress = nullptr;
+    QPushButton* mailAddressSetup = nullptr;
     QLineEdit* popServerName = nullptr;
     QRadioButton* popEncryptNone = nullptr;
     QRadioButton* popEncryptTLS = nullptr;
@@ -154,6 +157,15 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
     // Page 1: the everyday fields.
     auto* page1 = new QWidget;
     {
+        // Fills in a provider's published settings from the address alone.
+        c.mailAddress = Edit(page1, "MailAddressEdit");
+        c.mailAddressSetup = Named(new QPushButton(U("メールアドレスから設定"), page1), "MailAddressSetupButton");
+        c.mailAddressSetup->setAutoDefault(false);
+        auto* addressRow = new QHBoxLayout;
+        addressRow->addWidget(Label(page1, U("メールアドレス：")));
+        addressRow->addWidget(c.mailAddress, 1);
+        addressRow->addWidget(c.mailAddressSetup);
+
         auto* pop = new QGroupBox(U("POP3（受信）の設定"), page1);
         c.popServerName = Edit(pop, "POPServerName");
         c.popEncryptNone = Radio(pop, "POPEncryptNone", U("なし"));
@@ -202,6 +214,7 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         sgrid->addWidget(c.smtpUserAsPOP, 1, 2);
 
         auto* box = new QVBoxLayout(page1);
+        box->addLayout(addressRow);
         box->addWidget(pop);
         box->addWidget(smtp);
         box->addStretch();
@@ -320,6 +333,9 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         connect(b, &QRadioButton::toggled, this, &TSettingForm::SMTPAutoSettingClick);
     }
 
+    connect(c.mailAddress, &QLineEdit::textChanged, this, [this] { MailAddressChanged(); });
+    connect(c.mailAddressSetup, &QPushButton::clicked, this, &TSettingForm::MailAddressSetupButtonClick);
+
     FormCreate();
 
     // A fixed border at no less than the design size, centred on the screen.
@@ -346,6 +362,9 @@ void TSettingForm::FormCreate() {
                                                                      : p.Test(POPUseSTLS) ? c.popEncryptSTLS
                                                                                           : c.popEncryptNone);
     c.popUserName->setText(FromCp932(a.popUser));
+    // A user name that is an address offers its provider's settings again.
+    c.mailAddress->setText(a.popUser.find('@') != std::string::npos ? FromCp932(a.popUser) : QString());
+    MailAddressChanged();
     c.popPassword->setText(FromCp932(a.popPassword));  // whether saved or not
     c.popReadHeader->setChecked(p.Test(POPReadHeader));
     c.popSavePassword->setChecked(p.Test(POPSavePassword));
@@ -401,11 +420,59 @@ void TSettingForm::SMTPAutoSettingClick() {
     if (!automatic) {
         return;
     }
-    CheckOnly({c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH}, c.smtpAuthNone);
+    // Over an encrypted connection the submission port expects a login.
+    const bool encrypted = c.smtpEncryptTLS->isChecked() || c.smtpEncryptSTARTTLS->isChecked();
+    CheckOnly({c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH}, encrypted ? c.smtpAuthAUTH : c.smtpAuthNone);
     // The encryption's usual port: submission over TLS, submission, or 25.
     c.smtpPort->setText(c.smtpEncryptTLS->isChecked()        ? QStringLiteral("465")
                         : c.smtpEncryptSTARTTLS->isChecked() ? QStringLiteral("587")
                                                              : QStringLiteral("25"));
+}
+
+void TSettingForm::MailAddressChanged() {
+    const QString address = controls_->mailAddress->text().trimmed();
+    const qsizetype at = address.lastIndexOf(QLatin1Char('@'));
+    controls_->mailAddressSetup->setEnabled(at > 0 && at + 1 < address.size());
+}
+
+void TSettingForm::MailAddressSetupButtonClick() {
+    auto& c = *controls_;
+    const QString address = c.mailAddress->text().trimmed();
+    const Provider* p = FindProviderForAddress(ProviderPresets(this), address.toStdString());
+    if (!p) {
+        ShowMessageBox(this, U("このメールアドレスのプロバイダーは登録されていません"));
+        return;
+    }
+    // Checked, the automatic boxes would force their own choices back on OK.
+    c.popAutoSetting->setChecked(false);
+    c.smtpAutoSetting->setChecked(false);
+
+    c.popServerName->setText(QString::fromStdString(p->pop.host));
+    c.popPort->setText(QString::number(p->pop.port));
+    CheckOnly({c.popEncryptNone, c.popEncryptTLS, c.popEncryptSTLS}, p->pop.encryption == "tls" ? c.popEncryptTLS
+                                                                     : p->pop.encryption == "starttls"
+                                                                         ? c.popEncryptSTLS
+                                                                         : c.popEncryptNone);
+    c.popUserName->setText(address);
+    // A sign-in this program cannot make yet leaves the user's choice alone.
+    if (p->pop.login == "password") {
+        CheckOnly({c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto}, c.popAuthBasic);
+    } else if (p->pop.login == "apop") {
+        CheckOnly({c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto}, c.popAuthAPOP);
+    }
+
+    c.smtpServerName->setText(QString::fromStdString(p->smtp.host));
+    c.smtpPort->setText(QString::number(p->smtp.port));
+    CheckOnly({c.smtpEncryptNone, c.smtpEncryptTLS, c.smtpEncryptSTARTTLS},
+              p->smtp.encryption == "tls"        ? c.smtpEncryptTLS
+              : p->smtp.encryption == "starttls" ? c.smtpEncryptSTARTTLS
+                                                 : c.smtpEncryptNone);
+    c.smtpUserName->setText(address);
+    if (p->smtp.login == "password") {
+        CheckOnly({c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH}, c.smtpAuthAUTH);
+    } else if (p->smtp.login == "none") {
+        CheckOnly({c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH}, c.smtpAuthNone);
+    }
 }
 
 void TSettingForm::accept() {

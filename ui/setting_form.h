@@ -12,6 +12,8 @@
 // OK first checks every field; a field that cannot be stored faithfully
 // (a comma, a character CP932 lacks, a port outside 1-65535) is named in
 // a message box and the dialog stays open with nothing copied.
+// メールアドレスから設定 fills the servers, ports, encryption, user and
+// login method from the provider presets (ui/provider_presets.h).
 class TSettingForm : public QDialog {
     Q_OBJECT
 public:
@@ -26,6 +28,8 @@ private:
     void FormCreate();
     void POPAutoSettingClick();
     void SMTPAutoSettingClick();
+    void MailAddressChanged();
+    void MailAddressSetupButtonClick();
     void OKButtonClick();
     bool Validate();
 

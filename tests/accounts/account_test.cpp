@@ -63,19 +63,20 @@ TEST(Account, DefaultsOfANewAccount) {
     EXPECT_EQ(a.name, kNewAccountName + "0");
     EXPECT_EQ(NewAccount(12).name, kNewAccountName + "12");
     EXPECT_EQ(a.popServer, "");
-    EXPECT_EQ(a.popPort, 110);
+    // Encrypted by default: POP3 over TLS, SMTP認証 over STARTTLS.
+    EXPECT_EQ(a.popPort, 995);
     EXPECT_EQ(a.popPassword, "");
-    EXPECT_EQ(a.popOptions.ToNumber(), 100u | (1u << POPDecodeMime) | (1u << POPPipelining));  // bits 2, 5, 6, 9, 12
-    EXPECT_EQ(a.smtpPort, 25);
-    EXPECT_EQ(a.smtpOptions.ToNumber(), 19u);  // bits 0, 1, 4
-    // What the readers start from has only the original bits: a stored
-    // account never gains the new ones.
-    Account expectedDefault = a;
-    expectedDefault.name.clear();
-    expectedDefault.popOptions.Clear(POPDecodeMime);
-    expectedDefault.popOptions.Clear(POPPipelining);
-    EXPECT_EQ(DefaultAccount(), expectedDefault);
-    EXPECT_EQ(DefaultAccount().popOptions.ToNumber(), 100u);
+    EXPECT_EQ(a.popOptions.ToNumber(), 100u | (1u << POPDecodeMime) | (1u << POPUseTLS) | (1u << POPPipelining));
+    EXPECT_EQ(a.smtpPort, 587);
+    EXPECT_EQ(a.smtpOptions.ToNumber(), 1u | (1u << SMTPAuthAUTH) | (1u << SMTPUserAsPOP) | (1u << SMTPUseSTARTTLS));
+    // What the readers start from has only the original bits and ports: a
+    // stored account never gains the new ones.
+    const Account d = DefaultAccount();
+    EXPECT_EQ(d.name, "");
+    EXPECT_EQ(d.popPort, 110);
+    EXPECT_EQ(d.smtpPort, 25);
+    EXPECT_EQ(d.popOptions.ToNumber(), 100u);
+    EXPECT_EQ(d.smtpOptions.ToNumber(), 19u);  // bits 0, 1, 4
 }
 
 TEST(FormatAccount, WritesTheDocumentedTextWithItsNul) {

@@ -87,8 +87,8 @@ TEST_F(SessionScript, ApopAnsweredWithBareOkFails) {
     // The digest of RFC 1939's example.
     EXPECT_EQ(received, std::vector<std::string>{"APOP mrose c4c9334bac560ecc979e58001b3e22fb"});
     EXPECT_EQ(owner.messages, std::vector<std::string>{session_messages::kApopFailed});
-    ExpectLog(owner.log, {"+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n",
-                          "APOP mrose c4c9334bac560ecc979e58001b3e22fb\r\n", "+OK\r\n"});
+    ExpectLog(owner.log,
+              {"+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n", "APOP mrose ********", "+OK\r\n"});
 }
 
 TEST_F(SessionScript, ApopChosenByHandWithoutTimestampNeverSendsThePassword) {

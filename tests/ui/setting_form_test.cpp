@@ -80,7 +80,13 @@ TEST(SettingFormTest, AutomaticRulesRunOnOpeningAndOnEveryChangeOfTheirBox) {
         std::function<void()> act;
         const char *pop, *smtp;
     } steps[] = {
-        {[] {}, "110 POPEncryptNone POPAuthAuto POPUseTop dis", "25 SMTPEncryptNone SMTPAuthNone dis"},
+        // A new account is encrypted on both sides, SMTP認証 with it.
+        {[] {}, "995 POPEncryptTLS POPAuthAuto POPUseTop dis", "587 SMTPEncryptSTARTTLS SMTPAuthAUTH dis"},
+        {[&] {
+             f.Click("POPEncryptNone");
+             f.Click("SMTPEncryptNone");
+         },
+         "110 POPEncryptNone POPAuthAuto POPUseTop dis", "25 SMTPEncryptNone SMTPAuthNone dis"},
         {[&] { f.Click("POPEncryptTLS"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
          "25 SMTPEncryptNone SMTPAuthNone dis"},
         {[&] { f.Click("POPEncryptSTLS"); }, "110 POPEncryptSTLS POPAuthAuto POPUseTop dis",
@@ -98,12 +104,12 @@ TEST(SettingFormTest, AutomaticRulesRunOnOpeningAndOnEveryChangeOfTheirBox) {
         {[&] { f.Click("POPAutoSetting"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
          "25 SMTPEncryptNone SMTPAuthNone dis"},
         {[&] { f.Click("SMTPEncryptSTARTTLS"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
-         "587 SMTPEncryptSTARTTLS SMTPAuthNone dis"},
+         "587 SMTPEncryptSTARTTLS SMTPAuthAUTH dis"},
         {[&] { f.Click("SMTPEncryptTLS"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
-         "465 SMTPEncryptTLS SMTPAuthNone dis"},
+         "465 SMTPEncryptTLS SMTPAuthAUTH dis"},
         // By hand every method can be chosen, and the port stays as typed.
         {[&] { f.Click("SMTPAutoSetting"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
-         "465 SMTPEncryptTLS SMTPAuthNone en"},
+         "465 SMTPEncryptTLS SMTPAuthAUTH en"},
         {[&] {
              f.Click("SMTPAuthAUTH");
              f.Edit("SMTPPort")->setText("2587");
@@ -113,7 +119,7 @@ TEST(SettingFormTest, AutomaticRulesRunOnOpeningAndOnEveryChangeOfTheirBox) {
         {[&] { f.Click("SMTPAuthPbS"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
          "2587 SMTPEncryptSTARTTLS SMTPAuthPbS en"},
         {[&] { f.Click("SMTPAutoSetting"); }, "995 POPEncryptTLS POPAuthAuto POPUseTop dis",
-         "587 SMTPEncryptSTARTTLS SMTPAuthNone dis"},
+         "587 SMTPEncryptSTARTTLS SMTPAuthAUTH dis"},
     };
     for (const Step& s : steps) {
         s.act();
@@ -184,7 +190,7 @@ TEST(SettingFormTest, OkCopiesEveryControlBackAndKeepsUnknownBits) {
                                                  1u << POPDecodeMime | 1u << POPUseSTLS | 1u << POPPipelining |
                                                  1u << 20);
     EXPECT_EQ(account.smtpOptions.ToNumber(),
-              1u << SMTPAutoSetting | 1u << SMTPAuthNone | 1u << SMTPUserAsPOP | 1u << SMTPUseSTARTTLS | 1u << 30);
+              1u << SMTPAutoSetting | 1u << SMTPAuthAUTH | 1u << SMTPUserAsPOP | 1u << SMTPUseSTARTTLS | 1u << 30);
 }
 
 TEST(SettingFormTest, FieldsThatCannotBeStoredAreRefusedByNameAndTheDialogStaysOpen) {
