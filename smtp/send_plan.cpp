@@ -26,3 +26,9 @@ TSmtpPlan SmtpPlanFor(const Account& account) {
                                                                    : UsualSmtpPort(encryption);
     return plan;
 }
+
+std::uint16_t DefaultSmtpPort(TSmtpSecurity security) {
+    return UsualSmtpPort(security == TSmtpSecurity::Tls        ? Encryption::Tls
+                         : security == TSmtpSecurity::StartTls ? Encryption::StartTls
+                                                               : Encryption::None);
+}

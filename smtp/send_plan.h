@@ -23,3 +23,7 @@ struct TSmtpPlan {
 // outside 1-65535). Which bit wins is option_rules' (SMTPUseTLS over
 // SMTPUseSTARTTLS, SMTPAuthAUTH over SMTPAuthPbS), as in the settings dialog.
 TSmtpPlan SmtpPlanFor(const Account& account);
+
+// The usual port of an encryption (465, 587 or 25), by the sender's name
+// for it; UsualSmtpPort is the rule.
+std::uint16_t DefaultSmtpPort(TSmtpSecurity security);
