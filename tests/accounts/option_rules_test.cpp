@@ -45,13 +45,4 @@ TEST(OptionRules, TheFirstSetBitOfEachListWins) {
     EXPECT_EQ(option_rules::WinningBit(With({20}), option_rules::kPopLogin), -1);
 }
 
-TEST(OptionRules, UsualPorts) {
-    EXPECT_EQ(UsualPopPort(Encryption::None), 110);
-    EXPECT_EQ(UsualPopPort(Encryption::StartTls), 110);
-    EXPECT_EQ(UsualPopPort(Encryption::Tls), 995);
-    EXPECT_EQ(UsualSmtpPort(Encryption::None), 25);
-    EXPECT_EQ(UsualSmtpPort(Encryption::StartTls), 587);
-    EXPECT_EQ(UsualSmtpPort(Encryption::Tls), 465);
-}
-
 }  // namespace
