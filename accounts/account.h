@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // 32 option bits; bit i is worth 2 to the power i in the number form.
 class AccountOptions {
@@ -61,9 +63,33 @@ struct Account {
     std::int32_t smtpPort = 25;
     std::string smtpUser;
     AccountOptions smtpOptions;
+    // Extension fields, stored after the text form's EOD marker.
+    // The account's stable random id (kAccountIdLength hexadecimal digits):
+    // what per-account data is keyed by, so renaming the account or editing
+    // its server keeps it. Empty only in a record that was neither loaded
+    // nor added (DefaultAccount).
+    std::string id;
+    // The extension tokens this program does not know, exactly as read
+    // ("name=value"); written back unchanged after the known ones.
+    std::vector<std::string> otherFields;
 
-    friend bool operator==(const Account&, const Account&) = default;
+    // Compares what the account holds; the id says which account it is,
+    // so it is left out.
+    friend bool operator==(const Account& a, const Account& b);
 };
+
+inline constexpr std::size_t kAccountIdLength = 32;
+
+// A fresh random id: kAccountIdLength lowercase hexadecimal digits.
+std::string NewAccountId();
+// Whether text is an id as NewAccountId makes them (either case).
+bool IsAccountId(std::string_view text);
+
+// Values of extension fields are percent-encoded: "%", ",", "=", control
+// bytes and bytes outside ASCII become %XX, so a value never holds a comma
+// or a NUL. Decoding leaves a "%" not followed by two hex digits as it is.
+std::string EncodeFieldValue(std::string_view value);
+std::string DecodeFieldValue(std::string_view encoded);
 
 // The defaults of a new account with an empty name (what the readers start from).
 Account DefaultAccount();
@@ -74,10 +100,16 @@ Account DefaultAccount();
 Account NewAccount(int tabCount);
 
 // The stored text form followed by one NUL byte; size() is the length
-// including that NUL.
+// including that NUL. The extension fields follow the EOD marker as
+// ",name=value" tokens (the id first, then otherFields); a record without
+// an id or other fields ends at EOD as it always did. Older readers stop
+// before EOD, and older programs read an entry through a 1,024-byte
+// buffer: extension fields must keep the entry below that (the id takes 36
+// bytes). Secrets never go here.
 std::string FormatAccount(const Account& account);
 // Reads the text form (up to its first NUL) over the defaults already in
-// account. Never reads past text.
+// account. Never reads past text. Tokens after EOD are the extension
+// fields: a valid "id=" sets id, every other token goes to otherFields.
 void ParseAccount(std::string_view text, Account& account);
 // Reads the binary form of older settings over the defaults already in
 // account. Never reads past bytes.

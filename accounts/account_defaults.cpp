@@ -31,5 +31,6 @@ Account NewAccount(int tabCount) {
     account.smtpOptions.Clear(SMTPAuthNone);
     account.smtpOptions.Set(SMTPAuthAUTH);
     account.smtpPort = 587;
+    account.id = NewAccountId();
     return account;
 }

@@ -66,6 +66,14 @@ std::string FormatAccount(const Account& account) {
     text += ',';
     AppendUnsigned(text, account.smtpOptions.ToNumber());
     text += ",EOD";
+    if (!account.id.empty()) {
+        text += ",id=";
+        text += EncodeFieldValue(account.id);
+    }
+    for (const std::string& field : account.otherFields) {
+        text += ',';
+        text += field;
+    }
     text.push_back('\0');
     return text;
 }
@@ -99,4 +107,21 @@ void ParseAccount(std::string_view text, Account& account) {
     account.smtpUser.assign(token);
     if (!tokens.Next(token)) return;
     account.smtpOptions.FromNumber(ParseUnsignedAuto(token));
+
+    // Extension fields only follow the end marker right after the options;
+    // anything else there is not examined, as before.
+    if (!tokens.Next(token) || token != "EOD") return;
+    account.otherFields.clear();
+    bool idSeen = false;
+    while (tokens.Next(token)) {
+        if (!idSeen && token.starts_with("id=")) {
+            const std::string id = DecodeFieldValue(token.substr(3));
+            if (IsAccountId(id)) {
+                account.id = id;
+                idSeen = true;
+                continue;
+            }
+        }
+        account.otherFields.emplace_back(token);
+    }
 }

@@ -12,12 +12,16 @@ std::string EntryName(std::size_t index) {
     return "Entry" + std::to_string(index);
 }
 
-// Every entry this program writes ends in ",EOD" and its NUL. An entry of
-// the older binary form never does: the byte before its last four (the
-// options number) is the NUL that ends the SMTP user, never a comma.
+// Every entry this program writes ends in ",EOD" and its NUL, or has
+// ",EOD," followed by extension fields and ends in its only NUL. An entry
+// of the older binary form is neither: the byte before its last four (the
+// options number) is the NUL that ends the SMTP user, never a comma, and
+// the NUL after its name comes well before its end.
 bool WrittenInTextForm(std::string_view entry) {
     constexpr std::string_view kEnd(",EOD\0", 5);
-    return entry.ends_with(kEnd);
+    if (entry.ends_with(kEnd)) return true;
+    return entry.ends_with('\0') && entry.find('\0') == entry.size() - 1 &&
+           entry.find(",EOD,") != std::string_view::npos;
 }
 
 }  // namespace
@@ -45,6 +49,9 @@ std::vector<Account> LoadSettings(SettingsStore& store) {
                 ParseLegacyAccount(*entry, account);
             }
         }
+        // An entry from an older store (or none at all) gets its id now;
+        // it is written with the next save.
+        if (account.id.empty()) account.id = NewAccountId();
         accounts.push_back(std::move(account));
     }
     store.CloseKey();

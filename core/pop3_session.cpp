@@ -1,11 +1,13 @@
 #include "core/pop3_session.h"
 
+#include "accounts/option_rules.h"
 #include "core/log_mask.h"
 #include "core/reply.h"
 #include "core/session_apop.h"
 #include "core/session_list.h"
 #include "core/session_messages.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace {
@@ -53,10 +55,17 @@ void Pop3Session::ConnectButtonClick() {
         owner_.RemoveAllRows();
         greetingChunkSeen_ = false;
         pendingDele_.clear();
-        // TLS from the first byte wins when both bits are set.
-        security_ = account.popOptions.Test(POPUseTLS)    ? ServerConnection::Security::Tls
-                    : account.popOptions.Test(POPUseSTLS) ? ServerConnection::Security::Upgrade
-                                                          : ServerConnection::Security::Plain;
+        switch (PopEncryptionOf(account.popOptions)) {
+            case Encryption::Tls:
+                security_ = ServerConnection::Security::Tls;
+                break;
+            case Encryption::StartTls:
+                security_ = ServerConnection::Security::Upgrade;
+                break;
+            case Encryption::None:
+                security_ = ServerConnection::Security::Plain;
+                break;
+        }
         secured_ = false;
         greeting_.clear();
         pipelining_ = false;
@@ -342,16 +351,20 @@ void Pop3Session::OnGreeting(const std::string& rest) {
     if (StartUpgrade(rest)) return;
     Account& account = owner_.CurrentAccount();
     std::optional<std::string_view> timestamp = ApopTimestamp(rest);
-    if (account.popOptions.Test(POPAuthAuto)) {
+    PopLogin login = PopLoginOf(account.popOptions);
+    if (login == PopLogin::Automatic) {
+        // The choice is written into the account's bits.
         if (timestamp) {
             account.popOptions.Set(POPAuthAPOP);
             account.popOptions.Clear(POPAuthBasic);
+            login = PopLogin::Apop;
         } else {
             account.popOptions.Clear(POPAuthAPOP);
             account.popOptions.Set(POPAuthBasic);
+            login = PopLogin::UserPass;
         }
     }
-    if (!account.popOptions.Test(POPAuthAPOP)) {
+    if (login != PopLogin::Apop) {
         SendCommand(SessionState::UserSent, "USER " + account.popUser, kLineEnd);
     } else if (!timestamp) {
         // APOP chosen by hand, but nothing to digest: never fall back to
@@ -454,8 +467,20 @@ void Pop3Session::SendAfterLogin() {
         SendCommand(SessionState::ListSent, "LIST", kMultiLineEnd);
 }
 
+std::vector<SessionState> Pop3Session::StatePath() const {
+    const std::size_t kept = std::min(statePathCount_, kStatePathLength);
+    std::vector<SessionState> path;
+    path.reserve(kept);
+    for (std::size_t i = statePathCount_ - kept; i < statePathCount_; ++i) {
+        path.push_back(statePath_[i % kStatePathLength]);
+    }
+    return path;
+}
+
 void Pop3Session::SetState(SessionState state) {
     sessionState_ = state;
+    statePath_[statePathCount_ % kStatePathLength] = state;
+    ++statePathCount_;
     if (state == SessionState::Idle) {
         stopRequested_ = false;
         window_.Clear();

@@ -5,10 +5,13 @@
 #include "core/session_owner.h"
 #include "core/session_state.h"
 
+#include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 // One POP3 dialogue at a time for the owner's current account: greeting,
 // login, LIST, the header fetch, reading, deleting and QUIT. Lock-step:
@@ -48,6 +51,10 @@ public:
     std::int32_t MessageCount() const { return messageCount_; }
     // The window refuses to close while this holds.
     bool IsConnectionOpen() const { return connection_.IsOpen(); }
+    // The last kStatePathLength states passed to SetState, oldest first
+    // (repeats included), for a failing test to print.
+    static constexpr std::size_t kStatePathLength = 32;
+    std::vector<SessionState> StatePath() const;
 
     // The connection's handler; userData is the session.
     static void HandleConnectionEvent(void* userData, ConnectionEvent event, const std::string& text);
@@ -105,5 +112,7 @@ private:
     std::deque<std::string> deleQueue_;  // pipelined deletes: numbers not sent yet
     int deleHint_ = 0;                   // where the next confirmed DELE's row is looked for first
     bool deleRefused_ = false;           // a DELE of this window was refused
-    ServerConnection connection_;        // last: closed and joined before the rest goes
+    std::array<SessionState, kStatePathLength> statePath_{};  // a ring of what SetState was given
+    std::size_t statePathCount_ = 0;                          // states given so far
+    ServerConnection connection_;                             // last: closed and joined before the rest goes
 };

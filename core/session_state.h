@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // Where the POP3 dialogue stands. The numbers are fixed; 2 is not used.
 enum class SessionState : std::uint8_t {
@@ -19,3 +21,9 @@ enum class SessionState : std::uint8_t {
     StlsSent = 13,  // STLS sent after the greeting; also the handshake that follows
     CapaSent = 14,  // CAPA after the login, asking whether the server pipelines
 };
+
+// The state's name as written above ("Idle", "TopSent"); "State<n>" for a
+// number that names no state.
+std::string SessionStateName(SessionState state);
+// States joined by " > ", for a failing test to print the path taken.
+std::string SessionStatePathText(const std::vector<SessionState>& path);

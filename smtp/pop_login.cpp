@@ -1,5 +1,6 @@
 #include "smtp/pop_login.h"
 
+#include "accounts/option_rules.h"
 #include "core/session_apop.h"
 #include "core/session_messages.h"
 #include "platform/cp932.h"
@@ -24,11 +25,12 @@ TPopLogin::TPopLogin(const Account& account, std::string password)
     : user_(account.popUser), password_(std::move(password)) {
     Host = account.popServer;
     Port = account.popPort >= 1 && account.popPort <= 65535 ? static_cast<std::uint16_t>(account.popPort) : 110;
-    const AccountOptions& p = account.popOptions;
-    tls_ = p.Test(POPUseTLS);
-    stls_ = !tls_ && p.Test(POPUseSTLS);
-    automatic_ = p.Test(POPAuthAuto);
-    apop_ = !automatic_ && p.Test(POPAuthAPOP);
+    const Encryption encryption = PopEncryptionOf(account.popOptions);
+    tls_ = encryption == Encryption::Tls;
+    stls_ = encryption == Encryption::StartTls;
+    const PopLogin login = PopLoginOf(account.popOptions);
+    automatic_ = login == PopLogin::Automatic;
+    apop_ = login == PopLogin::Apop;
 }
 
 std::string TPopLogin::Expect(const std::string& command, const std::string& headline) {

@@ -1,5 +1,6 @@
 #include "ui/setting_form.h"
 
+#include "accounts/option_rules.h"
 #include "ui/app_font.h"
 #include "ui/cp932_qstring.h"
 #include "ui/message_box.h"
@@ -19,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include <initializer_list>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -69,13 +71,19 @@ void CheckOnly(const std::vector<QRadioButton*>& group, QRadioButton* chosen) {
     }
 }
 
-// The radio of the last set bit wins; with none set none is checked.
-void LoadRadios(const AccountOptions& options, std::initializer_list<std::pair<QRadioButton*, int>> radios) {
-    QRadioButton* chosen = nullptr;
+// Checks the radio of the bit that wins by the precedence list; with none
+// of them set, none (which may be no radio at all).
+void LoadRadios(const AccountOptions& options, std::span<const int> precedence,
+                std::initializer_list<std::pair<QRadioButton*, int>> radios, QRadioButton* none = nullptr) {
+    const int winner = option_rules::WinningBit(options, precedence);
+    QRadioButton* chosen = none;
     std::vector<QRadioButton*> group;
+    if (none != nullptr) {
+        group.push_back(none);
+    }
     for (const auto& [button, bit] : radios) {
         group.push_back(button);
-        if (options.Test(bit)) {
+        if (bit == winner) {
             chosen = button;
         }
     }
@@ -357,10 +365,8 @@ void TSettingForm::FormCreate() {
 
     c.accountName->setText(FromCp932(a.name));
     c.popServerName->setText(FromCp932(a.popServer));
-    // Both bits set reads as TLS from the first byte; neither is plain.
-    CheckOnly({c.popEncryptNone, c.popEncryptTLS, c.popEncryptSTLS}, p.Test(POPUseTLS)    ? c.popEncryptTLS
-                                                                     : p.Test(POPUseSTLS) ? c.popEncryptSTLS
-                                                                                          : c.popEncryptNone);
+    LoadRadios(p, option_rules::kPopEncryption, {{c.popEncryptTLS, POPUseTLS}, {c.popEncryptSTLS, POPUseSTLS}},
+               c.popEncryptNone);
     c.popUserName->setText(FromCp932(a.popUser));
     // A user name that is an address offers its provider's settings again.
     c.mailAddress->setText(a.popUser.find('@') != std::string::npos ? FromCp932(a.popUser) : QString());
@@ -372,7 +378,8 @@ void TSettingForm::FormCreate() {
     c.smtpUserName->setText(FromCp932(a.smtpUser));
     c.smtpUserAsPOP->setChecked(s.Test(SMTPUserAsPOP));
     c.popAutoSetting->setChecked(p.Test(POPAutoSetting));
-    LoadRadios(p, {{c.popAuthBasic, POPAuthBasic}, {c.popAuthAPOP, POPAuthAPOP}, {c.popAuthAuto, POPAuthAuto}});
+    LoadRadios(p, option_rules::kPopLogin,
+               {{c.popAuthBasic, POPAuthBasic}, {c.popAuthAPOP, POPAuthAPOP}, {c.popAuthAuto, POPAuthAuto}});
     c.popPort->setText(QString::number(a.popPort));
     c.popUseTop->setChecked(p.Test(POPUseTop));
     c.popUseCache->setChecked(p.Test(POPUseCache));
@@ -380,11 +387,10 @@ void TSettingForm::FormCreate() {
     c.popDecodeMime->setChecked(p.Test(POPDecodeMime));
     c.popPipelining->setChecked(p.Test(POPPipelining));
     c.smtpAutoSetting->setChecked(s.Test(SMTPAutoSetting));
-    CheckOnly({c.smtpEncryptNone, c.smtpEncryptTLS, c.smtpEncryptSTARTTLS}, s.Test(SMTPUseTLS) ? c.smtpEncryptTLS
-                                                                            : s.Test(SMTPUseSTARTTLS)
-                                                                                ? c.smtpEncryptSTARTTLS
-                                                                                : c.smtpEncryptNone);
-    LoadRadios(s, {{c.smtpAuthNone, SMTPAuthNone}, {c.smtpAuthPbS, SMTPAuthPbS}, {c.smtpAuthAUTH, SMTPAuthAUTH}});
+    LoadRadios(s, option_rules::kSmtpEncryption,
+               {{c.smtpEncryptTLS, SMTPUseTLS}, {c.smtpEncryptSTARTTLS, SMTPUseSTARTTLS}}, c.smtpEncryptNone);
+    LoadRadios(s, option_rules::kSmtpLogin,
+               {{c.smtpAuthNone, SMTPAuthNone}, {c.smtpAuthPbS, SMTPAuthPbS}, {c.smtpAuthAUTH, SMTPAuthAUTH}});
     c.smtpPort->setText(QString::number(a.smtpPort));
 
     POPAutoSettingClick();
@@ -404,7 +410,9 @@ void TSettingForm::POPAutoSettingClick() {
         return;
     }
     CheckOnly({c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto}, c.popAuthAuto);
-    c.popPort->setText(c.popEncryptTLS->isChecked() ? QStringLiteral("995") : QStringLiteral("110"));
+    c.popPort->setText(QString::number(UsualPopPort(c.popEncryptTLS->isChecked()    ? Encryption::Tls
+                                                    : c.popEncryptSTLS->isChecked() ? Encryption::StartTls
+                                                                                    : Encryption::None)));
     c.popUseTop->setChecked(true);
     c.popUseCache->setChecked(false);
     c.popHeaderWithBody->setChecked(false);
@@ -423,10 +431,9 @@ void TSettingForm::SMTPAutoSettingClick() {
     // Over an encrypted connection the submission port expects a login.
     const bool encrypted = c.smtpEncryptTLS->isChecked() || c.smtpEncryptSTARTTLS->isChecked();
     CheckOnly({c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH}, encrypted ? c.smtpAuthAUTH : c.smtpAuthNone);
-    // The encryption's usual port: submission over TLS, submission, or 25.
-    c.smtpPort->setText(c.smtpEncryptTLS->isChecked()        ? QStringLiteral("465")
-                        : c.smtpEncryptSTARTTLS->isChecked() ? QStringLiteral("587")
-                                                             : QStringLiteral("25"));
+    c.smtpPort->setText(QString::number(UsualSmtpPort(c.smtpEncryptTLS->isChecked()        ? Encryption::Tls
+                                                      : c.smtpEncryptSTARTTLS->isChecked() ? Encryption::StartTls
+                                                                                           : Encryption::None)));
 }
 
 void TSettingForm::MailAddressChanged() {

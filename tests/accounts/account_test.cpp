@@ -243,13 +243,85 @@ TEST(ParseAccount, GarbageOfEveryLength) {
             text += alphabet[random() % std::size(alphabet)];
         }
         text.resize(length);
-        ParseText(text);
         std::string bytes(length, '\0');
         for (char& c : bytes) c = static_cast<char>(random());
-        ParseText(bytes);
-        ParseExact(bytes, ParseLegacyAccount);
-        ParseExact(text, ParseLegacyAccount);
+        for (const std::string& input : {text, bytes}) {
+            SCOPED_TRACE(testing::PrintToString(input));
+            const std::string_view upToNul = std::string_view(input).substr(0, input.find('\0'));
+            const Account read = ParseText(input);
+            // Reading stops at the first NUL; the name is the first token.
+            EXPECT_EQ(read, ParseText(upToNul));
+            EXPECT_EQ(read.name, upToNul.substr(0, upToNul.find(',')));
+            // Whatever was read is written so that it reads back the same.
+            Account expected = read;
+            if (!read.popOptions.Test(POPSavePassword)) expected.popPassword.clear();
+            EXPECT_EQ(ParseText(FormatAccount(read)), expected);
+            EXPECT_EQ(ParseExact(input, ParseLegacyAccount).name, input.substr(0, input.find('\0')));
+        }
     }
+}
+
+TEST(ParseAccount, ExtensionFieldsAfterTheEndMarker) {
+    const std::string core = "work,POP,mailhost,110,user1,,100,SMTP,mailhost,25,,19,EOD";
+    const std::string id = "0123456789abcdef0123456789ABCDEF";
+    const std::vector<std::string> unknown = {"interval=15", "pin=a%2Cb%3D%25%00", "x=", "odd", ""};
+    std::string text = core + ",id=" + id;
+    for (const std::string& field : unknown) text += "," + field;
+    text.push_back('\0');
+
+    // An older reader stops at the SMTP options, which come first as before.
+    EXPECT_EQ(FormatAccount(Sample()), core + std::string(1, '\0'));
+    const Account a = ParseText(text);
+    Account expected = Sample();
+    expected.otherFields = unknown;
+    EXPECT_EQ(a, expected);
+    EXPECT_EQ(a.id, id);
+    EXPECT_EQ(FormatAccount(a), text);  // unknown names come back byte for byte
+    EXPECT_EQ(DecodeFieldValue("a%2Cb%3D%25%00"), std::string("a,b=%\0", 6));
+
+    const struct {
+        const char* after;  // what follows the SMTP options
+        const char* id;
+        std::vector<std::string> others;
+    } cases[] = {
+        {",EOD", "", {}},
+        {",EOD,id=0123456789abcdef0123456789abcde", "", {"id=0123456789abcdef0123456789abcde"}},  // 31 digits
+        {",EOD,id=0123456789abcdef0123456789abcdeg", "", {"id=0123456789abcdef0123456789abcdeg"}},
+        {",EOD,a=1,id=00000000000000000000000000000001,id=00000000000000000000000000000002",
+         "00000000000000000000000000000001",
+         {"a=1", "id=00000000000000000000000000000002"}},
+        {",junk,EOD,id=00000000000000000000000000000001", "", {}},  // not right after the options: not examined
+        {",EOD,id=00000000000000000000000000000001\0,b=2", "00000000000000000000000000000001", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.after);
+        const Account read = ParseText(core.substr(0, core.size() - 4) + c.after);
+        EXPECT_EQ(read.id, c.id);
+        EXPECT_EQ(read.otherFields, c.others);
+        EXPECT_EQ(read.smtpOptions.ToNumber(), 19u);
+    }
+}
+
+TEST(AccountFields, ValuesEncodeWithoutCommaOrNulAndDecodeBack) {
+    std::string every;
+    for (int c = 0; c < 256; ++c) every.push_back(static_cast<char>(c));
+    const std::string encoded = EncodeFieldValue(every);
+    EXPECT_EQ(encoded.find_first_of(std::string(",=\0\x7f\x80\xff", 6)), std::string::npos);
+    EXPECT_EQ(DecodeFieldValue(encoded), every);
+    EXPECT_EQ(EncodeFieldValue("a b,c=d%\x82"), "a b%2Cc%3Dd%25%82");
+    EXPECT_EQ(DecodeFieldValue("%zz%4%"), "%zz%4%");  // not an escape: kept as it is
+
+    const std::string id = NewAccountId();
+    EXPECT_TRUE(IsAccountId(id));
+    EXPECT_EQ(id.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_NE(NewAccountId(), id);
+    EXPECT_NE(NewAccount(0).id, NewAccount(0).id);
+    EXPECT_TRUE(DefaultAccount().id.empty());
+    // The id says which account it is, not what it holds.
+    Account one = NewAccount(0);
+    Account other = one;
+    other.id = NewAccountId();
+    EXPECT_EQ(one, other);
 }
 
 }  // namespace

@@ -177,7 +177,11 @@ TEST_F(SettingsTest, VersionChoosesTheReader) {
     Store({{"Version", "0.31"}, {"Account", "1"}, {"Entry0", legacy}});
     ASSERT_TRUE(SaveSettings(LoadSettings()));
     EXPECT_EQ(FileBytes(key_ / "Version"), "0.33");
-    EXPECT_EQ(FileBytes(key_ / "Entry0"), FormatAccount(fromLegacy));
+    // The text form, followed by the id the load gave the account.
+    const std::string written = FormatAccount(fromLegacy);
+    const std::string stored = FileBytes(key_ / "Entry0");
+    EXPECT_EQ(stored.substr(0, written.size() - 1), written.substr(0, written.size() - 1));
+    EXPECT_EQ(stored.substr(written.size() - 1, 4), ",id=");
     EXPECT_EQ(LoadSettings(), std::vector<Account>{fromLegacy});
 }
 
@@ -197,6 +201,44 @@ TEST_F(SettingsTest, InterruptedUpgradeKeepsBothForms) {
     const Account converted = Named("converted", 3);
     Store({{"Version", "0.31"}, {"Account", "2"}, {"Entry0", FormatAccount(converted)}, {"Entry1", legacy}});
     EXPECT_EQ(LoadSettings(), (std::vector<Account>{converted, fromLegacy}));
+}
+
+// Extension fields after EOD: an older program's reader stops before them;
+// this one keeps them whichever reader the version picks, and a save
+// writes unknown names back unchanged.
+TEST_F(SettingsTest, ExtensionFieldsAreKeptAndEveryAccountHasAnId) {
+    Account extended = Named("ext", 5);
+    extended.otherFields = {"later=1%2C2", "odd"};
+    const std::string entry = FormatAccount(extended);
+    ASSERT_NE(entry.find(",EOD,id=" + extended.id + ",later=1%2C2,odd"), std::string::npos);
+    EXPECT_LT(entry.size(), 1024u);
+    for (const char* version : {"0.33", "0.31"}) {
+        SCOPED_TRACE(version);
+        fs::remove_all(key_);
+        Store({{"Version", version}, {"Account", "1"}, {"Entry0", entry}});
+        const std::vector<Account> loaded = LoadSettings();
+        EXPECT_EQ(loaded, std::vector<Account>{extended});
+        ASSERT_EQ(loaded.size(), 1u);
+        EXPECT_EQ(loaded[0].id, extended.id);
+        ASSERT_TRUE(SaveSettings(loaded));
+        EXPECT_EQ(FileBytes(key_ / "Entry0"), entry);
+    }
+
+    // An older store has no ids: each account gets its own at once, and the
+    // next save keeps it.
+    Account plain = Named("plain", 6);
+    plain.id.clear();
+    fs::remove_all(key_);
+    Store({{"Version", "0.33"}, {"Account", "3"}, {"Entry0", FormatAccount(plain)}, {"Entry1", FormatAccount(plain)}});
+    const std::vector<Account> loaded = LoadSettings();
+    ASSERT_EQ(loaded.size(), 3u);
+    for (const Account& a : loaded) EXPECT_TRUE(IsAccountId(a.id)) << a.id;
+    EXPECT_NE(loaded[0].id, loaded[1].id);  // two accounts on one mailbox still differ
+    EXPECT_NE(loaded[1].id, loaded[2].id);
+    ASSERT_TRUE(SaveSettings(loaded));
+    const std::vector<Account> again = LoadSettings();
+    ASSERT_EQ(again.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(again[i].id, loaded[i].id);
 }
 
 TEST_F(SettingsTest, BinaryEntryCutInTheMiddleOfAField) {

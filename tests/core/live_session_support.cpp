@@ -132,17 +132,19 @@ void LiveSession::Configure(const std::string& user, const std::string& host, in
 void LiveSession::ConnectToReady() {
     session->ConnectButtonClick();
     ASSERT_TRUE(queue.RunUntil([&] { return session->State() == SessionState::Ready; }, 30s))
-        << "state " << static_cast<int>(session->State()) << "; log: " << ::testing::PrintToString(owner.log)
+        << "states " << SessionStatePathText(session->StatePath()) << "; log: " << ::testing::PrintToString(owner.log)
         << "; messages: " << ::testing::PrintToString(owner.messages);
 }
 
 void LiveSession::WaitForReady() {
-    ASSERT_TRUE(queue.RunUntil([&] { return session->State() == SessionState::Ready; }, 30s));
+    ASSERT_TRUE(queue.RunUntil([&] { return session->State() == SessionState::Ready; }, 30s))
+        << "states " << SessionStatePathText(session->StatePath());
 }
 
 void LiveSession::Disconnect() {
     session->DisconnectButtonClick();
     ASSERT_TRUE(
-        queue.RunUntil([&] { return session->State() == SessionState::Idle && !session->IsConnectionOpen(); }, 30s));
+        queue.RunUntil([&] { return session->State() == SessionState::Idle && !session->IsConnectionOpen(); }, 30s))
+        << "states " << SessionStatePathText(session->StatePath());
     EXPECT_TRUE(owner.messages.empty()) << ::testing::PrintToString(owner.messages);
 }

@@ -39,11 +39,18 @@ INSTANTIATE_TEST_SUITE_P(
                                 "1 octets\r\nSubject: x\r\n..dot"},
                       ReplyCase{std::string("+OK \0x", 6), ReplyStatus::Positive, std::string("\0x", 2)}));
 
+// Callers fail only on Negative: every reply that is not "-ERR " with its
+// space reads as success, however odd.
 TEST(ClassifyReply, NegativeCountsAsFailureAndUnknownAsSuccess) {
-    std::string rest;
-    EXPECT_FALSE(static_cast<int>(ClassifyReply("-ERR x", rest)));
-    EXPECT_TRUE(static_cast<int>(ClassifyReply("+OK", rest)));
-    EXPECT_TRUE(static_cast<int>(ClassifyReply("+OK x", rest)));
+    const struct {
+        const char* reply;
+        bool failure;
+    } cases[] = {{"-ERR x", true}, {"-ERR ", true},   {"+OK", false}, {"+OK x", false},
+                 {"-ERR", false},  {"-err x", false}, {"", false},    {"garbage", false}};
+    for (const auto& c : cases) {
+        std::string rest;
+        EXPECT_EQ(ClassifyReply(c.reply, rest) == ReplyStatus::Negative, c.failure) << '"' << c.reply << '"';
+    }
 }
 
 }  // namespace

@@ -369,8 +369,9 @@ TEST(ServerConnection, CloseFromAnotherThreadAtAnyMoment) {
         EXPECT_FALSE(connection.IsOpen());
         if (round % 2) {
             for (int i = 0; i < 500 && !owner.Ended(); ++i) std::this_thread::sleep_for(10ms);
+            ASSERT_TRUE(owner.Ended()) << "round " << round;
         } else {
-            queue.RunUntil([&] { return owner.Ended(); }, 5s);
+            ASSERT_TRUE(queue.RunUntil([&] { return owner.Ended(); }, 5s)) << "round " << round;
         }
         Events events = owner.Snapshot();
         ASSERT_FALSE(events.empty());

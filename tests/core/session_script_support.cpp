@@ -61,13 +61,13 @@ bool SessionScript::RunUntilIdle(std::chrono::milliseconds timeout) {
 
 void SessionScript::ConnectToReady() {
     session->ConnectButtonClick();
-    ASSERT_TRUE(RunUntilState(SessionState::Ready)) << "state " << static_cast<int>(session->State());
+    ASSERT_TRUE(RunUntilState(SessionState::Ready)) << "states " << SessionStatePathText(session->StatePath());
 }
 
 void SessionScript::DisconnectAndFinish() {
     session->DisconnectButtonClick();
     EXPECT_TRUE(owner.rows.empty());
-    EXPECT_TRUE(RunUntilIdle());
+    EXPECT_TRUE(RunUntilIdle()) << "states " << SessionStatePathText(session->StatePath());
     server.Join();
 }
 

@@ -3,6 +3,7 @@
 #include "core/session_apop.h"
 #include "core/session_messages.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -45,6 +46,32 @@ TEST_F(SessionScript, NegativeGreetingShowsOneBoxAndGoesIdle) {
         EXPECT_TRUE(owner.SentLines().empty());
         EXPECT_TRUE(owner.buttons.connect);
     }
+}
+
+// The path through SetState, as a failing test prints it; a long session
+// keeps only its last stretch.
+TEST_F(SessionScript, StatePathHoldsTheLastStatesPassedThrough) {
+    SetOptions({POPAuthBasic, POPReadHeader, POPUseTop});
+    MakeSession();
+    ServeMailbox("+OK ready\r\n", ThreeMessages());
+    ConnectToReady();
+    DisconnectAndFinish();
+    EXPECT_EQ(SessionStatePathText(session->StatePath()),
+              "Greeting > UserSent > PassSent > ListSent > TopSent > TopSent > TopSent > Ready > QuitSent > Idle");
+    EXPECT_EQ(SessionStateName(static_cast<SessionState>(2)), "State2");
+
+    Restart({POPAuthBasic, POPReadHeader, POPUseTop});
+    ScriptedMailbox many;
+    many.messages.assign(40, Message("many"));
+    ServeMailbox("+OK ready\r\n", many);
+    ConnectToReady();
+    const std::vector<SessionState> path = session->StatePath();
+    ASSERT_EQ(path.size(), Pop3Session::kStatePathLength);
+    EXPECT_EQ(path.back(), SessionState::Ready);
+    EXPECT_EQ(std::count(path.begin(), path.end(), SessionState::TopSent), 31);
+    DisconnectAndFinish();
+    EXPECT_EQ(session->StatePath().size(), Pop3Session::kStatePathLength);
+    EXPECT_EQ(session->StatePath().back(), SessionState::Idle);
 }
 
 TEST_F(SessionScript, BareOkRepliesWorkForUserPassAndMaskThePassword) {

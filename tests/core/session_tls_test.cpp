@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -273,15 +274,24 @@ TEST(ServerConnectionTls, CloseAtAnyMomentIsSafe) {
     for (int i = 0; i < 24; ++i) {
         TaskQueue queue;
         ServerConnection connection(queue.Dispatcher(), 5s);
-        int events = 0;
-        connection.SetOwner([](void* count, ConnectionEvent, const std::string&) { ++*static_cast<int*>(count); },
-                            &events);
+        // Whatever the moment, the owner's last report is the empty error
+        // of the close.
+        std::pair<ConnectionEvent, std::string> last{ConnectionEvent::Sent, "none yet"};
+        connection.SetOwner(
+            [](void* seen, ConnectionEvent event, const std::string& text) {
+                *static_cast<std::pair<ConnectionEvent, std::string>*>(seen) = {event, text};
+            },
+            &last);
         connection.SetTerminator("\r\n");
         ASSERT_TRUE(connection.Open("127.0.0.1", TlsDovecot().tlsPort(), ServerConnection::Security::Tls));
         queue.RunUntil([] { return false; }, std::chrono::milliseconds(i % 8 * 3));
         if (i % 3 == 0) connection.Send("CAPA\r\n");
         connection.Close();
-        queue.RunUntil([&] { return !connection.IsOpen(); }, 10s);
+        EXPECT_FALSE(connection.IsOpen()) << "round " << i;
+        const std::pair<ConnectionEvent, std::string> closed{ConnectionEvent::Error, ""};
+        ASSERT_TRUE(queue.RunUntil([&] { return last == closed; }, 10s)) << "round " << i;
+        queue.RunUntil([] { return false; }, 20ms);  // nothing may follow it
+        EXPECT_EQ(last, closed) << "round " << i;
     }
 }
 
