@@ -20,11 +20,26 @@ bool HasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
+// What the log shows of a command sent: the password and the APOP digest
+// (which would let anyone who reads the log try passwords offline) masked.
+std::string LoggedCommand(const std::string& text) {
+    std::string_view command(text);
+    if (command.starts_with("PASS ")) return "PASS ********";
+    if (command.starts_with("APOP ")) {
+        // "APOP user digest": the user name cannot hold a line break, the
+        // digest is the last word.
+        if (command.ends_with("\r\n")) command.remove_suffix(2);
+        const std::size_t space = command.rfind(' ');
+        if (space > 4) return std::string(command.substr(0, space)) + " ********";
+    }
+    return text;
+}
+
 }  // namespace
 
 Pop3Session::Pop3Session(SessionOwner& owner, ServerConnection::Dispatcher dispatcher,
-                         std::chrono::milliseconds replyTimeout)
-    : owner_(owner), connection_(std::move(dispatcher), replyTimeout) {}
+                         std::chrono::milliseconds replyTimeout, LineFraming::Limits limits)
+    : owner_(owner), connection_(std::move(dispatcher), replyTimeout, limits) {}
 
 Pop3Session::~Pop3Session() {
     // Whatever the connection still reports while it shuts down must not
@@ -168,7 +183,7 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text) {
             }
             break;
         case ConnectionEvent::Sent:
-            owner_.AppendLog(std::string_view(text).starts_with("PASS ") ? std::string("PASS ********") : text);
+            owner_.AppendLog(LoggedCommand(text));
             break;
         case ConnectionEvent::Closed:
             owner_.AppendLog("Disconnected.");
@@ -183,6 +198,9 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text) {
                 connection_.Close();
                 SetState(SessionState::Idle);
             }
+            break;
+        case ConnectionEvent::TooLarge:
+            OnTooLarge(text);
             break;
         case ConnectionEvent::Reply:
             OnReply(text);
@@ -413,6 +431,7 @@ void Pop3Session::SendCommand(SessionState state, const std::string& command, co
     }
     SetState(state);
     connection_.SetTerminator(terminator);
+    connection_.SetListing(state == SessionState::ListSent);
     connection_.Send(command + kLineEnd);
     UpdateButtons();
 }
@@ -460,6 +479,16 @@ void Pop3Session::SetState(SessionState state) {
         window_.Clear();
         deleQueue_.clear();
     }
+}
+
+void Pop3Session::OnTooLarge(const std::string& received) {
+    if (sessionState_ == SessionState::Idle) return;
+    owner_.AppendLog("Error.");
+    owner_.AppendLog("Disconnected.");
+    connection_.Close();
+    SetState(SessionState::Idle);
+    UpdateButtons();
+    owner_.ShowMessage(session_messages::kTooLargeBefore + received + session_messages::kTooLargeAfter);
 }
 
 void Pop3Session::Fail(const char* message) {

@@ -1,7 +1,6 @@
 // The session against a real Dovecot POP3 server (scripts/testserver).
 
 #include "core/pop3_session.h"
-#include "core/session_apop.h"
 #include "core/task_queue.h"
 #include "live_session_support.h"
 #include "support/dovecot.h"
@@ -105,11 +104,8 @@ TEST_P(SessionDovecot, AutomaticModeLogsInWithApop) {
     EXPECT_FALSE(owner.account.popOptions.Test(POPAuthBasic));
     EXPECT_TRUE(owner.account.popOptions.Test(POPAuthAuto));
     ASSERT_GE(owner.log.size(), 2u);
-    // The greeting's timestamp runs to the end of its line.
-    const std::string& greeting = owner.log[0];
-    ASSERT_TRUE(greeting.ends_with(">\r\n")) << greeting;
-    std::string timestamp = greeting.substr(greeting.find('<'), greeting.size() - 2 - greeting.find('<'));
-    EXPECT_EQ(owner.log[1], "APOP user41 " + ApopDigest(timestamp, "pass") + "\r\n");
+    // The server took the digest; the log shows it masked.
+    EXPECT_EQ(owner.log[1], "APOP user41 ********");
     EXPECT_EQ(owner.rows.size(), 1u);
     for (const std::string& line : owner.SentLines()) EXPECT_FALSE(line.starts_with("PASS")) << line;
     Disconnect();

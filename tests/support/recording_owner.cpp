@@ -77,7 +77,7 @@ std::vector<std::string> RecordingOwner::SentLines() const {
                                             "TOP ",  "RETR ", "DELE ", "QUIT\r\n", "STLS\r\n"};
     std::vector<std::string> lines;
     for (const std::string& entry : log) {
-        if (entry == "PASS ********") {
+        if (entry == "PASS ********" || (entry.starts_with("APOP ") && entry.ends_with(" ********"))) {
             lines.push_back(entry);
             continue;
         }
