@@ -230,9 +230,10 @@ TEST(ServerConnection, ReplyLongerThanOneRead) {
 // as for bytes already framed.
 TEST(ServerConnection, UpgradeRefusedWhileAReportIsQueued) {
     ScriptServer server;
-    std::atomic<bool> answered{false};
+    std::atomic<bool> early{false}, answered{false};
     server.Serve([&](ScriptPeer& peer) {
         peer.Send("+OK hi\r\n+OK early\r\n");
+        early = true;
         if (peer.ReadLine() != "STLS") return;
         peer.Send("+OK go ahead\r\n");
         answered = true;
@@ -253,6 +254,7 @@ TEST(ServerConnection, UpgradeRefusedWhileAReportIsQueued) {
         }
     };
     ASSERT_TRUE(f.connection.Open("127.0.0.1", server.port(), ServerConnection::Security::Upgrade));
+    for (int i = 0; i < 500 && !early; ++i) std::this_thread::sleep_for(10ms);
     std::this_thread::sleep_for(300ms);  // both lines are read and queued
     ASSERT_TRUE(f.RunUntilReplies(2));
     ASSERT_TRUE(started.has_value());

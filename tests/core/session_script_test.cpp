@@ -682,13 +682,6 @@ TEST_F(SessionScript, ReplyPastALimitEndsTheConnectionAndKeepsTheRows) {
     };
     const Case cases[] = {
         {"greeting", "+OK " + std::string(200, 'g') + "\r\n", {}, false, false, 0, 100},
-        {"listing line",
-         "+OK hi\r\n",
-         {{"LIST", "+OK 1\r\n1 100" + std::string(60, ' ') + "\r\n.\r\n"}},
-         false,
-         false,
-         0,
-         50},
         {"listing rows", "+OK hi\r\n", {{"LIST", "+OK 4\r\n1 9\r\n2 9\r\n3 9\r\n4 9\r\n.\r\n"}}, false, false, 0, 26},
         {"header",
          "+OK hi\r\n",
@@ -704,7 +697,6 @@ TEST_F(SessionScript, ReplyPastALimitEndsTheConnectionAndKeepsTheRows) {
         limits.reply = 2000;
         limits.line = 1000;
         limits.statusLine = 100;
-        limits.listLine = 50;
         limits.listRows = 3;
         Restart(c.readHeaders ? std::initializer_list<int>{POPAuthBasic, POPReadHeader, POPUseTop}
                               : std::initializer_list<int>{POPAuthBasic});
