@@ -24,6 +24,20 @@ bool WrittenInTextForm(std::string_view entry) {
            entry.find(",EOD,") != std::string_view::npos;
 }
 
+// Whether the name is "Entry" and decimal digits for a number of at least
+// count: an entry that no account uses any more.
+bool IsEntryFrom(std::string_view name, std::size_t count) {
+    constexpr std::string_view kEntry = "Entry";
+    if (!name.starts_with(kEntry) || name.size() == kEntry.size()) return false;
+    std::size_t number = 0;
+    for (const char c : name.substr(kEntry.size())) {
+        if (c < '0' || c > '9') return false;
+        // Past any count there can be: the number is at least count.
+        if (number <= count) number = number * 10 + static_cast<std::size_t>(c - '0');
+    }
+    return number >= count;
+}
+
 }  // namespace
 
 std::vector<Account> LoadSettings(SettingsStore& store) {
@@ -74,6 +88,14 @@ bool SaveSettings(const std::vector<Account>& accounts, SettingsStore& store) {
         ok = store.WriteBytes(EntryName(i), text.data(), text.size());
     }
     ok = ok && store.WriteText("Account", std::to_string(accounts.size()));
+    // Only once the count no longer names them: the entries of deleted
+    // accounts go, with their servers, users and passwords. Other values
+    // (files that share the folder) stay. A removal that fails leaves a
+    // value no load reads; the save itself has succeeded.
+    if (ok) {
+        for (const std::string& name : store.ValueNames())
+            if (IsEntryFrom(name, accounts.size())) store.DeleteValue(name);
+    }
     store.CloseKey();
     return ok;
 }

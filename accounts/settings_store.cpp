@@ -40,3 +40,11 @@ bool SettingsStore::WriteBytes(std::string_view name, const char* bytes, std::si
     if (bytes == nullptr && length != 0) return false;
     return store_.Write(name, std::string_view(bytes == nullptr ? "" : bytes, length));
 }
+
+std::vector<std::string> SettingsStore::ValueNames() const {
+    return store_.Names();
+}
+
+bool SettingsStore::DeleteValue(std::string_view name) {
+    return store_.Remove(name);
+}

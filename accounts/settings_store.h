@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 // The program's one settings key and its named binary values. On this
 // platform the key "Software\<path>" of the current user is the per-user
@@ -31,6 +32,11 @@ public:
 
     bool WriteText(std::string_view name, std::string_view text);
     bool WriteBytes(std::string_view name, const char* bytes, std::size_t length);
+
+    // The names of the values under the key, in no particular order.
+    std::vector<std::string> ValueNames() const;
+    // True when the value is gone, also when there was none.
+    bool DeleteValue(std::string_view name);
 
 private:
     UserStore store_;

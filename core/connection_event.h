@@ -18,6 +18,10 @@ enum class ConnectionEvent : std::int8_t {
     CertificateRejected = 7,  // the server's certificate failed verification
     TlsFailed = 8,            // any other handshake failure, the handshake time-out included
     UpgradeRefused = 9,       // the server sent plain data after its answer to STLS
+    // A reply grew past a limit of LineFraming::Limits; the text is the
+    // count of its bytes received so far, in decimal. Framing keeps nothing
+    // more of the connection, so the owner closes it.
+    TooLarge = 10,
 };
 
 // The owner's handler: a plain function with a user-data pointer.

@@ -1,5 +1,7 @@
 #include "core/line_framing.h"
 
+#include "core/reply.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -20,6 +22,9 @@ void LineFraming::Reset() {
     buffer_.clear();
     head_ = scan_ = lineSearch_ = termSearch_ = firstLineSearch_ = 0;
     firstLineEnd_ = std::string::npos;
+    listing_ = false;
+    replyLines_ = 0;
+    overflowed_ = false;
 }
 
 void LineFraming::SetTerminator(const std::string& terminator) {
@@ -42,10 +47,34 @@ void LineFraming::Feed(int count, const std::string& text, const Sink& sink) {
         sink(ConnectionEvent::Closed, text);
         return;
     }
+    if (overflowed_) return;
     Compact();
     buffer_ += text;
     CutLines(sink);
     CompleteReplies(sink);
+    CheckLimits(sink);
+}
+
+void LineFraming::CheckLimits(const Sink& sink) {
+    if (overflowed_ || head_ >= buffer_.size()) return;
+    const std::size_t buffered = buffer_.size() - head_;
+    bool over = buffered > limits_.reply;
+    if (FirstLineEnd() == std::string::npos) {
+        over = over || buffered > limits_.statusLine;
+    } else {
+        // The line still waiting for its CR LF.
+        const std::size_t open = buffer_.size() - std::max(scan_, head_);
+        over = over || open > (listing_ ? limits_.listLine : limits_.line);
+    }
+    if (over) Overflow(sink);
+}
+
+void LineFraming::Overflow(const Sink& sink) {
+    const std::size_t received = buffer_.size() - head_;
+    Reset();
+    std::string().swap(buffer_);  // gives the memory back
+    overflowed_ = true;
+    sink(ConnectionEvent::TooLarge, std::to_string(received));
 }
 
 void LineFraming::CutLines(const Sink& sink) {
@@ -56,13 +85,26 @@ void LineFraming::CutLines(const Sink& sink) {
             lineSearch_ = ResumeAt(scan_, buffer_.size(), kCrLf.size());
             return;
         }
+        // A reply's status line starts at its first byte; a line whose start
+        // was passed over (bytes after a reply in the same read) counts as data.
+        const bool status = scan_ == head_;
+        if (crlf - scan_ > (status ? limits_.statusLine : listing_ ? limits_.listLine : limits_.line)) {
+            Overflow(sink);
+            return;
+        }
         // Dot-unstuffing: a line of two or more dots loses the first.
         std::size_t from = scan_;
         if (crlf - scan_ >= 2 && buffer_[scan_] == '.' && buffer_[scan_ + 1] == '.') ++from;
         line_.assign(buffer_, from, crlf - from);  // reuses line_'s storage
         bool dotLine = crlf - scan_ == 1 && buffer_[scan_] == '.';
         scan_ = lineSearch_ = crlf + kCrLf.size();
+        // The status line and at most listRows data lines.
+        if (!dotLine && ++replyLines_ > limits_.listRows + 1 && listing_) {
+            Overflow(sink);
+            return;
+        }
         sink(dotLine ? ConnectionEvent::DotLine : ConnectionEvent::Line, line_);
+        if (overflowed_) return;
         view = buffer_;  // the sink may have reset the buffer
     }
 }
@@ -87,16 +129,18 @@ bool LineFraming::FindReplyEnd(std::size_t& end, std::size_t& endLength) {
     return NegativeFirstLine(end, endLength);
 }
 
-bool LineFraming::NegativeFirstLine(std::size_t& end, std::size_t& endLength) {
-    std::string_view view(buffer_);
+std::size_t LineFraming::FirstLineEnd() {
     if (firstLineEnd_ == std::string::npos) {
-        firstLineEnd_ = view.find(kCrLf, std::max(firstLineSearch_, head_));
-        if (firstLineEnd_ == std::string::npos) {
-            firstLineSearch_ = ResumeAt(head_, buffer_.size(), kCrLf.size());
-            return false;
-        }
+        firstLineEnd_ = std::string_view(buffer_).find(kCrLf, std::max(firstLineSearch_, head_));
+        if (firstLineEnd_ == std::string::npos) firstLineSearch_ = ResumeAt(head_, buffer_.size(), kCrLf.size());
     }
-    if (firstLineEnd_ - head_ >= kNegative.size() && view.substr(head_, kNegative.size()) == kNegative) {
+    return firstLineEnd_;
+}
+
+bool LineFraming::NegativeFirstLine(std::size_t& end, std::size_t& endLength) {
+    if (FirstLineEnd() == std::string::npos) return false;
+    const std::string_view line = std::string_view(buffer_).substr(head_, firstLineEnd_ - head_);
+    if (line.starts_with(kNegative) || IsBareNegativeLine(line)) {
         end = firstLineEnd_;
         endLength = kCrLf.size();
         return true;
@@ -108,6 +152,10 @@ void LineFraming::CompleteReplies(const Sink& sink) {
     std::size_t end = 0;
     std::size_t endLength = 0;
     while (FindReplyEnd(end, endLength)) {
+        if (end - head_ > limits_.reply) {
+            Overflow(sink);
+            return;
+        }
         std::string reply;
         if (head_ == 0 && end + endLength == buffer_.size()) {
             // The usual case: the reply is all there is. Hand the buffer
@@ -119,6 +167,9 @@ void LineFraming::CompleteReplies(const Sink& sink) {
             reply = buffer_.substr(head_, end - head_);
             Consume(end + endLength);
         }
+        // The reply ends the listing; the sink may start the next one.
+        listing_ = false;
+        replyLines_ = 0;
         sink(ConnectionEvent::Reply, reply);
     }
 }

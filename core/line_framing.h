@@ -19,6 +19,20 @@ class LineFraming {
 public:
     using Sink = std::function<void(ConnectionEvent, const std::string&)>;
 
+    // How much of one reply is kept. A reply that passes a limit is
+    // reported as TooLarge and dropped, and so is everything after it
+    // until Reset: a server sending without end cannot exhaust memory.
+    struct Limits {
+        std::size_t reply = std::size_t{64} << 20;       // a whole reply, data lines included
+        std::size_t line = std::size_t{64} << 20;        // one data line
+        std::size_t statusLine = std::size_t{64} << 10;  // the first line of a reply
+        std::size_t listLine = std::size_t{64} << 10;    // one data line of a listing
+        std::size_t listRows = 1000000;                  // data lines of a listing
+    };
+
+    LineFraming() = default;
+    explicit LineFraming(Limits limits) : limits_(limits) {}
+
     // Empties the buffer; the next byte starts a new reply.
     void Reset();
     // The next completion test uses the new terminator, searching it from
@@ -30,6 +44,9 @@ public:
     // further on, which belongs to a later reply. Off by default: then the
     // terminator is looked for first. Reset keeps the setting.
     void SetNegativeEndsFirst(bool on) { negativeEndsFirst_ = on; }
+    // The reply awaited now is a listing (LIST): its data lines are held to
+    // the listing's limits. Ends when that reply completes or on Reset.
+    void SetListing(bool on) { listing_ = on; }
 
     // One raw report: count > 0 bytes read, 0 closed, -1 a failure.
     void Feed(int count, const std::string& text, const Sink& sink);
@@ -46,6 +63,11 @@ private:
     bool FindReplyEnd(std::size_t& end, std::size_t& endLength);
     // Whether the reply's first line is complete and negative.
     bool NegativeFirstLine(std::size_t& end, std::size_t& endLength);
+    // Where the reply's first line ends (its CR LF), or npos.
+    std::size_t FirstLineEnd();
+    // Reports TooLarge when the reply being received has passed a limit.
+    void CheckLimits(const Sink& sink);
+    void Overflow(const Sink& sink);
     void Consume(std::size_t end);
     void Compact();
 
@@ -59,5 +81,9 @@ private:
     std::size_t firstLineSearch_ = 0;               // no CR LF starts in [head_, firstLineSearch_)
     std::string terminator_;
     bool negativeEndsFirst_ = false;
-    std::string line_;  // the line being reported
+    Limits limits_;
+    bool listing_ = false;
+    std::size_t replyLines_ = 0;  // lines cut of the reply being received
+    bool overflowed_ = false;     // a reply passed a limit; nothing is framed until Reset
+    std::string line_;            // the line being reported
 };

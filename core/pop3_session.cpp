@@ -26,8 +26,8 @@ bool HasLineBreak(std::string_view text) {
 }  // namespace
 
 Pop3Session::Pop3Session(SessionOwner& owner, ServerConnection::Dispatcher dispatcher,
-                         std::chrono::milliseconds replyTimeout)
-    : owner_(owner), connection_(std::move(dispatcher), replyTimeout) {}
+                         std::chrono::milliseconds replyTimeout, LineFraming::Limits limits)
+    : owner_(owner), connection_(std::move(dispatcher), replyTimeout, limits) {}
 
 Pop3Session::~Pop3Session() {
     // Whatever the connection still reports while it shuts down must not
@@ -193,6 +193,9 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text) {
                 connection_.Close();
                 SetState(SessionState::Idle);
             }
+            break;
+        case ConnectionEvent::TooLarge:
+            OnTooLarge(text);
             break;
         case ConnectionEvent::Reply:
             OnReply(text);
@@ -427,6 +430,7 @@ void Pop3Session::SendCommand(SessionState state, const std::string& command, co
     }
     SetState(state);
     connection_.SetTerminator(terminator);
+    connection_.SetListing(state == SessionState::ListSent);
     connection_.Send(command + kLineEnd);
     UpdateButtons();
 }
@@ -486,6 +490,16 @@ void Pop3Session::SetState(SessionState state) {
         window_.Clear();
         deleQueue_.clear();
     }
+}
+
+void Pop3Session::OnTooLarge(const std::string& received) {
+    if (sessionState_ == SessionState::Idle) return;
+    owner_.AppendLog("Error.");
+    owner_.AppendLog("Disconnected.");
+    connection_.Close();
+    SetState(SessionState::Idle);
+    UpdateButtons();
+    owner_.ShowMessage(session_messages::kTooLargeBefore + received + session_messages::kTooLargeAfter);
 }
 
 void Pop3Session::Fail(const char* message) {

@@ -34,7 +34,8 @@
 class Pop3Session {
 public:
     explicit Pop3Session(SessionOwner& owner, ServerConnection::Dispatcher dispatcher = {},
-                         std::chrono::milliseconds replyTimeout = ServerConnection::kDefaultReplyTimeout);
+                         std::chrono::milliseconds replyTimeout = ServerConnection::kDefaultReplyTimeout,
+                         LineFraming::Limits limits = {});
     ~Pop3Session();
 
     Pop3Session(const Pop3Session&) = delete;
@@ -95,6 +96,9 @@ private:
     void SetState(SessionState state);
     // Closes the connection, goes Idle and shows the text.
     void Fail(const char* message);
+    // A reply passed a limit: ends the connection as after an error (the
+    // rows stay) and says how much had come.
+    void OnTooLarge(const std::string& received);
 
     SessionOwner& owner_;
     SessionState sessionState_ = SessionState::Idle;

@@ -12,6 +12,11 @@ bool HasPrefix(std::string_view reply, std::string_view prefix) {
 
 }  // namespace
 
+bool IsBareNegativeLine(std::string_view text) {
+    constexpr std::string_view kBare = "-ERR";
+    return text == kBare || (HasPrefix(text, kBare) && text.substr(kBare.size()).starts_with("\r\n"));
+}
+
 ReplyStatus ClassifyReply(std::string_view reply, std::string& rest) {
     if (HasPrefix(reply, kPositive)) {
         rest.assign(reply.substr(kPositive.size()));
@@ -19,6 +24,10 @@ ReplyStatus ClassifyReply(std::string_view reply, std::string& rest) {
     }
     if (HasPrefix(reply, kNegative)) {
         rest.assign(reply.substr(kNegative.size()));
+        return ReplyStatus::Negative;
+    }
+    if (IsBareNegativeLine(reply)) {
+        rest.clear();
         return ReplyStatus::Negative;
     }
     rest.assign(reply);

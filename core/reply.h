@@ -5,15 +5,20 @@
 
 // The reading of a POP3 reply's status prefix.
 enum class ReplyStatus : int {
-    Negative = 0,  // begins with "-ERR "; rest is what follows the five bytes
+    Negative = 0,  // begins with "-ERR " (rest: what follows the five bytes) or is a bare "-ERR" (rest: empty)
     Positive = 1,  // begins with "+OK "; rest is what follows the four bytes
     Unknown = 2,   // anything else; rest is the whole reply
 };
+
+// Whether the text is "-ERR" alone, or begins with "-ERR" and CR LF: a
+// refusal without a reason, which some servers send.
+bool IsBareNegativeLine(std::string_view text);
 
 // Three-way classification; callers treat Negative as failure and both
 // other results as success.
 ReplyStatus ClassifyReply(std::string_view reply, std::string& rest);
 
 // Strict test used for the APOP reply: true only for "+OK ". When rest is
-// given it receives the text after "+OK " or "-ERR ", or the whole reply.
+// given it receives the text after "+OK " or "-ERR " (nothing after a bare
+// "-ERR"), or the whole reply.
 bool IsPositiveReply(std::string_view reply, std::string* rest = nullptr);

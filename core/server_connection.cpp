@@ -163,8 +163,10 @@ struct ServerConnection::Impl {
     std::unique_ptr<ServerSocket> socket;
 };
 
-ServerConnection::ServerConnection(Dispatcher dispatcher, std::chrono::milliseconds replyTimeout)
+ServerConnection::ServerConnection(Dispatcher dispatcher, std::chrono::milliseconds replyTimeout,
+                                   LineFraming::Limits limits)
     : impl_(std::make_unique<Impl>()) {
+    impl_->reception->framing = LineFraming(limits);
     std::weak_ptr<Reception> weak = impl_->reception;
     // Runs on the receive thread for every read.
     auto report = [weak](RawReport raw) {
@@ -197,6 +199,12 @@ void ServerConnection::SetTerminator(const std::string& terminator) {
     std::lock_guard<std::recursive_mutex> lock(r.mutex);
     r.framing.SetTerminator(terminator);
     r.core->clock().Await();
+}
+
+void ServerConnection::SetListing(bool on) {
+    Reception& r = *impl_->reception;
+    std::lock_guard<std::recursive_mutex> lock(r.mutex);
+    r.framing.SetListing(on);
 }
 
 void ServerConnection::SetPipelined(bool on) {
@@ -240,7 +248,13 @@ void ServerConnection::ExpectUpgrade() {
 bool ServerConnection::StartTls() {
     Reception& r = *impl_->reception;
     std::lock_guard<std::recursive_mutex> lock(r.mutex);
-    if (!r.framing.Buffered().empty()) return false;
+    if (!r.framing.Buffered().empty() || !r.backlog.empty()) return false;
+    {
+        // A report read before the decision but not yet framed is plain
+        // text the server sent after its answer just as much.
+        std::lock_guard<std::mutex> inbox(r.inboxMutex);
+        if (!r.inbox.empty()) return false;
+    }
     impl_->socket->StartTls();
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/connection_event.h"
+#include "core/line_framing.h"
 #include "core/server_socket.h"
 
 #include <chrono>
@@ -31,8 +32,9 @@ public:
     // An empty dispatcher runs every task at once on the receive thread.
     // replyTimeout: while a reply is awaited and nothing has arrived for
     // this long, the connection reports Error "Timed out." and closes.
-    explicit ServerConnection(Dispatcher dispatcher = {},
-                              std::chrono::milliseconds replyTimeout = kDefaultReplyTimeout);
+    // limits: what a reply may grow to before it is reported as TooLarge.
+    explicit ServerConnection(Dispatcher dispatcher = {}, std::chrono::milliseconds replyTimeout = kDefaultReplyTimeout,
+                              LineFraming::Limits limits = {});
     ~ServerConnection();  // closes, then waits for the receive thread
 
     ServerConnection(const ServerConnection&) = delete;
@@ -46,6 +48,8 @@ public:
     // Several commands may await their replies at once: see
     // LineFraming::SetNegativeEndsFirst. Open switches it off.
     void SetPipelined(bool on);
+    // The reply awaited is a listing: see LineFraming::SetListing.
+    void SetListing(bool on);
     // False with no event when a socket is already held; false after
     // reporting "Failed to create socket." or "Invalid server name.";
     // true once the receive thread runs (connect results come as events).
@@ -58,7 +62,8 @@ public:
     // StartTls from the handler of its positive reply. Between the two the
     // connection takes in nothing after the reply's line end. StartTls
     // returns false (and does nothing) when bytes after the reply have
-    // already arrived; the owner then refuses the server.
+    // already arrived, framed or still waiting to be; the owner then
+    // refuses the server.
     void ExpectUpgrade();
     bool StartTls();
     // Safe from any thread at any moment, also inside the owner's handler.

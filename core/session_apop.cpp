@@ -5,7 +5,8 @@
 std::optional<std::string_view> ApopTimestamp(std::string_view greetingRest) {
     std::size_t open = greetingRest.find('<');
     if (open == std::string_view::npos) return std::nullopt;
-    return greetingRest.substr(open);
+    const std::size_t close = greetingRest.find('>', open);
+    return greetingRest.substr(open, close == std::string_view::npos ? std::string_view::npos : close + 1 - open);
 }
 
 std::string ApopDigest(std::string_view timestamp, std::string_view password) {

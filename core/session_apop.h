@@ -4,8 +4,9 @@
 #include <string>
 #include <string_view>
 
-// The APOP timestamp of a greeting's status text: from its first "<" to the
-// end of the line, brackets and anything after the ">" included. None
+// The APOP timestamp of a greeting's status text: from its first "<" to
+// the first ">" after it, both brackets included; what follows is not part
+// of it (RFC 1939). Without a ">" it runs to the end of the text. None
 // when the text has no "<".
 std::optional<std::string_view> ApopTimestamp(std::string_view greetingRest);
 

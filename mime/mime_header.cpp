@@ -245,18 +245,17 @@ std::string DecodeHeaderText(std::string_view value) {
             continue;
         }
         // Joins the bytes of the following words in the same charset, with
-        // only white space between them.
+        // only white space or nothing at all between them, in any mix: a
+        // character may be split between any two of them.
         std::string bytes = std::move(t.bytes);
-        while (i + 2 < tokens.size() && !tokens[i + 1].word &&
-               std::all_of(tokens[i + 1].raw.begin(), tokens[i + 1].raw.end(), IsBlank) && tokens[i + 2].word &&
-               tokens[i + 2].known && tokens[i + 2].charset == t.charset) {
-            bytes += tokens[i + 2].bytes;
-            i += 2;
-        }
-        while (i + 1 < tokens.size() && tokens[i + 1].word && tokens[i + 1].known &&
-               tokens[i + 1].charset == t.charset) {
-            bytes += tokens[i + 1].bytes;
-            ++i;
+        for (;;) {
+            const bool blankNext = i + 2 < tokens.size() && !tokens[i + 1].word &&
+                                   std::all_of(tokens[i + 1].raw.begin(), tokens[i + 1].raw.end(), IsBlank);
+            const std::size_t next = blankNext ? i + 2 : i + 1;
+            if (next >= tokens.size() || !tokens[next].word || !tokens[next].known || tokens[next].charset != t.charset)
+                break;
+            bytes += tokens[next].bytes;
+            i = next;
         }
         out += CharsetToUtf8(bytes, t.charset).value_or(std::string());
     }

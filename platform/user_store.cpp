@@ -1,5 +1,6 @@
 #include "platform/user_store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -161,5 +162,34 @@ bool UserStore::Write(std::string_view name, std::string_view bytes) {
         return false;
     }
     // Make the rename itself durable before anything counts on it.
+    return ::fsync(dirFd_) == 0;
+}
+
+std::vector<std::string> UserStore::Names() const {
+    std::vector<std::string> names;
+    if (!IsOpen()) return names;
+    // A descriptor of its own: closedir closes the one it is given.
+    const int fd = ::openat(dirFd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return names;
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (!IsValidStoreName(name)) continue;
+        struct stat info {};
+        if (::fstatat(dirFd_, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
+            names.emplace_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+bool UserStore::Remove(std::string_view name) {
+    if (!IsOpen() || !IsValidStoreName(name)) return false;
+    const std::string fileName(name);
+    if (::unlinkat(dirFd_, fileName.c_str(), 0) != 0 && errno != ENOENT) return false;
     return ::fsync(dirFd_) == 0;
 }

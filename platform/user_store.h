@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The per-user store of named binary values. A key path such as
 // "kirabo\Boxsweeper" is the directory
@@ -39,6 +40,10 @@ public:
     std::optional<std::string> Read(std::string_view name) const;
     // Replaces the value atomically; on failure the old value stays as it was.
     bool Write(std::string_view name, std::string_view bytes);
+    // The names of the values there are, in no particular order.
+    std::vector<std::string> Names() const;
+    // Removes the value; true when it is gone (also when it was never there).
+    bool Remove(std::string_view name);
 
 private:
     std::string directory_;

@@ -26,14 +26,25 @@
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
 QString Text(const char* utf8) {
     return QString::fromUtf8(utf8);
+}
+
+// What starts a new line in a plain text document: the pane counts its
+// entries' lines by it.
+bool IsBlockBreak(QChar c) {
+    return c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::ParagraphSeparator || c == QChar(0xFDD0) ||
+           c == QChar(0xFDD1);
 }
 
 // Tab captions show an account's name as it is: '&' is not a mnemonic.
@@ -119,7 +130,8 @@ TMainForm::TMainForm(Options options) : options_(std::move(options)) {
     BuildWindow();
     BuildMenus();
     session_ = std::make_unique<Pop3Session>(
-        *this, [this](ServerConnection::Task task) { PostTask(std::move(task)); }, options_.replyTimeout);
+        *this, [this](ServerConnection::Task task) { PostTask(std::move(task)); }, options_.replyTimeout,
+        options_.limits);
 }
 
 TMainForm::~TMainForm() {
@@ -407,6 +419,7 @@ void TMainForm::EndPaneCut() {
 }
 
 void TMainForm::AppendPane(const QString& entry) {
+    pendingLines_.push_back(static_cast<int>(std::count_if(entry.begin(), entry.end(), IsBlockBreak)) + 1);
     if (!pendingPane_.isNull())
         pendingPane_ += QLatin1Char('\n');
     else
@@ -421,8 +434,49 @@ void TMainForm::AppendPane(const QString& entry) {
 void TMainForm::FlushLogPane() {
     paneFlushPosted_ = false;
     if (pendingPane_.isNull()) return;
+    std::size_t drop = paneLines_.size() + pendingLines_.size();
+    drop = drop > kPaneEntries ? drop - kPaneEntries : 0;
+    if (drop > 0) {
+        // The oldest entries leave the pane, first those shown, then those
+        // of this batch; the run's file has them all.
+        QTextDocument* document = logBox_->document();
+        const int notice = paneTrimmed_ ? 1 : 0;
+        int blocks = 0;
+        for (std::size_t i = 0; i < drop && i < paneLines_.size(); ++i) blocks += paneLines_[i];
+        const QTextBlock keep = document->findBlockByNumber(notice + blocks);
+        bool cleared = false;
+        if (drop >= paneLines_.size() || !keep.isValid()) {
+            drop -= std::min(drop, paneLines_.size());
+            paneLines_.clear();
+            document->clear();
+            cleared = true;
+        } else {
+            paneLines_.erase(paneLines_.begin(), paneLines_.begin() + static_cast<std::ptrdiff_t>(drop));
+            QTextCursor cut(document->findBlockByNumber(notice));
+            cut.setPosition(keep.position(), QTextCursor::KeepAnchor);
+            cut.removeSelectedText();
+            drop = 0;
+        }
+        if (drop > 0) {
+            int lines = 0;
+            for (std::size_t i = 0; i < drop; ++i) lines += pendingLines_[i];
+            qsizetype from = 0;
+            for (; from < pendingPane_.size() && lines > 0; ++from)
+                if (IsBlockBreak(pendingPane_[from])) --lines;
+            pendingPane_.remove(0, from);
+            pendingLines_.erase(pendingLines_.begin(), pendingLines_.begin() + static_cast<std::ptrdiff_t>(drop));
+        }
+        if (cleared || !paneTrimmed_) {
+            QTextCursor top(document);
+            top.insertText(Text("（古いログを表示から省きました）"));
+            if (!cleared) top.insertBlock();
+            paneTrimmed_ = true;
+        }
+    }
     logBox_->appendPlainText(pendingPane_);
     pendingPane_ = QString();
+    paneLines_.insert(paneLines_.end(), pendingLines_.begin(), pendingLines_.end());
+    pendingLines_.clear();
 }
 
 void TMainForm::AppendRow(const std::string& caption, const std::string& size) {
@@ -661,6 +715,9 @@ void TMainForm::SortByXClick(QAction* item) {
 
 void TMainForm::ClearLogClick() {
     pendingPane_ = QString();
+    pendingLines_.clear();
+    paneLines_.clear();
+    paneTrimmed_ = false;
     logBox_->clear();
 }
 
@@ -678,6 +735,11 @@ bool TMainForm::SaveLogTo(const QString& path) {
     // leaves an existing file as it was.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return false;
+    // Like the run's log it may hold whole messages: for the owner only.
+    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        file.cancelWriting();
+        return false;
+    }
     if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
         file.cancelWriting();
         return false;

@@ -57,6 +57,8 @@ public:
         // the per-user state directory when that is not writable.
         std::string logDirectory;
         std::chrono::milliseconds replyTimeout = ServerConnection::kDefaultReplyTimeout;
+        // What a server's reply may grow to (tests make them small).
+        LineFraming::Limits limits;
     };
 
     explicit TMainForm(Options options);
@@ -107,6 +109,9 @@ public:
     // line saying how much more only the run's file holds: tens of
     // megabytes in the pane would stall the window for seconds.
     static constexpr std::size_t kPaneMessageLimit = 256 * 1024;
+    // Entries the pane keeps; older ones leave it (not the run's file) and
+    // one line at its top says so.
+    static constexpr std::size_t kPaneEntries = 20000;
 
 public slots:
     void ConnectButtonClick();
@@ -164,6 +169,9 @@ private:
     quint64 bodyGeneration_ = 0;
     void EndPaneCut();
     QString pendingPane_;
+    std::deque<int> pendingLines_;  // lines of each entry in pendingPane_
+    std::deque<int> paneLines_;     // lines of each entry shown, below the notice
+    bool paneTrimmed_ = false;      // the pane starts with the notice that entries were dropped
     bool paneFlushPosted_ = false;
     std::size_t paneMessageBytes_ = 0;  // of the message now coming in, shown in the pane
     std::size_t paneSkippedBytes_ = 0;  // of it, left out of the pane

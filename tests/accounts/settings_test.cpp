@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -101,14 +102,25 @@ TEST_F(SettingsTest, SeveralAccountsRoundTripInTheDocumentedLayout) {
     EXPECT_EQ(LoadSettings(), accounts);
 }
 
-TEST_F(SettingsTest, StaleEntriesAfterDeletingAccountsStayButAreNotRead) {
+// A deleted account's entry (server, user, password) leaves the store; any
+// value that is not an entry past the count stays.
+TEST_F(SettingsTest, EntriesOfDeletedAccountsAreRemoved) {
     ASSERT_TRUE(SaveSettings({Named("a", 0), Named("b", 1), Named("c", 2)}));
-    const std::string oldEntry2 = FileBytes(key_ / "Entry2");
+    Store(
+        {{"Entry12", "old"}, {"Entry007", "old"}, {"Entry", "x"}, {"Entry1x", "x"}, {"rules", "x"}, {"Entry01", "x"}});
     ASSERT_TRUE(SaveSettings({Named("b", 1)}));
     EXPECT_EQ(FileBytes(key_ / "Account"), "1");
-    EXPECT_EQ(FileBytes(key_ / "Entry2"), oldEntry2);
-    EXPECT_TRUE(fs::exists(key_ / "Entry1"));
+    EXPECT_EQ(FileBytes(key_ / "Entry0"), FormatAccount(Named("b", 1)));
+    // "Entry01" is number 1, past the count, and goes like Entry1 and Entry2.
+    std::vector<std::string> left = Unexpected({"Version", "Account", "Entry0"});
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"Entry", "Entry1x", "rules"}));
     EXPECT_EQ(LoadSettings(), std::vector<Account>{Named("b", 1)});
+
+    // No accounts left: every entry goes.
+    ASSERT_TRUE(SaveSettings({}));
+    EXPECT_FALSE(fs::exists(key_ / "Entry0"));
+    EXPECT_TRUE(fs::exists(key_ / "rules"));
 }
 
 TEST_F(SettingsTest, EmptyStoreYieldsNoAccounts) {

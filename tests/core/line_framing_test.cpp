@@ -130,11 +130,17 @@ TEST(LineFraming, BareOkDoesNotCompleteMultiLineReply) {
     EXPECT_EQ(r.Framed().back(), R("+OK\r\n-ERR looks negative but is data"));
 }
 
-TEST(LineFraming, NegativeNeedsItsSpace) {
+// A bare "-ERR" ends a multi-line reply at its line end like "-ERR text";
+// any other text after the four letters does not.
+TEST(LineFraming, BareNegativeEndsTheReplyAtOnce) {
     Recorder r(kMulti);
     r.Feed("-ERR\r\n");
-    EXPECT_EQ(r.Framed(), (Events{L("-ERR")}));
-    EXPECT_EQ(r.framing.Buffered(), "-ERR\r\n");
+    EXPECT_EQ(r.Framed(), (Events{L("-ERR"), R("-ERR")}));
+    EXPECT_TRUE(r.framing.Buffered().empty());
+    Recorder other(kMulti);
+    other.Feed("-ERRx\r\n");
+    EXPECT_EQ(other.Framed(), (Events{L("-ERRx")}));
+    EXPECT_EQ(other.framing.Buffered(), "-ERRx\r\n");
 }
 
 TEST(LineFraming, ErrorAndClosedLeaveTheBufferAlone) {
@@ -243,18 +249,18 @@ namespace {
 // line only when told so; otherwise (the lock-step order) the terminator
 // found first swallows the next reply.
 TEST(LineFraming, NegativeReplyAheadOfPipelinedOnes) {
-    const std::string wire = "+OK\r\nA: 1\r\n.\r\n-ERR no\r\n+OK\r\nB: 2\r\n.\r\n-ERR ";
+    const std::string wire = "+OK\r\nA: 1\r\n.\r\n-ERR no\r\n+OK\r\nB: 2\r\n.\r\n-ERR\r\n+OK\r\nC: 3\r\n.\r\n-ERR ";
     struct Case {
         bool negativeFirst;
         std::vector<std::string> pieces;
         Events replies;
     };
     const Case cases[] = {
-        {true, {wire}, {R("+OK\r\nA: 1"), R("-ERR no"), R("+OK\r\nB: 2")}},
+        {true, {wire}, {R("+OK\r\nA: 1"), R("-ERR no"), R("+OK\r\nB: 2"), R("-ERR"), R("+OK\r\nC: 3")}},
         {true,
-         {"+OK\r\nA: 1\r\n.\r\n-ER", "R no\r", "\n+OK\r\nB: 2\r\n.", "\r\n-ERR "},
-         {R("+OK\r\nA: 1"), R("-ERR no"), R("+OK\r\nB: 2")}},
-        {false, {wire}, {R("+OK\r\nA: 1"), R("-ERR no\r\n+OK\r\nB: 2")}},
+         {"+OK\r\nA: 1\r\n.\r\n-ER", "R no\r", "\n+OK\r\nB: 2\r\n.", "\r\n-ERR", "\r\n+OK\r\nC: 3\r\n.\r\n-ERR "},
+         {R("+OK\r\nA: 1"), R("-ERR no"), R("+OK\r\nB: 2"), R("-ERR"), R("+OK\r\nC: 3")}},
+        {false, {wire}, {R("+OK\r\nA: 1"), R("-ERR no\r\n+OK\r\nB: 2"), R("-ERR\r\n+OK\r\nC: 3")}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.negativeFirst);
@@ -266,6 +272,90 @@ TEST(LineFraming, NegativeReplyAheadOfPipelinedOnes) {
             if (e.first == ConnectionEvent::Reply) replies.push_back(e);
         EXPECT_EQ(replies, c.replies);
         EXPECT_EQ(r.framing.Buffered(), "-ERR ");
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Small limits stand for the real ones: a reply that passes one is dropped
+// with TooLarge and the bytes received of it; what follows is ignored.
+TEST(LineFraming, ReplyPastALimitIsDroppedAndCounted) {
+    LineFraming::Limits limits;
+    limits.reply = 40;
+    limits.line = 20;
+    limits.statusLine = 10;
+    limits.listLine = 8;
+    limits.listRows = 2;
+    struct Case {
+        const char* name;
+        std::string terminator;
+        bool listing;
+        std::vector<std::string> pieces;
+        Events expected;
+    };
+    const std::string x15(15, 'x');
+    const Case cases[] = {
+        {"status line at the limit", kSingle, false, {"+OK 123456\r\n"}, {L("+OK 123456"), R("+OK 123456")}},
+        {"status line past it", kSingle, false, {"+OK 1234567\r\n"}, {{ConnectionEvent::TooLarge, "13"}}},
+        {"status line without its end", kSingle, false, {"+OK 12", "34567"}, {{ConnectionEvent::TooLarge, "11"}}},
+        {"data line past its limit",
+         kMulti,
+         false,
+         {"+OK\r\n", std::string(21, 'y') + "\r\n.\r\n"},
+         {L("+OK"), {ConnectionEvent::TooLarge, "31"}}},
+        {"data line without its end",
+         kMulti,
+         false,
+         {"+OK\r\n", std::string(21, 'y')},
+         {L("+OK"), {ConnectionEvent::TooLarge, "26"}}},
+        {"whole reply past its limit",
+         kMulti,
+         false,
+         {"+OK\r\n" + x15 + "\r\n" + x15 + "\r\n" + x15 + "\r\n.\r\n"},
+         {L("+OK"), L(x15), L(x15), L(x15), D(), {ConnectionEvent::TooLarge, "59"}}},
+        {"a long line is fine outside a listing",
+         kMulti,
+         false,
+         {"+OK 1\r\n1 123456789\r\n.\r\n"},
+         {L("+OK 1"), L("1 123456789"), D(), R("+OK 1\r\n1 123456789")}},
+        {"but not in one",
+         kMulti,
+         true,
+         {"+OK 1\r\n1 123456789\r\n.\r\n"},
+         {L("+OK 1"), {ConnectionEvent::TooLarge, "23"}}},
+        {"listing at its row limit",
+         kMulti,
+         true,
+         {"+OK 2\r\n1 1\r\n2 2\r\n.\r\n"},
+         {L("+OK 2"), L("1 1"), L("2 2"), D(), R("+OK 2\r\n1 1\r\n2 2")}},
+        {"listing past it",
+         kMulti,
+         true,
+         {"+OK 3\r\n1 1\r\n2 2\r\n3 3\r\n.\r\n"},
+         {L("+OK 3"), L("1 1"), L("2 2"), {ConnectionEvent::TooLarge, "25"}}},
+        {"nothing after it is framed",
+         kSingle,
+         false,
+         {"+OK 1234567\r\n", "+OK\r\n"},
+         {{ConnectionEvent::TooLarge, "13"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Recorder r(c.terminator);
+        r.framing = LineFraming(limits);
+        r.framing.SetTerminator(c.terminator);
+        r.framing.SetListing(c.listing);
+        for (const std::string& piece : c.pieces) r.Feed(piece);
+        EXPECT_EQ(r.Framed(), c.expected);
+        EXPECT_TRUE(r.framing.Buffered().empty());
+        // Reset starts afresh.
+        r.framing.Reset();
+        r.framing.SetTerminator(kSingle);
+        r.events.clear();
+        r.Feed("+OK\r\n");
+        EXPECT_EQ(r.Framed().back(), R("+OK"));
     }
 }
 

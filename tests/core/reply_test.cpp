@@ -28,16 +28,17 @@ TEST_P(ClassifyReplyTest, StatusAndRest) {
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, ClassifyReplyTest,
-    ::testing::Values(ReplyCase{"+OK 3 messages", ReplyStatus::Positive, "3 messages"},
-                      ReplyCase{"-ERR no such message", ReplyStatus::Negative, "no such message"},
-                      ReplyCase{"+OK", ReplyStatus::Unknown, "+OK"}, ReplyCase{"-ERR", ReplyStatus::Unknown, "-ERR"},
-                      ReplyCase{"+OK ", ReplyStatus::Positive, ""}, ReplyCase{"-ERR ", ReplyStatus::Negative, ""},
-                      ReplyCase{"+ok 1 2", ReplyStatus::Unknown, "+ok 1 2"},
-                      ReplyCase{"-err bad", ReplyStatus::Unknown, "-err bad"}, ReplyCase{"", ReplyStatus::Unknown, ""},
-                      ReplyCase{"+OK\r\n1 120", ReplyStatus::Unknown, "+OK\r\n1 120"},
-                      ReplyCase{"+OK 1 octets\r\nSubject: x\r\n..dot", ReplyStatus::Positive,
-                                "1 octets\r\nSubject: x\r\n..dot"},
-                      ReplyCase{std::string("+OK \0x", 6), ReplyStatus::Positive, std::string("\0x", 2)}));
+    ::testing::Values(
+        ReplyCase{"+OK 3 messages", ReplyStatus::Positive, "3 messages"},
+        ReplyCase{"-ERR no such message", ReplyStatus::Negative, "no such message"},
+        ReplyCase{"+OK", ReplyStatus::Unknown, "+OK"}, ReplyCase{"-ERR", ReplyStatus::Negative, ""},
+        ReplyCase{"-ERR\r\nmore", ReplyStatus::Negative, ""}, ReplyCase{"-ERRx", ReplyStatus::Unknown, "-ERRx"},
+        ReplyCase{"-ERR\r", ReplyStatus::Unknown, "-ERR\r"}, ReplyCase{"+OK ", ReplyStatus::Positive, ""},
+        ReplyCase{"-ERR ", ReplyStatus::Negative, ""}, ReplyCase{"+ok 1 2", ReplyStatus::Unknown, "+ok 1 2"},
+        ReplyCase{"-err bad", ReplyStatus::Unknown, "-err bad"}, ReplyCase{"", ReplyStatus::Unknown, ""},
+        ReplyCase{"+OK\r\n1 120", ReplyStatus::Unknown, "+OK\r\n1 120"},
+        ReplyCase{"+OK 1 octets\r\nSubject: x\r\n..dot", ReplyStatus::Positive, "1 octets\r\nSubject: x\r\n..dot"},
+        ReplyCase{std::string("+OK \0x", 6), ReplyStatus::Positive, std::string("\0x", 2)}));
 
 // Callers fail only on Negative: every reply that is not "-ERR " with its
 // space reads as success, however odd.

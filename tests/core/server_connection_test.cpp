@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -222,6 +223,45 @@ TEST(ServerConnection, ReplyLongerThanOneRead) {
     ASSERT_GE(essential.size(), 3u);
     EXPECT_EQ(essential[essential.size() - 3], R(expected.substr(0, expected.size() - 2)));
     EXPECT_EQ(essential.back(), Err(""));
+}
+
+// A line the server sent early waits, unframed, in the queue for the
+// window's thread when the answer to STLS is handled: the upgrade is refused
+// as for bytes already framed.
+TEST(ServerConnection, UpgradeRefusedWhileAReportIsQueued) {
+    ScriptServer server;
+    std::atomic<bool> early{false}, answered{false};
+    server.Serve([&](ScriptPeer& peer) {
+        peer.Send("+OK hi\r\n+OK early\r\n");
+        early = true;
+        if (peer.ReadLine() != "STLS") return;
+        peer.Send("+OK go ahead\r\n");
+        answered = true;
+        peer.ReadRawUntilClose();
+    });
+    Fixture f;
+    std::optional<bool> started;
+    f.owner.react = [&](ConnectionEvent e, const std::string& text) {
+        if (e != ConnectionEvent::Reply) return;
+        if (text == "+OK hi") {
+            f.connection.ExpectUpgrade();
+            f.connection.Send("STLS\r\n");
+            // Until the answer has been read and queued behind "+OK early".
+            for (int i = 0; i < 500 && !answered; ++i) std::this_thread::sleep_for(10ms);
+            std::this_thread::sleep_for(200ms);
+        } else if (!started) {
+            started = f.connection.StartTls();
+        }
+    };
+    ASSERT_TRUE(f.connection.Open("127.0.0.1", server.port(), ServerConnection::Security::Upgrade));
+    for (int i = 0; i < 500 && !early; ++i) std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(300ms);  // both lines are read and queued
+    ASSERT_TRUE(f.RunUntilReplies(2));
+    ASSERT_TRUE(started.has_value());
+    EXPECT_FALSE(*started);
+    f.connection.Close();
+    ASSERT_TRUE(f.RunUntilEnded());
+    server.Join();
 }
 
 TEST(ServerConnection, NulByteInsideAReplyReachesFraming) {

@@ -1,7 +1,6 @@
 // The session against a real Dovecot POP3 server (scripts/testserver).
 
 #include "core/pop3_session.h"
-#include "core/session_apop.h"
 #include "core/task_queue.h"
 #include "live_session_support.h"
 #include "support/dovecot.h"

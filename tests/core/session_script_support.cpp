@@ -13,7 +13,7 @@ void SessionScript::SetUp() {
 }
 
 void SessionScript::MakeSession(std::chrono::milliseconds replyTimeout) {
-    session = std::make_unique<Pop3Session>(owner, queue.Dispatcher(), replyTimeout);
+    session = std::make_unique<Pop3Session>(owner, queue.Dispatcher(), replyTimeout, limits);
 }
 
 void SessionScript::SetOptions(std::initializer_list<int> bits) {

@@ -37,6 +37,8 @@ protected:
 
     // The server's received lines; read only after server.Join().
     std::vector<std::string> received;
+    // What replies may grow to in the sessions MakeSession makes.
+    LineFraming::Limits limits;
 
     TaskQueue queue;
     RecordingOwner owner;

@@ -137,7 +137,7 @@ TEST_F(SessionScript, AutomaticModeChoosesApopFromTimestamp) {
     MakeSession();
     ScriptedMailbox box = ThreeMessages();
     box.overrides = {{"APOP", "+OK Logged in.\r\n"}};
-    ServeMailbox("+OK ready <1.2@host> \r\n", box);
+    ServeMailbox("+OK ready <1.2@host> Dovecot\r\n", box);
 
     ConnectToReady();
     EXPECT_TRUE(owner.account.popOptions.Test(POPAuthAPOP));
@@ -145,8 +145,8 @@ TEST_F(SessionScript, AutomaticModeChoosesApopFromTimestamp) {
     EXPECT_EQ(owner.Captions(), (std::vector<std::string>{"1", "2", "3"}));
     DisconnectAndFinish();
     ASSERT_FALSE(received.empty());
-    // The timestamp runs to the end of the line, trailing space included.
-    EXPECT_EQ(received[0], "APOP alice " + ApopDigest("<1.2@host> ", "s3cret"));
+    // The timestamp ends at its ">": the text after it is not digested.
+    EXPECT_EQ(received[0], "APOP alice " + ApopDigest("<1.2@host>", "s3cret"));
 }
 
 TEST_F(SessionScript, UserRefusedSendsQuitWithoutBox) {
@@ -641,6 +641,124 @@ TEST_F(SessionScript, DisconnectDuringHeaderFetchQuitsAfterTheReplyInFlight) {
     EXPECT_EQ(received, expected);
     EXPECT_TRUE(owner.rows.empty());
     EXPECT_TRUE(owner.messages.empty());
+}
+
+// A bare "-ERR" is a refusal like "-ERR reason": at once, and never taken
+// for success.
+TEST_F(SessionScript, BareNegativeIsARefusalEverywhere) {
+    struct Case {
+        const char* verb;
+        std::vector<std::string> wire;
+        std::vector<std::string> messages;
+        std::vector<std::string> captionsAfter;  // read before QUIT empties the list
+    };
+    const Case cases[] = {
+        {"PASS", {"USER alice", "PASS s3cret"}, {session_messages::kAuthFailed}, {}},
+        {"LIST",
+         {"USER alice", "PASS s3cret", "LIST", "QUIT"},
+         {std::string(session_messages::kListFailed) + "\n-ERR"},
+         {}},
+        {"DELE", {"USER alice", "PASS s3cret", "LIST", "DELE 1", "QUIT"}, {}, {"1", "2", "3"}},
+        {"RETR", {"USER alice", "PASS s3cret", "LIST", "RETR 1", "QUIT"}, {}, {"1", "2", "3"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.verb);
+        Restart({POPAuthBasic});
+        ScriptedMailbox box = ThreeMessages();
+        box.overrides = {{c.verb, "-ERR\r\n"}};
+        ServeMailbox("+OK hi\r\n", box);
+        const std::string verb = c.verb;
+        if (verb == "DELE" || verb == "RETR") {
+            ConnectToReady();
+            owner.body = {"kept"};
+            owner.SelectOnly({0, 1});
+            if (verb == "DELE")
+                session->DeleteButtonClick();
+            else
+                session->ReadButtonClick();
+            ASSERT_TRUE(RunUntilState(SessionState::Ready));
+            EXPECT_EQ(owner.Captions(), c.captionsAfter);
+            EXPECT_EQ(owner.body, std::vector<std::string>{"kept"});
+            DisconnectAndFinish();
+        } else {
+            session->ConnectButtonClick();
+            ASSERT_TRUE(RunUntilIdle());
+            server.Join();
+        }
+        EXPECT_EQ(received, c.wire);
+        EXPECT_EQ(owner.messages, c.messages);
+    }
+}
+
+// Small limits stand for the real ones. However far the dialogue got, the
+// connection ends as after an error: the rows stay, the box gives the bytes
+// received of the reply.
+TEST_F(SessionScript, ReplyPastALimitEndsTheConnectionAndKeepsTheRows) {
+    std::string body;
+    for (int i = 0; i < 40; ++i) body += std::string(78, 'x') + "\r\n";  // no line past the limit
+    const std::string message = Message("big", body);
+    struct Case {
+        const char* name;
+        std::string greeting;
+        std::map<std::string, std::string> overrides;
+        bool readHeaders;
+        bool read;  // RETR the first row once listed
+        std::size_t rows;
+        unsigned long passed;  // the limit that the reply passed
+    };
+    const Case cases[] = {
+        {"greeting", "+OK " + std::string(200, 'g') + "\r\n", {}, false, false, 0, 100},
+        {"listing rows", "+OK hi\r\n", {{"LIST", "+OK 4\r\n1 9\r\n2 9\r\n3 9\r\n4 9\r\n.\r\n"}}, false, false, 0, 26},
+        {"header",
+         "+OK hi\r\n",
+         {{"TOP 2 0", "+OK\r\nSubject: " + std::string(1500, 's') + "\r\n.\r\n"}},
+         true,
+         false,
+         3,
+         1000},
+        {"message read", "+OK hi\r\n", {}, false, true, 3, 2000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        limits.reply = 2000;
+        limits.line = 1000;
+        limits.statusLine = 100;
+        limits.listRows = 3;
+        Restart(c.readHeaders ? std::initializer_list<int>{POPAuthBasic, POPReadHeader, POPUseTop}
+                              : std::initializer_list<int>{POPAuthBasic});
+        ScriptedMailbox box = ThreeMessages();
+        box.messages[0] = message;
+        box.overrides = c.overrides;
+        ServeMailbox(c.greeting, box);
+        if (c.read) {
+            ConnectToReady();
+            owner.SelectOnly({0});
+            owner.body = {"kept"};
+            session->ReadButtonClick();
+        } else {
+            session->ConnectButtonClick();
+        }
+        ASSERT_TRUE(RunUntilIdle());
+        server.Join();
+        queue.RunPending();
+        EXPECT_EQ(owner.rows.size(), c.rows);
+        if (c.read) {
+            EXPECT_EQ(owner.body, std::vector<std::string>{"kept"});
+        }
+        ASSERT_EQ(owner.messages.size(), 1u);
+        const std::string& boxText = owner.messages[0];
+        const std::string before = session_messages::kTooLargeBefore, after = session_messages::kTooLargeAfter;
+        ASSERT_TRUE(boxText.starts_with(before) && boxText.ends_with(after)) << boxText;
+        const std::string count = boxText.substr(before.size(), boxText.size() - before.size() - after.size());
+        ASSERT_FALSE(count.empty());
+        EXPECT_EQ(count.find_first_not_of("0123456789"), std::string::npos) << count;
+        EXPECT_GT(std::stoul(count), c.passed);
+        auto error = std::find(owner.log.begin(), owner.log.end(), "Error.");
+        ASSERT_NE(error, owner.log.end());
+        ASSERT_NE(error + 1, owner.log.end());
+        EXPECT_EQ(*(error + 1), "Disconnected.");
+        EXPECT_TRUE(owner.buttons.connect);
+    }
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ public:
     void SelectOnly(std::initializer_list<int> indexes);
     std::vector<std::string> Captions() const;
     std::vector<int> SelectedRows() const;
-    // Log entries that the session wrote for sent commands (ending in CR LF
-    // or the PASS mask), in order.
+    // Log entries that the session wrote for sent commands (ending in CR LF,
+    // or masked: PASS and the APOP digest), in order.
     std::vector<std::string> SentLines() const;
 };

@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -47,12 +49,13 @@ std::vector<std::string> FilesIn(const std::string& dir) {
 
 class MainFormTest : public ::testing::Test {
 protected:
-    std::unique_ptr<TMainForm> MakeForm(const std::vector<Account>& stored) {
+    std::unique_ptr<TMainForm> MakeForm(const std::vector<Account>& stored, LineFraming::Limits limits = {}) {
         if (!stored.empty()) {
             EXPECT_TRUE(SaveSettings(stored));
         }
         TMainForm::Options options;
         options.logDirectory = home.logs();
+        options.limits = limits;
         return std::make_unique<TMainForm>(options);
     }
     template <class T>
@@ -374,6 +377,8 @@ TEST_F(MainFormTest, LogPaneAndFiles) {
     ASSERT_TRUE(form->SaveLogTo(QString::fromStdString(saved)));
     text = ReadFile(saved);
     EXPECT_TRUE(text.ends_with("\n\n[Log]\n+OK a\nline2\n\x93\xfa\x96\x7b\n")) << text;
+    // It holds whole messages: for the owner only, like the run's file.
+    EXPECT_EQ(fs::status(saved).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_TRUE(ReadFile(form->LogFile().Path()).ends_with("[Log]\ngone\n+OK a\r\nline2\n\x93\xfa\x96\x7b\n"));
 
     const std::string huge(TMainForm::kPaneEntryLimit + 1000, 'x');
@@ -470,6 +475,67 @@ TEST_F(MainFormTest, ModernMailDecodedOnlyWithTheAccountsBit) {
                                                             << body->toPlainText().toStdString();
         ASSERT_TRUE(Disconnect(*form));
     }
+}
+
+// The pane keeps the newest entries only and says so on its first line;
+// the run's file keeps them all.
+TEST_F(MainFormTest, LogPaneDropsItsOldestEntries) {
+    auto form = MakeForm({LoopbackAccount("a", 1, {})});
+    ASSERT_TRUE(form->FormCreate());
+    auto* pane = Find<QPlainTextEdit>(*form, "LogBox");
+    const QString notice = QString::fromUtf8("（古いログを表示から省きました）");
+    const int limit = static_cast<int>(TMainForm::kPaneEntries);
+    auto append = [&](int from, int to) {
+        for (int i = from; i < to; ++i)
+            form->AppendLog(i % 2 ? "e" + std::to_string(i) : "e" + std::to_string(i) + "\r\nx");
+        form->FlushLogPane();
+    };
+    struct Step {
+        int to;         // entries appended so far
+        int firstKept;  // the oldest entry still shown
+    };
+    const Step steps[] = {{limit, 0}, {limit + 6, 6}, {limit + 8, 8}, {3 * limit, 2 * limit}};
+    int from = 0;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.to);
+        append(from, step.to);
+        from = step.to;
+        const QTextDocument* document = pane->document();
+        const bool dropped = step.firstKept > 0;
+        EXPECT_EQ(document->firstBlock().text() == notice, dropped);
+        EXPECT_EQ(document->findBlockByNumber(dropped ? 1 : 0).text(), QStringLiteral("e%1").arg(step.firstKept));
+        EXPECT_EQ(document->blockCount(), (dropped ? 1 : 0) + limit / 2 * 3);
+        EXPECT_EQ(document->lastBlock().text(), QStringLiteral("e%1").arg(step.to - 1));
+    }
+    EXPECT_NE(ReadFile(form->LogFile().Path()).find("[Log]\ne0\r\nx\ne1\n"), std::string::npos);
+    Find<QAction>(*form, "ClearLog")->trigger();
+    append(0, 1);
+    EXPECT_EQ(pane->toPlainText(), QStringLiteral("e0\nx"));
+}
+
+// A reply past a limit (small here) ends the connection with the box; the
+// rows stay as after any error.
+TEST_F(MainFormTest, TooLargeReplyShowsTheBoxAndKeepsTheRows) {
+    std::string body;
+    for (int i = 0; i < 100; ++i) body += "line " + std::to_string(i) + " of a message too large here\r\n";
+    Pop3Mailbox mailbox({kMessages[0], "Subject: big\r\n\r\n" + body, kMessages[1]});
+    LineFraming::Limits limits;
+    limits.reply = 2000;
+    auto form = MakeForm({LoopbackAccount("a", mailbox.port(), {POPAuthBasic})}, limits);
+    ASSERT_TRUE(form->FormCreate());
+    ASSERT_TRUE(ConnectTo(*form, mailbox, 3));
+    ModalHandler modals{ClickOk};
+    form->SelectRow(1);
+    Click(*form, "ReadButton");
+    ASSERT_TRUE(WaitFor([&] { return modals.Done() && InState(*form, SessionState::Idle); }));
+    ASSERT_EQ(modals.seen.size(), 1u);
+    EXPECT_TRUE(modals.seen[0].startsWith(QString::fromUtf8("Boxsweeper|サーバーの応答が大きすぎます（")))
+        << modals.seen[0].toStdString();
+    EXPECT_TRUE(modals.seen[0].endsWith(QString::fromUtf8(" バイト）"))) << modals.seen[0].toStdString();
+    EXPECT_EQ(Captions(*form), (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_TRUE(Find<QPushButton>(*form, "ConnectButton")->isEnabled());
+    form->FlushLogPane();
+    EXPECT_NE(ReadFile(form->LogFile().Path()).find("\nError.\nDisconnected.\n"), std::string::npos);
 }
 
 }  // namespace
