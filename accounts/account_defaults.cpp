@@ -23,5 +23,6 @@ Account NewAccount(int tabCount) {
     // DefaultAccount (where the readers start) stays as it was.
     account.popOptions.Set(POPDecodeMime);
     account.popOptions.Set(POPPipelining);
+    account.popOptions.Set(POPLocalDates);
     return account;
 }

@@ -9,13 +9,16 @@
 #include "ui/pass_input_form.h"
 #include "ui/send_mail_form.h"
 #include "ui/setting_form.h"
+#include "ui/window_state.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -23,12 +26,16 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -129,14 +136,12 @@ TMainForm::~TMainForm() {
 
 void TMainForm::BuildWindow() {
     setMinimumSize(585, 400);
-    resize(585, 562);
-    move(214, 105);
 
     auto* central = new QWidget(this);
     auto* centralLayout = new QVBoxLayout(central);
     centralLayout->setContentsMargins(2, 2, 2, 0);
 
-    auto* splitter2 = new QSplitter(Qt::Vertical, central);
+    auto* splitter2 = splitter2_ = new QSplitter(Qt::Vertical, central);
     splitter2->setObjectName(QStringLiteral("Splitter2"));
     splitter2->setHandleWidth(3);
     splitter2->setChildrenCollapsible(false);
@@ -184,7 +189,7 @@ void TMainForm::BuildWindow() {
     contentLayout->addWidget(panel1_, 1);
     auto* panelLayout = new QVBoxLayout(panel1_);
     panelLayout->setContentsMargins(0, 0, 0, 0);
-    auto* splitter1 = new QSplitter(Qt::Vertical, panel1_);
+    auto* splitter1 = splitter1_ = new QSplitter(Qt::Vertical, panel1_);
     splitter1->setObjectName(QStringLiteral("Splitter1"));
     splitter1->setHandleWidth(3);
     splitter1->setChildrenCollapsible(false);
@@ -194,7 +199,18 @@ void TMainForm::BuildWindow() {
     mailList_ = new MailListView(splitter1);
     mailList_->setObjectName(QStringLiteral("MailList"));
     mailList_->setModel(mailModel_);
-    const int widths[MailListModel::kColumns] = {40, 70, 80, 200, 150};
+    // The number, size and date columns fit their usual texts in the
+    // list's font; the subject and sender get the room of a line of text.
+    const QFontMetrics metrics = mailList_->fontMetrics();
+    const int padding = 2 * metrics.horizontalAdvance(QLatin1Char('M'));
+    auto fit = [&](const char* longest, const char* heading) {
+        return std::max(metrics.horizontalAdvance(QString::fromUtf8(longest)),
+                        metrics.horizontalAdvance(QString::fromUtf8(heading))) +
+               padding;
+    };
+    const int widths[MailListModel::kColumns] = {fit("99999", "番号"), fit("99999999", "サイズ"),
+                                                 fit("Wed, 30 Sep 2026 23:59:59 +0900", "日付"),
+                                                 std::max(200, metrics.horizontalAdvance(QLatin1Char('M')) * 30), 150};
     for (int c = 0; c < MailListModel::kColumns; ++c) mailList_->setColumnWidth(c, widths[c]);
     mailList_->setContextMenuPolicy(Qt::CustomContextMenu);
 
@@ -202,7 +218,9 @@ void TMainForm::BuildWindow() {
     bodyBox_->setObjectName(QStringLiteral("BodyBox"));
     bodyBox_->setReadOnly(true);
     bodyBox_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    splitter1->setSizes({121, 240});
+    // The list and the body share the room, and a taller window alike.
+    splitter1->setSizes({240, 240});
+    splitter1->setStretchFactor(0, 1);
     splitter1->setStretchFactor(1, 1);
 
     logBox_ = new QPlainTextEdit(splitter2);
@@ -306,6 +324,7 @@ bool TMainForm::FormCreate() {
     }
     accountTab_->setCurrentIndex(0);
     CurrentAccount();
+    RestoreWindowState();
 
     const std::string directory = options_.logDirectory.empty()
                                       ? DefaultLogDirectory(QCoreApplication::applicationDirPath().toStdString())
@@ -474,7 +493,8 @@ void TMainForm::ResetSortToNumber() {
 }
 
 void TMainForm::FillMailEntry(int row, const std::string& text) {
-    mailModel_->FillRow(row, text, CurrentAccount().popOptions.Test(POPDecodeMime));
+    const AccountOptions& options = CurrentAccount().popOptions;
+    mailModel_->FillRow(row, text, options.Test(POPDecodeMime), options.Test(POPLocalDates));
 }
 
 void TMainForm::ShowMessageText(const std::string& text) {
@@ -654,7 +674,7 @@ void TMainForm::SortByXClick(QAction* item) {
     const int tag = item->data().toInt();
     if (tag < 0 || tag > 4) return;
     sortTag_ = tag;
-    mailModel_->Sort(tag);
+    mailModel_->Sort(tag, CurrentAccount().popOptions.Test(POPLocalDates));
 }
 
 // --- the log pane ------------------------------------------------------------------
@@ -720,8 +740,41 @@ void TMainForm::FormClose() {
     for (Account& account : stored)
         if (account.popPassword.find(',') != std::string::npos) account.popPassword.clear();
     if (!SaveSettings(stored)) ShowBox(Text("設定を保存できませんでした"));
+    KeepWindowState();
     FlushLogPane();
     logFile_.Finish();
+}
+
+void TMainForm::RestoreWindowState() {
+    const std::optional<WindowState> state = LoadWindowState(WindowStatePath());
+    if (state && restoreGeometry(state->geometry)) {
+        splitter1_->restoreState(state->listSplitter);
+        splitter2_->restoreState(state->logSplitter);
+        for (int c = 0; c < MailListModel::kColumns && c < state->columnWidths.size(); ++c)
+            mailList_->setColumnWidth(c, state->columnWidths[c]);
+        if (state->tab < accountTab_->count()) accountTab_->setCurrentIndex(state->tab);
+        return;
+    }
+    // First run: two thirds of the screen, in its middle.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        resize(585, 562);
+        return;
+    }
+    const QRect room = screen->availableGeometry();
+    const QSize size(std::max(585, room.width() * 2 / 3), std::max(400, room.height() * 2 / 3));
+    resize(size.boundedTo(room.size()).expandedTo(minimumSize()));
+    move(room.center() - QPoint(width() / 2, height() / 2));
+}
+
+void TMainForm::KeepWindowState() {
+    WindowState state;
+    state.geometry = saveGeometry();
+    state.listSplitter = splitter1_->saveState();
+    state.logSplitter = splitter2_->saveState();
+    for (int c = 0; c < MailListModel::kColumns; ++c) state.columnWidths.push_back(mailList_->columnWidth(c));
+    state.tab = std::max(0, accountTab_->currentIndex());
+    SaveWindowState(WindowStatePath(), state);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

@@ -128,6 +128,10 @@ protected:
 private:
     void BuildWindow();
     void BuildMenus();
+    // The place, sizes and tab of the last run (window.ini), or on a first
+    // run a size that suits the screen; KeepWindowState writes them back.
+    void RestoreWindowState();
+    void KeepWindowState();
     // Refuses while connected (with a message); otherwise runs FormClose.
     bool FormCloseQuery();
     void FormClose();
@@ -175,6 +179,8 @@ private:
     QPushButton* deleteButton_ = nullptr;
     QPushButton* sendButton_ = nullptr;
     QWidget* panel1_ = nullptr;
+    QSplitter* splitter1_ = nullptr;
+    QSplitter* splitter2_ = nullptr;
     MailListModel* mailModel_ = nullptr;
     MailListView* mailList_ = nullptr;
     QPlainTextEdit* bodyBox_ = nullptr;

@@ -55,8 +55,18 @@ std::string LogHeader(const char* version, const QDateTime& at) {
     return header;
 }
 
+bool IsBuildTree(const std::string& programDirectory) {
+    if (programDirectory.empty()) return false;
+    std::string dir = WithSlash(programDirectory);
+    for (int up = 0; up < 3; ++up) {
+        if (::access((dir + "CMakeCache.txt").c_str(), F_OK) == 0) return true;
+        dir += "../";
+    }
+    return false;
+}
+
 std::string DefaultLogDirectory(const std::string& programDirectory) {
-    if (!programDirectory.empty() && ::access(programDirectory.c_str(), W_OK | X_OK) == 0)
+    if (IsBuildTree(programDirectory) && ::access(programDirectory.c_str(), W_OK | X_OK) == 0)
         return WithSlash(programDirectory);
     std::string base;
     if (const char* state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/') {

@@ -65,7 +65,8 @@ TEST(Account, DefaultsOfANewAccount) {
     EXPECT_EQ(a.popServer, "");
     EXPECT_EQ(a.popPort, 110);
     EXPECT_EQ(a.popPassword, "");
-    EXPECT_EQ(a.popOptions.ToNumber(), 100u | (1u << POPDecodeMime) | (1u << POPPipelining));  // bits 2, 5, 6, 9, 12
+    EXPECT_EQ(a.popOptions.ToNumber(),
+              100u | (1u << POPDecodeMime) | (1u << POPPipelining) | (1u << POPLocalDates));  // bits 2, 5, 6, 9, 12, 17
     EXPECT_EQ(a.smtpPort, 25);
     EXPECT_EQ(a.smtpOptions.ToNumber(), 19u);  // bits 0, 1, 4
     // What the readers start from has only the original bits: a stored
@@ -74,6 +75,7 @@ TEST(Account, DefaultsOfANewAccount) {
     expectedDefault.name.clear();
     expectedDefault.popOptions.Clear(POPDecodeMime);
     expectedDefault.popOptions.Clear(POPPipelining);
+    expectedDefault.popOptions.Clear(POPLocalDates);
     EXPECT_EQ(DefaultAccount(), expectedDefault);
     EXPECT_EQ(DefaultAccount().popOptions.ToNumber(), 100u);
 }

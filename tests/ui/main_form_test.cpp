@@ -10,10 +10,14 @@
 #include "ui_support.h"
 
 #include <QAbstractItemModel>
+#include <QFile>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
 #include <QTabBar>
 #include <QTest>
 #include <QWheelEvent>
@@ -21,6 +25,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -392,6 +398,11 @@ TEST_F(MainFormTest, LogPaneAndFiles) {
     EXPECT_EQ(fs::path(one.Path()).filename().string(),
               "~Boxsweeper_" + now.toString(QStringLiteral("yyyyMMddHHmmss")).toStdString() + ".log");
     EXPECT_EQ(DefaultLogDirectory(home.path() + "/no such directory"), home.path() + "/state/Boxsweeper/");
+    // Beside the program only in its build tree; an installed one (no
+    // CMakeCache.txt above it) logs to the state directory even when it
+    // could write beside itself.
+    EXPECT_EQ(DefaultLogDirectory(home.logs()), home.path() + "/state/Boxsweeper/");
+    std::ofstream(home.path() + "/CMakeCache.txt") << "";
     EXPECT_EQ(DefaultLogDirectory(home.logs()), home.logs());
 }
 
@@ -466,6 +477,106 @@ TEST_F(MainFormTest, ModernMailDecodedOnlyWithTheAccountsBit) {
             EXPECT_TRUE(body->toPlainText().contains(line)) << line.toStdString() << "\n"
                                                             << body->toPlainText().toStdString();
         ASSERT_TRUE(Disconnect(*form));
+    }
+}
+
+// Local dates: the cell shows local time with the header in its tool-tip,
+// and the date sort goes by the point in time; with the bit clear the text
+// and the text sort as before.
+TEST_F(MainFormTest, LocalDatesOnlyWithTheAccountsBit) {
+    const char* saved = std::getenv("TZ");
+    const std::string before = saved ? saved : "";
+    ::setenv("TZ", "JST-9", 1);
+    ::tzset();
+    const std::vector<std::string> dates = {"Mon, 7 Dec 2026 18:30:00 -0500", "Wed someday",
+                                            "Tue, 8 Dec 2026 08:00:00 +0900", "Mon, 7 Dec 2026 15:10 PST"};
+    std::vector<std::string> messages;
+    for (const std::string& date : dates) messages.push_back(JapaneseMessage("GyRCJUYlOSVIGyhC", "", date, "x"));
+    Pop3Mailbox mailbox(messages);
+    auto form =
+        MakeForm({LoopbackAccount("local", mailbox.port(), {POPReadHeader, POPAuthBasic, POPUseTop, POPLocalDates}),
+                  LoopbackAccount("raw", mailbox.port(), {POPReadHeader, POPAuthBasic, POPUseTop})});
+    ASSERT_TRUE(form->FormCreate());
+    form->show();
+    QAbstractItemModel* model = Find<MailListView>(*form, "MailList")->model();
+    auto tip = [&](int row) { return model->data(model->index(row, 2), Qt::ToolTipRole).toString(); };
+    auto sortByDate = [&] { form->SortByXClick(Find<QAction>(*form, "SortByDate")); };
+
+    ASSERT_TRUE(ConnectTo(*form, mailbox, 4));
+    EXPECT_EQ(Cell(*form, 0, 2), QStringLiteral("2026/12/08 08:30"));
+    EXPECT_EQ(tip(0), QString::fromStdString(dates[0]));
+    EXPECT_EQ(Cell(*form, 1, 2), QStringLiteral("Wed someday"));
+    EXPECT_EQ(tip(1), QString());
+    sortByDate();
+    EXPECT_EQ(Captions(*form), (std::vector<std::string>{"3", "4", "1", "2"}));
+    EXPECT_EQ(Cell(*form, 1, 2), QStringLiteral("2026/12/08 08:10"));
+    ASSERT_TRUE(Disconnect(*form));
+
+    Find<QTabBar>(*form, "AccountTab")->setCurrentIndex(1);
+    ASSERT_TRUE(ConnectTo(*form, mailbox, 4));
+    EXPECT_EQ(Cell(*form, 0, 2), QString::fromStdString(dates[0]));
+    EXPECT_EQ(tip(0), QString());
+    sortByDate();
+    EXPECT_EQ(Captions(*form), (std::vector<std::string>{"4", "1", "3", "2"}));
+    ASSERT_TRUE(Disconnect(*form));
+    saved ? ::setenv("TZ", before.c_str(), 1) : ::unsetenv("TZ");
+    ::tzset();
+}
+
+// The window keeps its place, sizes, columns and tab in window.ini; the
+// first run and a corrupt file give a size that suits the screen.
+TEST_F(MainFormTest, WindowStateIsKeptBetweenRuns) {
+    const std::vector<Account> accounts = {LoopbackAccount("a", 1, {}), LoopbackAccount("b", 1, {})};
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    const QSize firstSize =
+        QSize(std::max(585, room.width() * 2 / 3), std::max(400, room.height() * 2 / 3)).boundedTo(room.size());
+    auto firstRun = [&](const char* what) {
+        auto form = MakeForm(accounts);
+        ASSERT_TRUE(form->FormCreate());
+        form->show();
+        QApplication::processEvents();
+        EXPECT_EQ(form->size(), firstSize) << what;
+        const QList<int> panes = Find<QSplitter>(*form, "Splitter1")->sizes();
+        EXPECT_GE(panes[0], panes[1]) << what;
+        EXPECT_EQ(Find<QTabBar>(*form, "AccountTab")->currentIndex(), 0) << what;
+        auto* list = Find<MailListView>(*form, "MailList");
+        EXPECT_GE(list->columnWidth(2), list->fontMetrics().horizontalAdvance("Mon, 07 Dec 2026 09:12:34 +0900"));
+    };
+    firstRun("first run");
+
+    {
+        auto form = MakeForm(accounts);
+        ASSERT_TRUE(form->FormCreate());
+        form->show();
+        form->resize(700, 480);
+        Find<MailListView>(*form, "MailList")->setColumnWidth(3, 321);
+        Find<QSplitter>(*form, "Splitter1")->setSizes({50, 250});
+        Find<QTabBar>(*form, "AccountTab")->setCurrentIndex(1);
+        QApplication::processEvents();
+        ASSERT_TRUE(form->close());
+    }
+    const QString ini = QString::fromStdString(home.path()) + QStringLiteral("/config/kirabo/Boxsweeper/window.ini");
+    ASSERT_TRUE(QFile::exists(ini));
+    {
+        auto form = MakeForm(accounts);
+        ASSERT_TRUE(form->FormCreate());
+        form->show();
+        QApplication::processEvents();
+        EXPECT_EQ(form->size(), QSize(700, 480));
+        EXPECT_EQ(Find<MailListView>(*form, "MailList")->columnWidth(3), 321);
+        const QList<int> panes = Find<QSplitter>(*form, "Splitter1")->sizes();
+        EXPECT_LT(panes[0] * 3, panes[1]);
+        EXPECT_EQ(Find<QTabBar>(*form, "AccountTab")->currentIndex(), 1);
+        EXPECT_EQ(form->CurrentAccount().name, "b");
+    }
+
+    for (const char* bytes : {"\x01\xff[[[\n=garbage\n", "format=1\n[MainForm]\ngeometry=junk\ntab=1\n",
+                              "format=1\n[MainForm]\ntab=-3\n"}) {
+        QFile file(ini);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+        file.close();
+        firstRun(bytes);
     }
 }
 
