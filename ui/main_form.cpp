@@ -200,7 +200,7 @@ void TMainForm::BuildWindow() {
     mailList_->setObjectName(QStringLiteral("MailList"));
     mailList_->setModel(mailModel_);
     // The number, size and date columns fit their usual texts in the
-    // list's font; the subject and sender get the room of a line of text.
+    // list's font; the subject and sender keep their usual widths.
     const QFontMetrics metrics = mailList_->fontMetrics();
     const int padding = 2 * metrics.horizontalAdvance(QLatin1Char('M'));
     auto fit = [&](const char* longest, const char* heading) {
@@ -209,8 +209,7 @@ void TMainForm::BuildWindow() {
                padding;
     };
     const int widths[MailListModel::kColumns] = {fit("99999", "番号"), fit("99999999", "サイズ"),
-                                                 fit("Wed, 30 Sep 2026 23:59:59 +0900", "日付"),
-                                                 std::max(200, metrics.horizontalAdvance(QLatin1Char('M')) * 30), 150};
+                                                 fit("Wed, 30 Sep 2026 23:59:59 +0900", "日付"), 200, 150};
     for (int c = 0; c < MailListModel::kColumns; ++c) mailList_->setColumnWidth(c, widths[c]);
     mailList_->setContextMenuPolicy(Qt::CustomContextMenu);
 

@@ -90,7 +90,9 @@ bool SessionLogFile::Start(const std::string& directory, const QDateTime& now) {
     directory_ = WithSlash(directory);
     const std::string stem = directory_ + "~Boxsweeper_" + now.toString(QStringLiteral("yyyyMMddHHmmss")).toStdString();
     for (int attempt = 1; attempt <= 100 && fd_ < 0; ++attempt) {
-        path_ = stem + (attempt == 1 ? std::string() : "_" + std::to_string(attempt)) + ".log";
+        path_ = stem;
+        if (attempt > 1) path_.append("_").append(std::to_string(attempt));
+        path_ += ".log";
         fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd_ < 0 && errno != EEXIST) break;
     }
