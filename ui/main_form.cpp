@@ -2,6 +2,7 @@
 
 #include "accounts/settings.h"
 #include "mime/display_text.h"
+#include "mime/log_text.h"
 #include "platform/cp932.h"
 #include "ui/cp932_qstring.h"
 #include "ui/mail_list.h"
@@ -408,18 +409,22 @@ void TMainForm::AppendLog(const std::string& text) {
     }
     QString entry;
     if (text.size() > kPaneEntryLimit) {
-        entry = FromCp932(std::string_view(text).substr(0, kPaneEntryLimit));
+        entry = QString::fromStdString(LogTextForEye(std::string_view(text).substr(0, kPaneEntryLimit)));
         entry += QStringLiteral("\n... (%1 more bytes in the run's log file)").arg(text.size() - kPaneEntryLimit);
     } else {
-        entry = FromCp932(text);
+        entry = QString::fromStdString(LogTextForEye(text));
     }
-    entry.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    paneEntries_.push_back(text);
     AppendPane(entry);
 }
 
 void TMainForm::EndPaneCut() {
-    if (paneSkippedBytes_ > 0)
-        AppendPane(QStringLiteral("... (%1 more bytes of this message in the run's log file)").arg(paneSkippedBytes_));
+    if (paneSkippedBytes_ > 0) {
+        const QString note =
+            QStringLiteral("... (%1 more bytes of this message in the run's log file)").arg(paneSkippedBytes_);
+        paneEntries_.push_back(note.toStdString());
+        AppendPane(note);
+    }
     paneSkippedBytes_ = 0;
     paneMessageBytes_ = 0;
 }
@@ -680,18 +685,18 @@ void TMainForm::SortByXClick(QAction* item) {
 
 void TMainForm::ClearLogClick() {
     pendingPane_ = QString();
+    paneEntries_.clear();
     logBox_->clear();
 }
 
 bool TMainForm::SaveLogTo(const QString& path) {
     FlushLogPane();
+    // The entries as they arrived, like the run's file, not the pane's
+    // decoded lines.
     std::string bytes = LogHeader(kSavedLogVersion, QDateTime::currentDateTime());
-    const QString text = logBox_->toPlainText();
-    if (!text.isEmpty() || logBox_->blockCount() > 1) {
-        for (const QString& line : text.split(QLatin1Char('\n'))) {
-            bytes += Utf8ToCp932(line.toStdString());
-            bytes += '\n';
-        }
+    for (const std::string& entry : paneEntries_) {
+        bytes += entry;
+        bytes += '\n';
     }
     // Written aside and renamed over the chosen file, so a failed save
     // leaves an existing file as it was.

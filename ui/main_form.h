@@ -98,7 +98,9 @@ public:
     // The session's dispatcher: runs the task on this window's thread, after
     // the tasks posted before it, each one completely before the next.
     void PostTask(std::function<void()> task);
-    // Writes the saved-log form of the pane to path; false when it could not.
+    // Writes the saved-log form of the pane to path: the header, then the
+    // exact bytes of each entry the pane holds (and its notes of what it
+    // left out), each followed by a line end. False when it could not.
     bool SaveLogTo(const QString& path);
 
     // Longest entry the pane shows whole; the run's file always gets all of it.
@@ -168,6 +170,7 @@ private:
     quint64 bodyGeneration_ = 0;
     void EndPaneCut();
     QString pendingPane_;
+    std::vector<std::string> paneEntries_;  // the bytes of what the pane shows, for a saved log
     bool paneFlushPosted_ = false;
     std::size_t paneMessageBytes_ = 0;  // of the message now coming in, shown in the pane
     std::size_t paneSkippedBytes_ = 0;  // of it, left out of the pane

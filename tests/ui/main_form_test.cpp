@@ -373,11 +373,18 @@ TEST_F(MainFormTest, LogPaneAndFiles) {
     form->AppendLog("gone");
     Find<QAction>(*form, "ClearLog")->trigger();
     form->AppendLog("+OK a\r\nline2");
-    form->AppendLog("\x93\xfa\x96\x7b");  // 日本 in Shift_JIS
+    form->AppendLog("\x93\xfa\x96\x7b");                                      // 日本 in Shift_JIS
+    const std::string raw("\x1b$B$3$s$K$A$O\x1b(B a\rb\0c\x1b\x7f\x81", 25);  // こんにちは in ISO-2022-JP
+    form->AppendLog(raw);
+    form->FlushLogPane();
+    // The pane decodes for the eye; a saved log has the bytes as they came.
+    EXPECT_EQ(Find<QPlainTextEdit>(*form, "LogBox")->toPlainText(),
+              QString::fromUtf8("+OK a\nline2\n日本\nこんにちは a␍b␀c␛␡\uFFFD"));
     ASSERT_TRUE(form->SaveLogTo(QString::fromStdString(saved)));
     text = ReadFile(saved);
-    EXPECT_TRUE(text.ends_with("\n\n[Log]\n+OK a\nline2\n\x93\xfa\x96\x7b\n")) << text;
-    EXPECT_TRUE(ReadFile(form->LogFile().Path()).ends_with("[Log]\ngone\n+OK a\r\nline2\n\x93\xfa\x96\x7b\n"));
+    EXPECT_TRUE(text.ends_with("\n\n[Log]\n+OK a\r\nline2\n\x93\xfa\x96\x7b\n" + raw + "\n")) << text;
+    EXPECT_TRUE(
+        ReadFile(form->LogFile().Path()).ends_with("[Log]\ngone\n+OK a\r\nline2\n\x93\xfa\x96\x7b\n" + raw + "\n"));
 
     const std::string huge(TMainForm::kPaneEntryLimit + 1000, 'x');
     form->AppendLog(huge);
