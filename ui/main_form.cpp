@@ -3,6 +3,7 @@
 #include "accounts/settings.h"
 #include "mime/display_text.h"
 #include "mime/log_text.h"
+#include "mime/message_file.h"
 #include "platform/cp932.h"
 #include "ui/cp932_qstring.h"
 #include "ui/mail_list.h"
@@ -24,6 +25,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
@@ -37,6 +39,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -218,6 +221,8 @@ void TMainForm::BuildWindow() {
     bodyBox_->setObjectName(QStringLiteral("BodyBox"));
     bodyBox_->setReadOnly(true);
     bodyBox_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    bodyBox_->setContextMenuPolicy(Qt::CustomContextMenu);
+    bodyBox_->viewport()->installEventFilter(this);
     // The list and the body share the room, and a taller window alike.
     splitter1->setSizes({240, 240});
     splitter1->setStretchFactor(0, 1);
@@ -273,6 +278,7 @@ void TMainForm::BuildWindow() {
         MailListPopupPopup();
         mailListPopup_->popup(mailList_->viewport()->mapToGlobal(pos));
     });
+    connect(bodyBox_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) { BodyBoxMenu(pos); });
     connect(logBox_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { logPopup_->popup(logBox_->viewport()->mapToGlobal(pos)); });
 }
@@ -305,6 +311,10 @@ void TMainForm::BuildMenus() {
         action->setData(tag);
         sortActions_.push_back(action);
     }
+    mailListPopup_->addSeparator();
+    QAction* saveMessage = addItem(mailListPopup_, "SaveMessageAs", "名前を付けて保存(&A)...");
+    saveMessage->setData(-1);  // not a sort key
+    connect(saveMessage, &QAction::triggered, this, &TMainForm::SaveMessageAsClick);
     connect(mailListPopup_, &QMenu::triggered, this, &TMainForm::SortByXClick);
 
     logPopup_ = new QMenu(this);
@@ -399,6 +409,7 @@ Account& TMainForm::CurrentAccount() {
 void TMainForm::AppendLog(const std::string& text) {
     logFile_.Append(text);
     const bool retrSent = std::string_view(text).starts_with("RETR ");
+    if (retrSent) savingPath_ = std::exchange(saveArmedPath_, QString());
     if (retrSent || !(InState(SessionState::RetrSent) || InState(SessionState::RetrHeaderSent))) {
         EndPaneCut();
     } else if (paneSkippedBytes_ > 0 || paneMessageBytes_ + text.size() > kPaneMessageLimit) {
@@ -502,7 +513,20 @@ void TMainForm::FillMailEntry(int row, const std::string& text) {
 }
 
 void TMainForm::ShowMessageText(const std::string& text) {
+    if (!savingPath_.isEmpty()) {
+        const QString path = std::exchange(savingPath_, QString());
+        const std::string bytes = MessageFileBytes(text);
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()) ||
+            !file.commit())
+            ShowBox(Text("メールを保存できませんでした"));
+        return;
+    }
     const AccountOptions& options = CurrentAccount().popOptions;
+    bodyMessage_ = text;
+    bodyDecoded_ = options.Test(POPDecodeMime);
+    attachments_.reset();
     const std::vector<std::string> lines =
         MessagePaneLines(text, options.Test(POPDecodeMime), options.Test(POPHeaderWithBody));
     std::string joined;
@@ -548,6 +572,9 @@ void TMainForm::ClearMessageText() {
     bodyPending_ = QString();
     bodyPendingFrom_ = 0;
     bodyBox_->clear();
+    bodyMessage_.clear();
+    bodyDecoded_ = false;
+    attachments_.reset();
 }
 
 bool TMainForm::PromptPassword(std::string& password) {
@@ -747,6 +774,76 @@ void TMainForm::FormClose() {
     KeepWindowState();
     FlushLogPane();
     logFile_.Finish();
+}
+
+// --- saving a message and its attachments ---------------------------------------
+
+void TMainForm::SaveMessageAs(const QString& path) {
+    if (!InState(SessionState::Ready) || FirstSelectedRow() < 0 || path.isEmpty()) return;
+    saveArmedPath_ = path;
+    session_->ReadButtonClick();
+    saveArmedPath_.clear();  // no RETR went out: nothing waits
+}
+
+void TMainForm::SaveMessageAsClick() {
+    const int row = FirstSelectedRow();
+    if (!InState(SessionState::Ready) || row < 0) return;
+    const QString path = QFileDialog::getSaveFileName(this, Text("名前を付けて保存"),
+                                                      QString::fromStdString(RowCaption(row)) + QStringLiteral(".eml"),
+                                                      QStringLiteral("*.eml"));
+    if (!path.isEmpty()) SaveMessageAs(path);
+}
+
+int TMainForm::AttachmentAtLine(int line) {
+    // Only once the whole message is in the pane do its last lines match.
+    if (!bodyDecoded_ || bodyPendingFrom_ < bodyPending_.size()) return -1;
+    if (!attachments_) attachments_ = MessageAttachments(bodyMessage_);
+    const int count = static_cast<int>(attachments_->size());
+    const int first = bodyBox_->blockCount() - count;
+    return line >= first && line < bodyBox_->blockCount() ? line - first : -1;
+}
+
+bool TMainForm::SaveAttachmentTo(int index, const QString& path) {
+    if (!attachments_ || index < 0 || index >= static_cast<int>(attachments_->size())) return false;
+    const std::string& bytes = (*attachments_)[static_cast<std::size_t>(index)].bytes;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+void TMainForm::SaveAttachmentClick(int index) {
+    if (!attachments_ || index < 0 || index >= static_cast<int>(attachments_->size())) return;
+    const QString name = QString::fromStdString(SafeFileName((*attachments_)[static_cast<std::size_t>(index)].name));
+    // The dialog asks before it replaces a file.
+    const QString path = QFileDialog::getSaveFileName(this, Text("添付ファイルを保存"), name);
+    if (!path.isEmpty() && !SaveAttachmentTo(index, path)) ShowBox(Text("添付ファイルを保存できませんでした"));
+}
+
+void TMainForm::BodyBoxMenu(const QPoint& pos) {
+    const int index = AttachmentAtLine(bodyBox_->cursorForPosition(pos).blockNumber());
+    std::unique_ptr<QMenu> menu(bodyBox_->createStandardContextMenu(pos));
+    menu->setObjectName(QStringLiteral("BodyPopup"));
+    menu->addSeparator();
+    QAction* save = menu->addAction(Text("添付ファイルを保存..."));
+    save->setObjectName(QStringLiteral("SaveAttachment"));
+    save->setEnabled(index >= 0);
+    if (menu->exec(bodyBox_->viewport()->mapToGlobal(pos)) == save) SaveAttachmentClick(index);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == bodyBox_->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const int index = AttachmentAtLine(bodyBox_->cursorForPosition(mouse->position().toPoint()).blockNumber());
+        if (index >= 0) {
+            SaveAttachmentClick(index);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TMainForm::RestoreWindowState() {

@@ -3,6 +3,7 @@
 #include "accounts/account.h"
 #include "core/pop3_session.h"
 #include "core/session_owner.h"
+#include "mime/mime_body.h"
 #include "ui/session_log.h"
 
 #include <QMainWindow>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -103,6 +105,15 @@ public:
     // left out), each followed by a line end. False when it could not.
     bool SaveLogTo(const QString& path);
 
+    // Sends RETR for the first selected row (in Ready) and writes the
+    // message to path as an .eml file instead of showing it.
+    void SaveMessageAs(const QString& path);
+    // The attachment behind line `line` of the body pane, or -1.
+    int AttachmentAtLine(int line);
+    // Writes attachment `index` of the message in the body pane to path;
+    // false when there is none or it could not be written.
+    bool SaveAttachmentTo(int index, const QString& path);
+
     // Longest entry the pane shows whole; the run's file always gets all of it.
     static constexpr std::size_t kPaneEntryLimit = 64 * 1024;
     // Of one message coming in by RETR the pane shows this much, then one
@@ -123,9 +134,13 @@ public slots:
     void SortByXClick(QAction* item);
     void ClearLogClick();
     void SaveLogClick();
+    void SaveMessageAsClick();
+    void SaveAttachmentClick(int index);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Double click on an attachment line of the body pane.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildWindow();
@@ -170,7 +185,16 @@ private:
     quint64 bodyGeneration_ = 0;
     void EndPaneCut();
     QString pendingPane_;
-    std::vector<std::string> paneEntries_;  // the bytes of what the pane shows, for a saved log
+    std::vector<std::string> paneEntries_;
+    // "名前を付けて保存": the path waits for the RETR it sends, and applies to
+    // the reply of that RETR only.
+    QString saveArmedPath_;
+    QString savingPath_;
+    // The message in the body pane, for saving its attachments.
+    std::string bodyMessage_;
+    bool bodyDecoded_ = false;
+    std::optional<std::vector<MimeAttachment>> attachments_;
+    void BodyBoxMenu(const QPoint& pos);  // the bytes of what the pane shows, for a saved log
     bool paneFlushPosted_ = false;
     std::size_t paneMessageBytes_ = 0;  // of the message now coming in, shown in the pane
     std::size_t paneSkippedBytes_ = 0;  // of it, left out of the pane

@@ -587,4 +587,43 @@ TEST_F(MainFormTest, WindowStateIsKeptBetweenRuns) {
     }
 }
 
+// 名前を付けて保存 writes the server's message (dot-stuffing undone, CR LF)
+// without touching the pane; an attachment line saves the decoded bytes.
+TEST_F(MainFormTest, SavingAMessageAndAnAttachment) {
+    const std::string message =
+        "Subject: s\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+        "--b\r\nContent-Type: text/plain\r\n\r\n.starts with a dot\r\n"
+        "--b\r\nContent-Type: application/octet-stream; name=\"../../.bashrc\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\nAAECAw==\r\n--b--\r\n";
+    Pop3Mailbox mailbox({message});
+    auto form =
+        MakeForm({LoopbackAccount("a", mailbox.port(), {POPReadHeader, POPAuthBasic, POPUseTop, POPDecodeMime})});
+    ASSERT_TRUE(form->FormCreate());
+    form->show();
+    ASSERT_TRUE(ConnectTo(*form, mailbox, 1));
+    auto* body = Find<QPlainTextEdit>(*form, "BodyBox");
+    const std::string eml = home.path() + "/m.eml";
+    form->SaveMessageAs(QString::fromStdString(eml));  // nothing selected: nothing sent
+    form->SelectRow(0);
+    form->SaveMessageAs(QString::fromStdString(eml));
+    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && fs::exists(eml); }));
+    EXPECT_EQ(ReadFile(eml), message);
+    EXPECT_TRUE(body->toPlainText().isEmpty());
+    const std::vector<std::string> sent = mailbox.Received();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "RETR 1"), 1);
+
+    Click(*form, "ReadButton");  // an ordinary read after a save shows the message
+    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && !body->toPlainText().isEmpty(); }));
+    EXPECT_EQ(body->toPlainText(),
+              QStringLiteral(".starts with a dot\n[添付] ../../.bashrc (application/octet-stream, 4 bytes)"));
+    EXPECT_EQ(form->AttachmentAtLine(0), -1);
+    ASSERT_EQ(form->AttachmentAtLine(1), 0);
+    const std::string saved = home.path() + "/bashrc";
+    ASSERT_TRUE(form->SaveAttachmentTo(0, QString::fromStdString(saved)));
+    EXPECT_EQ(ReadFile(saved), std::string("\0\1\2\3", 4));
+    EXPECT_FALSE(form->SaveAttachmentTo(1, QString::fromStdString(saved)));
+    ASSERT_TRUE(Disconnect(*form));
+    EXPECT_EQ(form->AttachmentAtLine(0), -1);
+}
+
 }  // namespace
