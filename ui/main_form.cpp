@@ -245,6 +245,23 @@ void TMainForm::BuildWindow() {
     statusPanel_->setMinimumWidth(50);
     statusBar()->addWidget(statusPanel_);
 
+    // Keyboard and screen readers: Tab goes tabs, buttons, list, body, log;
+    // the read-only panes can be read and selected with the keys, and Tab
+    // leaves them.
+    QWidget* const order[] = {accountTab_, connectButton_, disconnectButton_, readButton_, deleteButton_,
+                              sendButton_, mailList_,      bodyBox_,          logBox_};
+    for (std::size_t i = 1; i < std::size(order); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+    for (QPlainTextEdit* pane : {bodyBox_, logBox_}) {
+        pane->setTabChangesFocus(true);
+        pane->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    }
+    const std::pair<QWidget*, const char*> accessible[] = {
+        {accountTab_, "アカウント"}, {connectButton_, "接続"}, {disconnectButton_, "切断"},
+        {readButton_, "読む"},       {deleteButton_, "削除"},  {sendButton_, "書く"},
+        {mailList_, "メール一覧"},   {bodyBox_, "本文"},       {logBox_, "ログ"},
+    };
+    for (const auto& [widget, name] : accessible) widget->setAccessibleName(Text(name));
+
     connect(connectButton_, &QPushButton::clicked, this, &TMainForm::ConnectButtonClick);
     connect(disconnectButton_, &QPushButton::clicked, this, &TMainForm::DisconnectButtonClick);
     connect(readButton_, &QPushButton::clicked, this, &TMainForm::ReadButtonClick);

@@ -626,4 +626,28 @@ TEST_F(MainFormTest, SavingAMessageAndAnAttachment) {
     EXPECT_EQ(form->AttachmentAtLine(0), -1);
 }
 
+// Tab reaches every enabled control in reading order and comes round again;
+// the list, the panes and the buttons carry names for screen readers.
+TEST_F(MainFormTest, KeyboardOrderAndAccessibleNames) {
+    auto form = MakeForm({LoopbackAccount("a", 1, {})});
+    ASSERT_TRUE(form->FormCreate());
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    Find<QTabBar>(*form, "AccountTab")->setFocus();
+    QStringList visited;
+    for (int i = 0; i < 6; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget()->objectName();
+    }
+    EXPECT_EQ(visited, (QStringList{"ConnectButton", "SendButton", "MailList", "BodyBox", "LogBox", "AccountTab"}));
+    for (const char* name : {"ConnectButton", "DisconnectButton", "ReadButton", "DeleteButton", "SendButton"}) {
+        const QString text = Find<QPushButton>(*form, name)->text();
+        EXPECT_TRUE(text.contains(QLatin1Char('&'))) << name;
+    }
+    EXPECT_EQ(Find<MailListView>(*form, "MailList")->accessibleName(), QStringLiteral("メール一覧"));
+    EXPECT_EQ(Find<QPlainTextEdit>(*form, "BodyBox")->accessibleName(), QStringLiteral("本文"));
+    EXPECT_EQ(Find<QPushButton>(*form, "ReadButton")->accessibleName(), QStringLiteral("読む"));
+}
+
 }  // namespace
