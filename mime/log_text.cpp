@@ -13,10 +13,8 @@ void AppendMark(std::string& out, unsigned char byte) {
     out += static_cast<char>(0x80 | (code & 0x3f));
 }
 
-// A run without NUL bytes: JIS decoded, then CP932 to UTF-8, then marks.
-void AppendRun(std::string& out, std::string_view run) {
-    if (run.empty()) return;
-    const std::string text = Cp932ToUtf8(JisToShiftJis(run));
+// Marks for the controls of UTF-8 text; CR LF becomes one line break.
+void AppendMarked(std::string& out, std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;  // CR LF: one break
@@ -25,6 +23,24 @@ void AppendRun(std::string& out, std::string_view run) {
         } else {
             out += static_cast<char>(c);
         }
+    }
+}
+
+// A run without NUL bytes: JIS decoded, then CP932 to UTF-8, then marks.
+// Most entries are plain ASCII (commands, status lines, headers with
+// encoded words) and go straight to the marks.
+void AppendRun(std::string& out, std::string_view run) {
+    bool plain = true;
+    for (const char c : run) {
+        if (static_cast<unsigned char>(c) >= 0x80 || c == '\x1b') {
+            plain = false;
+            break;
+        }
+    }
+    if (plain) {
+        AppendMarked(out, run);
+    } else {
+        AppendMarked(out, Cp932ToUtf8(JisToShiftJis(run)));
     }
 }
 
