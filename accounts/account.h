@@ -37,6 +37,7 @@ enum PopOption : int {
     POPUseTLS = 10,      // TLS from the first byte
     POPUseSTLS = 11,     // STLS upgrade after the greeting; with POPUseTLS set, POPUseTLS wins
     POPPipelining = 12,  // pipeline TOP/RETR and DELE when the server offers PIPELINING
+    POPLocalDates = 17,  // show Date in local time and sort the dates as points in time
 };
 
 // smtpOptions bits.

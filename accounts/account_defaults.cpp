@@ -31,6 +31,7 @@ Account NewAccount(int tabCount) {
     account.smtpOptions.Clear(SMTPAuthNone);
     account.smtpOptions.Set(SMTPAuthAUTH);
     account.smtpPort = 587;
+    account.popOptions.Set(POPLocalDates);
     account.id = NewAccountId();
     return account;
 }

@@ -81,6 +81,13 @@ std::vector<std::string> MessagePaneLines(const std::string& text, bool decodeMi
     return lines;
 }
 
+std::vector<MimeAttachment> MessageAttachments(const std::string& text) {
+    const std::string message = DotUnstuff(text);
+    MimeHeader header;
+    const std::size_t bodyStart = ParseMimeHeader(message, 0, true, header);
+    return MimeAttachments(message, header, bodyStart);
+}
+
 int CompareDisplayRows(const MailEntry& a, const MailEntry& b, int sortTag) {
     return CompareMailEntriesWith(a, b, sortTag, LocaleCompareUtf8);
 }

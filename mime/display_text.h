@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "mime/mail_entry.h"
+#include "mime/mime_body.h"
 
 // What the window shows, in UTF-8. Without MIME decoding (the account's
 // POPDecodeMime bit clear) these are the list's Shift_JIS texts converted
@@ -28,6 +29,9 @@ void FillDisplayRow(MailEntry& row, const std::string& text, bool decodeMime);
 // POPHeaderWithBody bit) the header lines come first (with MIME decoding
 // their encoded words decoded), then a line " ".
 std::vector<std::string> MessagePaneLines(const std::string& text, bool decodeMime, bool headerWithBody);
+
+// The attachments behind that pane's "[添付]" lines (MIME decoding only).
+std::vector<MimeAttachment> MessageAttachments(const std::string& text);
 
 // The list's sort orders on rows holding UTF-8 texts: the same rules as
 // CompareMailEntries, with the locale collation applied to UTF-8.

@@ -194,20 +194,27 @@ bool SharesOtherAlternative(const Leaf& leaf, const Leaf& shown) {
     return false;
 }
 
-}  // namespace
-
-std::vector<std::string> MimeBodyLines(std::string_view message, const MimeHeader& header, std::size_t bodyStart) {
-    std::vector<std::string> lines;
-    const std::string_view body = message.substr(std::min(bodyStart, message.size()));
-    if (!header.Find("Content-Type") && !header.Find("Content-Transfer-Encoding")) {
-        AppendPaneLines(LegacyBodyText(body), lines);
-        return lines;
-    }
+// The leaf the pane shows as text and the ones it lists as attachments,
+// in pane order. Nothing for mail without MIME header fields.
+struct Choice {
+    bool legacy = false;
+    std::string_view body;
     Walk walk;
-    std::vector<std::pair<int, int>> alternatives;
-    WalkEntity(walk, header, body, 1, "text/plain", alternatives);
-
     const Leaf* shown = nullptr;
+    std::vector<const Leaf*> attachments;
+};
+
+void Choose(std::string_view message, const MimeHeader& header, std::size_t bodyStart, Choice& choice) {
+    choice.body = message.substr(std::min(bodyStart, message.size()));
+    if (!header.Find("Content-Type") && !header.Find("Content-Transfer-Encoding")) {
+        choice.legacy = true;
+        return;
+    }
+    Walk& walk = choice.walk;
+    std::vector<std::pair<int, int>> alternatives;
+    WalkEntity(walk, header, choice.body, 1, "text/plain", alternatives);
+
+    const Leaf*& shown = choice.shown;
     const bool single = walk.leaves.size() == 1 && TypeOf(header, "text/plain").compare(0, 10, "multipart/") != 0;
     for (const char* want : {"text/plain", "text/html"}) {
         for (const Leaf& leaf : walk.leaves) {
@@ -218,15 +225,43 @@ std::vector<std::string> MimeBodyLines(std::string_view message, const MimeHeade
         }
         if (shown) break;
     }
-    if (shown) {
-        AppendPaneLines(LeafText(*shown), lines);
-    } else if (walk.leaves.empty()) {
-        lines.emplace_back();
-    }
     for (const Leaf& leaf : walk.leaves) {
         if (&leaf == shown || (shown && SharesOtherAlternative(leaf, *shown))) continue;
-        lines.push_back("[添付] " + AttachmentName(*leaf.header) + " (" + RawToUtf8(leaf.type) + ", " +
-                        std::to_string(DecodedSize(*leaf.header, leaf.body)) + " bytes)");
+        choice.attachments.push_back(&leaf);
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> MimeBodyLines(std::string_view message, const MimeHeader& header, std::size_t bodyStart) {
+    std::vector<std::string> lines;
+    Choice choice;
+    Choose(message, header, bodyStart, choice);
+    if (choice.legacy) {
+        AppendPaneLines(LegacyBodyText(choice.body), lines);
+        return lines;
+    }
+    if (choice.shown) {
+        AppendPaneLines(LeafText(*choice.shown), lines);
+    } else if (choice.walk.leaves.empty()) {
+        lines.emplace_back();
+    }
+    for (const Leaf* leaf : choice.attachments) {
+        lines.push_back("[添付] " + AttachmentName(*leaf->header) + " (" + RawToUtf8(leaf->type) + ", " +
+                        std::to_string(DecodedSize(*leaf->header, leaf->body)) + " bytes)");
     }
     return lines;
+}
+
+std::vector<MimeAttachment> MimeAttachments(std::string_view message, const MimeHeader& header, std::size_t bodyStart) {
+    std::vector<MimeAttachment> attachments;
+    Choice choice;
+    Choose(message, header, bodyStart, choice);
+    for (const Leaf* leaf : choice.attachments) {
+        MimeAttachment& a = attachments.emplace_back();
+        a.name = AttachmentName(*leaf->header);
+        if (a.name == "（名前なし）") a.name.clear();
+        a.bytes = DecodedBytes(*leaf->header, leaf->body);
+    }
+    return attachments;
 }

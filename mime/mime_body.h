@@ -15,4 +15,13 @@
 // Time and memory are linear in the message size.
 std::vector<std::string> MimeBodyLines(std::string_view message, const MimeHeader& header, std::size_t bodyStart);
 
+// The attachments of that pane, in the order of their "[添付]" lines (the
+// last lines of the pane): the name as the line shows it (empty when the
+// message gives none) and the decoded bytes.
+struct MimeAttachment {
+    std::string name;
+    std::string bytes;
+};
+std::vector<MimeAttachment> MimeAttachments(std::string_view message, const MimeHeader& header, std::size_t bodyStart);
+
 constexpr int kMaxMimeDepth = 32;

@@ -1,6 +1,7 @@
 #include "ui/mail_list.h"
 
 #include "mime/display_text.h"
+#include "mime/mail_date.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -19,8 +20,15 @@ int MailListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant MailListModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount()) return {};
-    const MailEntry& entry = rows_[static_cast<std::size_t>(index.row())];
+    if (!index.isValid() || index.row() >= rowCount()) return {};
+    const Row_& row = rows_[static_cast<std::size_t>(index.row())];
+    const MailEntry& entry = row.entry;
+    if (index.column() == 2 && row.when) {
+        if (role == Qt::DisplayRole) return QString::fromStdString(row.shownDate);
+        if (role == Qt::ToolTipRole) return QString::fromStdString(entry.subItems[1]);
+        return {};
+    }
+    if (role != Qt::DisplayRole) return {};
     // The texts are UTF-8 already: the text library converted them once.
     if (index.column() == 0) return QString::fromStdString(entry.number);
     const std::size_t sub = static_cast<std::size_t>(index.column() - 1);
@@ -38,7 +46,7 @@ QVariant MailListModel::headerData(int section, Qt::Orientation orientation, int
 void MailListModel::AppendRow(const std::string& caption, const std::string& size) {
     const int row = rowCount();
     beginInsertRows({}, row, row);
-    rows_.push_back(MailEntry{caption, {size}});
+    rows_.push_back(Row_{MailEntry{caption, {size}}, std::nullopt, {}});
     endInsertRows();
 }
 
@@ -56,24 +64,47 @@ void MailListModel::RemoveAllRows() {
     endResetModel();
 }
 
-void MailListModel::FillRow(int row, const std::string& text, bool decodeMime) {
+void MailListModel::FillRow(int row, const std::string& text, bool decodeMime, bool localDates) {
     if (row < 0 || row >= rowCount()) return;
-    FillDisplayRow(rows_[static_cast<std::size_t>(row)], text, decodeMime);
+    Row_& target = rows_[static_cast<std::size_t>(row)];
+    FillDisplayRow(target.entry, text, decodeMime);
+    target.when = localDates ? ParseMailDate(target.entry.subItems[1]) : std::nullopt;
+    target.shownDate = target.when ? LocalDateText(*target.when) : std::string();
     // Cell by cell: a view repaints the whole viewport for a changed range,
     // but only the cell itself, if shown, for a single index.
     for (int column = 2; column < kColumns; ++column)
         emit dataChanged(index(row, column), index(row, column), {Qt::DisplayRole});
 }
 
-void MailListModel::Sort(int sortTag) {
+namespace {
+
+// Rows without a date first (as in the text sort), then parsed dates by
+// time, then the dates that did not parse.
+int DateRank(const MailEntry& entry, const std::optional<std::int64_t>& when) {
+    if (entry.subItems.size() < 2) return 0;
+    return when ? 1 : 2;
+}
+
+}  // namespace
+
+void MailListModel::Sort(int sortTag, bool localDates) {
     std::vector<int> order(rows_.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](int a, int b) { return CompareDisplayRows(rows_[a], rows_[b], sortTag) < 0; });
+    auto goesFirst = [&](int a, int b) {
+        const Row_& x = rows_[static_cast<std::size_t>(a)];
+        const Row_& y = rows_[static_cast<std::size_t>(b)];
+        if (sortTag == 2 && localDates) {
+            const int rx = DateRank(x.entry, x.when), ry = DateRank(y.entry, y.when);
+            if (rx != ry) return rx < ry;
+            return rx == 1 && *x.when < *y.when;
+        }
+        return CompareDisplayRows(x.entry, y.entry, sortTag) < 0;
+    };
+    std::stable_sort(order.begin(), order.end(), goesFirst);
 
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> newRowOf(rows_.size());
-    std::vector<MailEntry> sorted;
+    std::vector<Row_> sorted;
     sorted.reserve(rows_.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
         newRowOf[static_cast<std::size_t>(order[i])] = static_cast<int>(i);

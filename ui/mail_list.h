@@ -5,7 +5,9 @@
 #include <QAbstractTableModel>
 #include <QTableView>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 // The rows of the mail list, in view order: row i of the model is row i on
@@ -26,18 +28,26 @@ public:
     void AppendRow(const std::string& caption, const std::string& size);
     void RemoveRow(int row);
     void RemoveAllRows();
-    const MailEntry& Row(int row) const { return rows_[static_cast<std::size_t>(row)]; }
+    const MailEntry& Row(int row) const { return rows_[static_cast<std::size_t>(row)].entry; }
     // Fills date, subject and sender of one row (UTF-8, decoded as the
-    // account's MIME bit says) and repaints it in place.
-    void FillRow(int row, const std::string& text, bool decodeMime);
+    // account's MIME bit says) and repaints it in place. With localDates
+    // the date cell shows a Date that parses in local time, the header's
+    // text in its tool-tip.
+    void FillRow(int row, const std::string& text, bool decodeMime, bool localDates = false);
 
     // Sorts ascending by CompareDisplayRows for the tag (0 number .. 4
-    // sender); equal rows keep their order. Selection and current row
-    // follow their rows.
-    void Sort(int sortTag);
+    // sender); equal rows keep their order. With localDates the date sort
+    // goes by the point in time, dates that do not parse after all others.
+    // Selection and current row follow their rows.
+    void Sort(int sortTag, bool localDates = false);
 
 private:
-    std::vector<MailEntry> rows_;
+    struct Row_ {
+        MailEntry entry;
+        std::optional<std::int64_t> when;  // the parsed Date, filled with localDates only
+        std::string shownDate;             // its local text
+    };
+    std::vector<Row_> rows_;
 };
 
 // The list view: keys, double click and selection changes are offered to

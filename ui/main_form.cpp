@@ -2,6 +2,8 @@
 
 #include "accounts/settings.h"
 #include "mime/display_text.h"
+#include "mime/log_text.h"
+#include "mime/message_file.h"
 #include "platform/cp932.h"
 #include "ui/cp932_qstring.h"
 #include "ui/mail_list.h"
@@ -9,20 +11,25 @@
 #include "ui/pass_input_form.h"
 #include "ui/send_mail_form.h"
 #include "ui/setting_form.h"
+#include "ui/window_state.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
@@ -33,6 +40,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -141,14 +150,12 @@ TMainForm::~TMainForm() {
 
 void TMainForm::BuildWindow() {
     setMinimumSize(585, 400);
-    resize(585, 562);
-    move(214, 105);
 
     auto* central = new QWidget(this);
     auto* centralLayout = new QVBoxLayout(central);
     centralLayout->setContentsMargins(2, 2, 2, 0);
 
-    auto* splitter2 = new QSplitter(Qt::Vertical, central);
+    auto* splitter2 = splitter2_ = new QSplitter(Qt::Vertical, central);
     splitter2->setObjectName(QStringLiteral("Splitter2"));
     splitter2->setHandleWidth(3);
     splitter2->setChildrenCollapsible(false);
@@ -196,7 +203,7 @@ void TMainForm::BuildWindow() {
     contentLayout->addWidget(panel1_, 1);
     auto* panelLayout = new QVBoxLayout(panel1_);
     panelLayout->setContentsMargins(0, 0, 0, 0);
-    auto* splitter1 = new QSplitter(Qt::Vertical, panel1_);
+    auto* splitter1 = splitter1_ = new QSplitter(Qt::Vertical, panel1_);
     splitter1->setObjectName(QStringLiteral("Splitter1"));
     splitter1->setHandleWidth(3);
     splitter1->setChildrenCollapsible(false);
@@ -206,7 +213,17 @@ void TMainForm::BuildWindow() {
     mailList_ = new MailListView(splitter1);
     mailList_->setObjectName(QStringLiteral("MailList"));
     mailList_->setModel(mailModel_);
-    const int widths[MailListModel::kColumns] = {40, 70, 80, 200, 150};
+    // The number, size and date columns fit their usual texts in the
+    // list's font; the subject and sender keep their usual widths.
+    const QFontMetrics metrics = mailList_->fontMetrics();
+    const int padding = 2 * metrics.horizontalAdvance(QLatin1Char('M'));
+    auto fit = [&](const char* longest, const char* heading) {
+        return std::max(metrics.horizontalAdvance(QString::fromUtf8(longest)),
+                        metrics.horizontalAdvance(QString::fromUtf8(heading))) +
+               padding;
+    };
+    const int widths[MailListModel::kColumns] = {fit("99999", "番号"), fit("99999999", "サイズ"),
+                                                 fit("Wed, 30 Sep 2026 23:59:59 +0900", "日付"), 200, 150};
     for (int c = 0; c < MailListModel::kColumns; ++c) mailList_->setColumnWidth(c, widths[c]);
     mailList_->setContextMenuPolicy(Qt::CustomContextMenu);
 
@@ -214,7 +231,11 @@ void TMainForm::BuildWindow() {
     bodyBox_->setObjectName(QStringLiteral("BodyBox"));
     bodyBox_->setReadOnly(true);
     bodyBox_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    splitter1->setSizes({121, 240});
+    bodyBox_->setContextMenuPolicy(Qt::CustomContextMenu);
+    bodyBox_->viewport()->installEventFilter(this);
+    // The list and the body share the room, and a taller window alike.
+    splitter1->setSizes({240, 240});
+    splitter1->setStretchFactor(0, 1);
     splitter1->setStretchFactor(1, 1);
 
     logBox_ = new QPlainTextEdit(splitter2);
@@ -233,6 +254,23 @@ void TMainForm::BuildWindow() {
     statusPanel_ = new QLabel(statusBar());
     statusPanel_->setMinimumWidth(50);
     statusBar()->addWidget(statusPanel_);
+
+    // Keyboard and screen readers: Tab goes tabs, buttons, list, body, log;
+    // the read-only panes can be read and selected with the keys, and Tab
+    // leaves them.
+    QWidget* const order[] = {accountTab_, connectButton_, disconnectButton_, readButton_, deleteButton_,
+                              sendButton_, mailList_,      bodyBox_,          logBox_};
+    for (std::size_t i = 1; i < std::size(order); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+    for (QPlainTextEdit* pane : {bodyBox_, logBox_}) {
+        pane->setTabChangesFocus(true);
+        pane->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    }
+    const std::pair<QWidget*, const char*> accessible[] = {
+        {accountTab_, "アカウント"}, {connectButton_, "接続"}, {disconnectButton_, "切断"},
+        {readButton_, "読む"},       {deleteButton_, "削除"},  {sendButton_, "書く"},
+        {mailList_, "メール一覧"},   {bodyBox_, "本文"},       {logBox_, "ログ"},
+    };
+    for (const auto& [widget, name] : accessible) widget->setAccessibleName(Text(name));
 
     connect(connectButton_, &QPushButton::clicked, this, &TMainForm::ConnectButtonClick);
     connect(disconnectButton_, &QPushButton::clicked, this, &TMainForm::DisconnectButtonClick);
@@ -267,6 +305,7 @@ void TMainForm::BuildWindow() {
         MailListPopupPopup();
         mailListPopup_->popup(mailList_->viewport()->mapToGlobal(pos));
     });
+    connect(bodyBox_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) { BodyBoxMenu(pos); });
     connect(logBox_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { logPopup_->popup(logBox_->viewport()->mapToGlobal(pos)); });
 }
@@ -299,6 +338,10 @@ void TMainForm::BuildMenus() {
         action->setData(tag);
         sortActions_.push_back(action);
     }
+    mailListPopup_->addSeparator();
+    QAction* saveMessage = addItem(mailListPopup_, "SaveMessageAs", "名前を付けて保存(&A)...");
+    saveMessage->setData(-1);  // not a sort key
+    connect(saveMessage, &QAction::triggered, this, &TMainForm::SaveMessageAsClick);
     connect(mailListPopup_, &QMenu::triggered, this, &TMainForm::SortByXClick);
 
     logPopup_ = new QMenu(this);
@@ -318,6 +361,7 @@ bool TMainForm::FormCreate() {
     }
     accountTab_->setCurrentIndex(0);
     CurrentAccount();
+    RestoreWindowState();
 
     const std::string directory = options_.logDirectory.empty()
                                       ? DefaultLogDirectory(QCoreApplication::applicationDirPath().toStdString())
@@ -392,6 +436,7 @@ Account& TMainForm::CurrentAccount() {
 void TMainForm::AppendLog(const std::string& text) {
     logFile_.Append(text);
     const bool retrSent = std::string_view(text).starts_with("RETR ");
+    if (retrSent) savingPath_ = std::exchange(saveArmedPath_, QString());
     if (retrSent || !(InState(SessionState::RetrSent) || InState(SessionState::RetrHeaderSent))) {
         EndPaneCut();
     } else if (paneSkippedBytes_ > 0 || paneMessageBytes_ + text.size() > kPaneMessageLimit) {
@@ -402,18 +447,25 @@ void TMainForm::AppendLog(const std::string& text) {
     }
     QString entry;
     if (text.size() > kPaneEntryLimit) {
-        entry = FromCp932(std::string_view(text).substr(0, kPaneEntryLimit));
+        entry = QString::fromStdString(LogTextForEye(std::string_view(text).substr(0, kPaneEntryLimit)));
         entry += QStringLiteral("\n... (%1 more bytes in the run's log file)").arg(text.size() - kPaneEntryLimit);
     } else {
-        entry = FromCp932(text);
+        entry = QString::fromStdString(LogTextForEye(text));
     }
-    entry.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    paneEntries_.push_back(text);
     AppendPane(entry);
+    // A saved log holds what the pane holds, no more.
+    while (paneEntries_.size() > kPaneEntries) paneEntries_.pop_front();
 }
 
 void TMainForm::EndPaneCut() {
-    if (paneSkippedBytes_ > 0)
-        AppendPane(QStringLiteral("... (%1 more bytes of this message in the run's log file)").arg(paneSkippedBytes_));
+    if (paneSkippedBytes_ > 0) {
+        const QString note =
+            QStringLiteral("... (%1 more bytes of this message in the run's log file)").arg(paneSkippedBytes_);
+        paneEntries_.push_back(note.toStdString());
+        AppendPane(note);
+        while (paneEntries_.size() > kPaneEntries) paneEntries_.pop_front();
+    }
     paneSkippedBytes_ = 0;
     paneMessageBytes_ = 0;
 }
@@ -528,11 +580,25 @@ void TMainForm::ResetSortToNumber() {
 }
 
 void TMainForm::FillMailEntry(int row, const std::string& text) {
-    mailModel_->FillRow(row, text, CurrentAccount().popOptions.Test(POPDecodeMime));
+    const AccountOptions& options = CurrentAccount().popOptions;
+    mailModel_->FillRow(row, text, options.Test(POPDecodeMime), options.Test(POPLocalDates));
 }
 
 void TMainForm::ShowMessageText(const std::string& text) {
+    if (!savingPath_.isEmpty()) {
+        const QString path = std::exchange(savingPath_, QString());
+        const std::string bytes = MessageFileBytes(text);
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()) ||
+            !file.commit())
+            ShowBox(Text("メールを保存できませんでした"));
+        return;
+    }
     const AccountOptions& options = CurrentAccount().popOptions;
+    bodyMessage_ = text;
+    bodyDecoded_ = options.Test(POPDecodeMime);
+    attachments_.reset();
     const std::vector<std::string> lines =
         MessagePaneLines(text, options.Test(POPDecodeMime), options.Test(POPHeaderWithBody));
     std::string joined;
@@ -578,6 +644,9 @@ void TMainForm::ClearMessageText() {
     bodyPending_ = QString();
     bodyPendingFrom_ = 0;
     bodyBox_->clear();
+    bodyMessage_.clear();
+    bodyDecoded_ = false;
+    attachments_.reset();
 }
 
 bool TMainForm::PromptPassword(std::string& password) {
@@ -708,7 +777,7 @@ void TMainForm::SortByXClick(QAction* item) {
     const int tag = item->data().toInt();
     if (tag < 0 || tag > 4) return;
     sortTag_ = tag;
-    mailModel_->Sort(tag);
+    mailModel_->Sort(tag, CurrentAccount().popOptions.Test(POPLocalDates));
 }
 
 // --- the log pane ------------------------------------------------------------------
@@ -718,18 +787,18 @@ void TMainForm::ClearLogClick() {
     pendingLines_.clear();
     paneLines_.clear();
     paneTrimmed_ = false;
+    paneEntries_.clear();
     logBox_->clear();
 }
 
 bool TMainForm::SaveLogTo(const QString& path) {
     FlushLogPane();
+    // The entries as they arrived, like the run's file, not the pane's
+    // decoded lines.
     std::string bytes = LogHeader(kSavedLogVersion, QDateTime::currentDateTime());
-    const QString text = logBox_->toPlainText();
-    if (!text.isEmpty() || logBox_->blockCount() > 1) {
-        for (const QString& line : text.split(QLatin1Char('\n'))) {
-            bytes += Utf8ToCp932(line.toStdString());
-            bytes += '\n';
-        }
+    for (const std::string& entry : paneEntries_) {
+        bytes += entry;
+        bytes += '\n';
     }
     // Written aside and renamed over the chosen file, so a failed save
     // leaves an existing file as it was.
@@ -782,8 +851,111 @@ void TMainForm::FormClose() {
     for (Account& account : stored)
         if (account.popPassword.find(',') != std::string::npos) account.popPassword.clear();
     if (!SaveSettings(stored)) ShowBox(Text("設定を保存できませんでした"));
+    KeepWindowState();
     FlushLogPane();
     logFile_.Finish();
+}
+
+// --- saving a message and its attachments ---------------------------------------
+
+void TMainForm::SaveMessageAs(const QString& path) {
+    if (!InState(SessionState::Ready) || FirstSelectedRow() < 0 || path.isEmpty()) return;
+    saveArmedPath_ = path;
+    session_->ReadButtonClick();
+    saveArmedPath_.clear();  // no RETR went out: nothing waits
+}
+
+void TMainForm::SaveMessageAsClick() {
+    const int row = FirstSelectedRow();
+    if (!InState(SessionState::Ready) || row < 0) return;
+    const QString path = QFileDialog::getSaveFileName(this, Text("名前を付けて保存"),
+                                                      QString::fromStdString(RowCaption(row)) + QStringLiteral(".eml"),
+                                                      QStringLiteral("*.eml"));
+    if (!path.isEmpty()) SaveMessageAs(path);
+}
+
+int TMainForm::AttachmentAtLine(int line) {
+    // Only once the whole message is in the pane do its last lines match.
+    if (!bodyDecoded_ || bodyPendingFrom_ < bodyPending_.size()) return -1;
+    if (!attachments_) attachments_ = MessageAttachments(bodyMessage_);
+    const int count = static_cast<int>(attachments_->size());
+    const int first = bodyBox_->blockCount() - count;
+    return line >= first && line < bodyBox_->blockCount() ? line - first : -1;
+}
+
+bool TMainForm::SaveAttachmentTo(int index, const QString& path) {
+    if (!attachments_ || index < 0 || index >= static_cast<int>(attachments_->size())) return false;
+    const std::string& bytes = (*attachments_)[static_cast<std::size_t>(index)].bytes;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+void TMainForm::SaveAttachmentClick(int index) {
+    if (!attachments_ || index < 0 || index >= static_cast<int>(attachments_->size())) return;
+    const QString name = QString::fromStdString(SafeFileName((*attachments_)[static_cast<std::size_t>(index)].name));
+    // The dialog asks before it replaces a file.
+    const QString path = QFileDialog::getSaveFileName(this, Text("添付ファイルを保存"), name);
+    if (!path.isEmpty() && !SaveAttachmentTo(index, path)) ShowBox(Text("添付ファイルを保存できませんでした"));
+}
+
+void TMainForm::BodyBoxMenu(const QPoint& pos) {
+    const int index = AttachmentAtLine(bodyBox_->cursorForPosition(pos).blockNumber());
+    std::unique_ptr<QMenu> menu(bodyBox_->createStandardContextMenu(pos));
+    menu->setObjectName(QStringLiteral("BodyPopup"));
+    menu->addSeparator();
+    QAction* save = menu->addAction(Text("添付ファイルを保存..."));
+    save->setObjectName(QStringLiteral("SaveAttachment"));
+    save->setEnabled(index >= 0);
+    if (menu->exec(bodyBox_->viewport()->mapToGlobal(pos)) == save) SaveAttachmentClick(index);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == bodyBox_->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const int index = AttachmentAtLine(bodyBox_->cursorForPosition(mouse->position().toPoint()).blockNumber());
+        if (index >= 0) {
+            SaveAttachmentClick(index);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::RestoreWindowState() {
+    const std::optional<WindowState> state = LoadWindowState(WindowStatePath());
+    if (state && restoreGeometry(state->geometry)) {
+        splitter1_->restoreState(state->listSplitter);
+        splitter2_->restoreState(state->logSplitter);
+        for (int c = 0; c < MailListModel::kColumns && c < state->columnWidths.size(); ++c)
+            mailList_->setColumnWidth(c, state->columnWidths[c]);
+        if (state->tab < accountTab_->count()) accountTab_->setCurrentIndex(state->tab);
+        return;
+    }
+    // First run: two thirds of the screen, in its middle.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        resize(585, 562);
+        return;
+    }
+    const QRect room = screen->availableGeometry();
+    const QSize size(std::max(585, room.width() * 2 / 3), std::max(400, room.height() * 2 / 3));
+    resize(size.boundedTo(room.size()).expandedTo(minimumSize()));
+    move(room.center() - QPoint(width() / 2, height() / 2));
+}
+
+void TMainForm::KeepWindowState() {
+    WindowState state;
+    state.geometry = saveGeometry();
+    state.listSplitter = splitter1_->saveState();
+    state.logSplitter = splitter2_->saveState();
+    for (int c = 0; c < MailListModel::kColumns; ++c) state.columnWidths.push_back(mailList_->columnWidth(c));
+    state.tab = std::max(0, accountTab_->currentIndex());
+    SaveWindowState(WindowStatePath(), state);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

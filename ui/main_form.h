@@ -3,6 +3,7 @@
 #include "accounts/account.h"
 #include "core/pop3_session.h"
 #include "core/session_owner.h"
+#include "mime/mime_body.h"
 #include "ui/session_log.h"
 
 #include <QMainWindow>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -100,8 +102,19 @@ public:
     // The session's dispatcher: runs the task on this window's thread, after
     // the tasks posted before it, each one completely before the next.
     void PostTask(std::function<void()> task);
-    // Writes the saved-log form of the pane to path; false when it could not.
+    // Writes the saved-log form of the pane to path: the header, then the
+    // exact bytes of each entry the pane holds (and its notes of what it
+    // left out), each followed by a line end. False when it could not.
     bool SaveLogTo(const QString& path);
+
+    // Sends RETR for the first selected row (in Ready) and writes the
+    // message to path as an .eml file instead of showing it.
+    void SaveMessageAs(const QString& path);
+    // The attachment behind line `line` of the body pane, or -1.
+    int AttachmentAtLine(int line);
+    // Writes attachment `index` of the message in the body pane to path;
+    // false when there is none or it could not be written.
+    bool SaveAttachmentTo(int index, const QString& path);
 
     // Longest entry the pane shows whole; the run's file always gets all of it.
     static constexpr std::size_t kPaneEntryLimit = 64 * 1024;
@@ -126,13 +139,21 @@ public slots:
     void SortByXClick(QAction* item);
     void ClearLogClick();
     void SaveLogClick();
+    void SaveMessageAsClick();
+    void SaveAttachmentClick(int index);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Double click on an attachment line of the body pane.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildWindow();
     void BuildMenus();
+    // The place, sizes and tab of the last run (window.ini), or on a first
+    // run a size that suits the screen; KeepWindowState writes them back.
+    void RestoreWindowState();
+    void KeepWindowState();
     // Refuses while connected (with a message); otherwise runs FormClose.
     bool FormCloseQuery();
     void FormClose();
@@ -172,6 +193,18 @@ private:
     std::deque<int> pendingLines_;  // lines of each entry in pendingPane_
     std::deque<int> paneLines_;     // lines of each entry shown, below the notice
     bool paneTrimmed_ = false;      // the pane starts with the notice that entries were dropped
+    // The bytes of the entries the pane holds (at most kPaneEntries), for a
+    // saved log.
+    std::deque<std::string> paneEntries_;
+    // "名前を付けて保存": the path waits for the RETR it sends, and applies to
+    // the reply of that RETR only.
+    QString saveArmedPath_;
+    QString savingPath_;
+    // The message in the body pane, for saving its attachments.
+    std::string bodyMessage_;
+    bool bodyDecoded_ = false;
+    std::optional<std::vector<MimeAttachment>> attachments_;
+    void BodyBoxMenu(const QPoint& pos);  // the bytes of what the pane shows, for a saved log
     bool paneFlushPosted_ = false;
     std::size_t paneMessageBytes_ = 0;  // of the message now coming in, shown in the pane
     std::size_t paneSkippedBytes_ = 0;  // of it, left out of the pane
@@ -183,6 +216,8 @@ private:
     QPushButton* deleteButton_ = nullptr;
     QPushButton* sendButton_ = nullptr;
     QWidget* panel1_ = nullptr;
+    QSplitter* splitter1_ = nullptr;
+    QSplitter* splitter2_ = nullptr;
     MailListModel* mailModel_ = nullptr;
     MailListView* mailList_ = nullptr;
     QPlainTextEdit* bodyBox_ = nullptr;

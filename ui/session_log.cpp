@@ -55,8 +55,18 @@ std::string LogHeader(const char* version, const QDateTime& at) {
     return header;
 }
 
+bool IsBuildTree(const std::string& programDirectory) {
+    if (programDirectory.empty()) return false;
+    std::string dir = WithSlash(programDirectory);
+    for (int up = 0; up < 3; ++up) {
+        if (::access((dir + "CMakeCache.txt").c_str(), F_OK) == 0) return true;
+        dir += "../";
+    }
+    return false;
+}
+
 std::string DefaultLogDirectory(const std::string& programDirectory) {
-    if (!programDirectory.empty() && ::access(programDirectory.c_str(), W_OK | X_OK) == 0)
+    if (IsBuildTree(programDirectory) && ::access(programDirectory.c_str(), W_OK | X_OK) == 0)
         return WithSlash(programDirectory);
     std::string base;
     if (const char* state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/') {
@@ -80,7 +90,9 @@ bool SessionLogFile::Start(const std::string& directory, const QDateTime& now) {
     directory_ = WithSlash(directory);
     const std::string stem = directory_ + "~Boxsweeper_" + now.toString(QStringLiteral("yyyyMMddHHmmss")).toStdString();
     for (int attempt = 1; attempt <= 100 && fd_ < 0; ++attempt) {
-        path_ = stem + (attempt == 1 ? std::string() : "_" + std::to_string(attempt)) + ".log";
+        path_ = stem;
+        if (attempt > 1) path_.append("_").append(std::to_string(attempt));
+        path_ += ".log";
         fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd_ < 0 && errno != EEXIST) break;
     }

@@ -14,8 +14,14 @@ inline constexpr const char kSavedLogVersion[] = "0.30";
 // each ends in "\n". Shift_JIS bytes.
 std::string LogHeader(const char* version, const QDateTime& at);
 
-// Where the run's log goes: the program's directory when it is writable,
-// otherwise ${XDG_STATE_HOME:-$HOME/.local/state}/Boxsweeper/ (created).
+// True when the program runs from the build tree it was built in: the
+// directory or one of its two parents holds CMakeCache.txt.
+bool IsBuildTree(const std::string& programDirectory);
+
+// Where the run's log goes: the program's directory when the program runs
+// from its build tree and the directory is writable, otherwise
+// ${XDG_STATE_HOME:-$HOME/.local/state}/Boxsweeper/ (created). An installed
+// program never writes beside itself, even when it could (as root).
 // Ends in '/'; empty when neither can be used.
 std::string DefaultLogDirectory(const std::string& programDirectory);
 

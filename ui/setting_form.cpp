@@ -133,6 +133,7 @@ struct TSettingForm::Controls {
     QCheckBox* popUseCache = nullptr;
     QCheckBox* popDecodeMime = nullptr;
     QCheckBox* popPipelining = nullptr;
+    QCheckBox* popLocalDates = nullptr;
     // Page 3.
     QCheckBox* smtpAutoSetting = nullptr;
     QRadioButton* smtpEncryptNone = nullptr;
@@ -249,6 +250,7 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         c.popUseCache->hide();
         c.popDecodeMime = Check(page2, "POPDecodeMime", U("MIMEメールもデコードする（UTF-8・添付など）"));
         c.popPipelining = Check(page2, "POPPipelining", U("コマンドをまとめて送る（高速）"));
+        c.popLocalDates = Check(page2, "POPLocalDates", U("日付を現地時刻で表示して日時順に並べる"));
         for (QWidget* w : std::initializer_list<QWidget*>{c.popAuthLabel, c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto,
                                                           c.popPortLabel, c.popPort, c.popOptionLabel, c.popUseTop,
                                                           c.popHeaderWithBody, c.popUseCache}) {
@@ -269,7 +271,8 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         grid->addWidget(c.popUseCache, 5, 1, 1, 3);
         grid->addWidget(c.popDecodeMime, 6, 1, 1, 3);
         grid->addWidget(c.popPipelining, 7, 1, 1, 3);
-        grid->setRowStretch(8, 1);
+        grid->addWidget(c.popLocalDates, 8, 1, 1, 3);
+        grid->setRowStretch(9, 1);
         grid->setColumnStretch(4, 1);
     }
     c.pages->addTab(page2, U("POP3の高度な設定"));
@@ -386,6 +389,7 @@ void TSettingForm::FormCreate() {
     c.popHeaderWithBody->setChecked(p.Test(POPHeaderWithBody));
     c.popDecodeMime->setChecked(p.Test(POPDecodeMime));
     c.popPipelining->setChecked(p.Test(POPPipelining));
+    c.popLocalDates->setChecked(p.Test(POPLocalDates));
     c.smtpAutoSetting->setChecked(s.Test(SMTPAutoSetting));
     LoadRadios(s, option_rules::kSmtpEncryption,
                {{c.smtpEncryptTLS, SMTPUseTLS}, {c.smtpEncryptSTARTTLS, SMTPUseSTARTTLS}}, c.smtpEncryptNone);
@@ -608,6 +612,7 @@ void TSettingForm::OKButtonClick() {
     SetBit(p, POPUseTLS, c.popEncryptTLS->isChecked());
     SetBit(p, POPUseSTLS, c.popEncryptSTLS->isChecked());
     SetBit(p, POPPipelining, c.popPipelining->isChecked());
+    SetBit(p, POPLocalDates, c.popLocalDates->isChecked());
     SetBit(s, SMTPUseTLS, c.smtpEncryptTLS->isChecked());
     SetBit(s, SMTPUseSTARTTLS, c.smtpEncryptSTARTTLS->isChecked());
     account_ = a;

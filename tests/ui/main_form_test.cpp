@@ -10,10 +10,14 @@
 #include "ui_support.h"
 
 #include <QAbstractItemModel>
+#include <QFile>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
 #include <QTabBar>
 #include <QTest>
 #include <QTextBlock>
@@ -23,6 +27,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -373,13 +379,20 @@ TEST_F(MainFormTest, LogPaneAndFiles) {
     form->AppendLog("gone");
     Find<QAction>(*form, "ClearLog")->trigger();
     form->AppendLog("+OK a\r\nline2");
-    form->AppendLog("\x93\xfa\x96\x7b");  // 日本 in Shift_JIS
+    form->AppendLog("\x93\xfa\x96\x7b");                                      // 日本 in Shift_JIS
+    const std::string raw("\x1b$B$3$s$K$A$O\x1b(B a\rb\0c\x1b\x7f\x81", 25);  // こんにちは in ISO-2022-JP
+    form->AppendLog(raw);
+    form->FlushLogPane();
+    // The pane decodes for the eye; a saved log has the bytes as they came.
+    EXPECT_EQ(Find<QPlainTextEdit>(*form, "LogBox")->toPlainText(),
+              QString::fromUtf8("+OK a\nline2\n日本\nこんにちは a␍b␀c␛␡\uFFFD"));
     ASSERT_TRUE(form->SaveLogTo(QString::fromStdString(saved)));
     text = ReadFile(saved);
-    EXPECT_TRUE(text.ends_with("\n\n[Log]\n+OK a\nline2\n\x93\xfa\x96\x7b\n")) << text;
+    EXPECT_TRUE(text.ends_with("\n\n[Log]\n+OK a\r\nline2\n\x93\xfa\x96\x7b\n" + raw + "\n")) << text;
     // It holds whole messages: for the owner only, like the run's file.
     EXPECT_EQ(fs::status(saved).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_TRUE(ReadFile(form->LogFile().Path()).ends_with("[Log]\ngone\n+OK a\r\nline2\n\x93\xfa\x96\x7b\n"));
+    EXPECT_TRUE(
+        ReadFile(form->LogFile().Path()).ends_with("[Log]\ngone\n+OK a\r\nline2\n\x93\xfa\x96\x7b\n" + raw + "\n"));
 
     const std::string huge(TMainForm::kPaneEntryLimit + 1000, 'x');
     form->AppendLog(huge);
@@ -400,6 +413,11 @@ TEST_F(MainFormTest, LogPaneAndFiles) {
     EXPECT_EQ(fs::path(one.Path()).filename().string(),
               "~Boxsweeper_" + now.toString(QStringLiteral("yyyyMMddHHmmss")).toStdString() + ".log");
     EXPECT_EQ(DefaultLogDirectory(home.path() + "/no such directory"), home.path() + "/state/Boxsweeper/");
+    // Beside the program only in its build tree; an installed one (no
+    // CMakeCache.txt above it) logs to the state directory even when it
+    // could write beside itself.
+    EXPECT_EQ(DefaultLogDirectory(home.logs()), home.path() + "/state/Boxsweeper/");
+    std::ofstream(home.path() + "/CMakeCache.txt") << "";
     EXPECT_EQ(DefaultLogDirectory(home.logs()), home.logs());
 }
 
@@ -508,6 +526,13 @@ TEST_F(MainFormTest, LogPaneDropsItsOldestEntries) {
         EXPECT_EQ(document->lastBlock().text(), QStringLiteral("e%1").arg(step.to - 1));
     }
     EXPECT_NE(ReadFile(form->LogFile().Path()).find("[Log]\ne0\r\nx\ne1\n"), std::string::npos);
+    // A saved log holds the entries the pane holds, from the oldest shown.
+    const std::string saved = home.path() + "/saved.log";
+    ASSERT_TRUE(form->SaveLogTo(QString::fromStdString(saved)));
+    const std::string text = ReadFile(saved);
+    const std::string firstKept = "[Log]\ne" + std::to_string(2 * limit) + "\r\nx\n";
+    EXPECT_NE(text.find(firstKept), std::string::npos);
+    EXPECT_TRUE(text.ends_with("\ne" + std::to_string(3 * limit - 1) + "\n"));
     Find<QAction>(*form, "ClearLog")->trigger();
     append(0, 1);
     EXPECT_EQ(pane->toPlainText(), QStringLiteral("e0\nx"));
@@ -536,6 +561,169 @@ TEST_F(MainFormTest, TooLargeReplyShowsTheBoxAndKeepsTheRows) {
     EXPECT_TRUE(Find<QPushButton>(*form, "ConnectButton")->isEnabled());
     form->FlushLogPane();
     EXPECT_NE(ReadFile(form->LogFile().Path()).find("\nError.\nDisconnected.\n"), std::string::npos);
+}
+
+// Local dates: the cell shows local time with the header in its tool-tip,
+// and the date sort goes by the point in time; with the bit clear the text
+// and the text sort as before.
+TEST_F(MainFormTest, LocalDatesOnlyWithTheAccountsBit) {
+    const char* saved = std::getenv("TZ");
+    const std::string before = saved ? saved : "";
+    ::setenv("TZ", "JST-9", 1);
+    ::tzset();
+    const std::vector<std::string> dates = {"Mon, 7 Dec 2026 18:30:00 -0500", "Wed someday",
+                                            "Tue, 8 Dec 2026 08:00:00 +0900", "Mon, 7 Dec 2026 15:10 PST"};
+    std::vector<std::string> messages;
+    for (const std::string& date : dates) messages.push_back(JapaneseMessage("GyRCJUYlOSVIGyhC", "", date, "x"));
+    Pop3Mailbox mailbox(messages);
+    auto form =
+        MakeForm({LoopbackAccount("local", mailbox.port(), {POPReadHeader, POPAuthBasic, POPUseTop, POPLocalDates}),
+                  LoopbackAccount("raw", mailbox.port(), {POPReadHeader, POPAuthBasic, POPUseTop})});
+    ASSERT_TRUE(form->FormCreate());
+    form->show();
+    QAbstractItemModel* model = Find<MailListView>(*form, "MailList")->model();
+    auto tip = [&](int row) { return model->data(model->index(row, 2), Qt::ToolTipRole).toString(); };
+    auto sortByDate = [&] { form->SortByXClick(Find<QAction>(*form, "SortByDate")); };
+
+    ASSERT_TRUE(ConnectTo(*form, mailbox, 4));
+    EXPECT_EQ(Cell(*form, 0, 2), QStringLiteral("2026/12/08 08:30"));
+    EXPECT_EQ(tip(0), QString::fromStdString(dates[0]));
+    EXPECT_EQ(Cell(*form, 1, 2), QStringLiteral("Wed someday"));
+    EXPECT_EQ(tip(1), QString());
+    sortByDate();
+    EXPECT_EQ(Captions(*form), (std::vector<std::string>{"3", "4", "1", "2"}));
+    EXPECT_EQ(Cell(*form, 1, 2), QStringLiteral("2026/12/08 08:10"));
+    ASSERT_TRUE(Disconnect(*form));
+
+    Find<QTabBar>(*form, "AccountTab")->setCurrentIndex(1);
+    ASSERT_TRUE(ConnectTo(*form, mailbox, 4));
+    EXPECT_EQ(Cell(*form, 0, 2), QString::fromStdString(dates[0]));
+    EXPECT_EQ(tip(0), QString());
+    sortByDate();
+    EXPECT_EQ(Captions(*form), (std::vector<std::string>{"4", "1", "3", "2"}));
+    ASSERT_TRUE(Disconnect(*form));
+    saved ? ::setenv("TZ", before.c_str(), 1) : ::unsetenv("TZ");
+    ::tzset();
+}
+
+// The window keeps its place, sizes, columns and tab in window.ini; the
+// first run and a corrupt file give a size that suits the screen.
+TEST_F(MainFormTest, WindowStateIsKeptBetweenRuns) {
+    const std::vector<Account> accounts = {LoopbackAccount("a", 1, {}), LoopbackAccount("b", 1, {})};
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    const QSize firstSize =
+        QSize(std::max(585, room.width() * 2 / 3), std::max(400, room.height() * 2 / 3)).boundedTo(room.size());
+    auto firstRun = [&](const char* what) {
+        auto form = MakeForm(accounts);
+        ASSERT_TRUE(form->FormCreate());
+        form->show();
+        QApplication::processEvents();
+        EXPECT_EQ(form->size(), firstSize) << what;
+        const QList<int> panes = Find<QSplitter>(*form, "Splitter1")->sizes();
+        EXPECT_GE(panes[0], panes[1]) << what;
+        EXPECT_EQ(Find<QTabBar>(*form, "AccountTab")->currentIndex(), 0) << what;
+        auto* list = Find<MailListView>(*form, "MailList");
+        EXPECT_GE(list->columnWidth(2), list->fontMetrics().horizontalAdvance("Mon, 07 Dec 2026 09:12:34 +0900"));
+    };
+    firstRun("first run");
+
+    {
+        auto form = MakeForm(accounts);
+        ASSERT_TRUE(form->FormCreate());
+        form->show();
+        form->resize(700, 480);
+        Find<MailListView>(*form, "MailList")->setColumnWidth(3, 321);
+        Find<QSplitter>(*form, "Splitter1")->setSizes({50, 250});
+        Find<QTabBar>(*form, "AccountTab")->setCurrentIndex(1);
+        QApplication::processEvents();
+        ASSERT_TRUE(form->close());
+    }
+    const QString ini = QString::fromStdString(home.path()) + QStringLiteral("/config/kirabo/Boxsweeper/window.ini");
+    ASSERT_TRUE(QFile::exists(ini));
+    {
+        auto form = MakeForm(accounts);
+        ASSERT_TRUE(form->FormCreate());
+        form->show();
+        QApplication::processEvents();
+        EXPECT_EQ(form->size(), QSize(700, 480));
+        EXPECT_EQ(Find<MailListView>(*form, "MailList")->columnWidth(3), 321);
+        const QList<int> panes = Find<QSplitter>(*form, "Splitter1")->sizes();
+        EXPECT_LT(panes[0] * 3, panes[1]);
+        EXPECT_EQ(Find<QTabBar>(*form, "AccountTab")->currentIndex(), 1);
+        EXPECT_EQ(form->CurrentAccount().name, "b");
+    }
+
+    for (const char* bytes : {"\x01\xff[[[\n=garbage\n", "format=1\n[MainForm]\ngeometry=junk\ntab=1\n",
+                              "format=1\n[MainForm]\ntab=-3\n"}) {
+        QFile file(ini);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+        file.close();
+        firstRun(bytes);
+    }
+}
+
+// 名前を付けて保存 writes the server's message (dot-stuffing undone, CR LF)
+// without touching the pane; an attachment line saves the decoded bytes.
+TEST_F(MainFormTest, SavingAMessageAndAnAttachment) {
+    const std::string message =
+        "Subject: s\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+        "--b\r\nContent-Type: text/plain\r\n\r\n.starts with a dot\r\n"
+        "--b\r\nContent-Type: application/octet-stream; name=\"../../.bashrc\"\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\nAAECAw==\r\n--b--\r\n";
+    Pop3Mailbox mailbox({message});
+    auto form =
+        MakeForm({LoopbackAccount("a", mailbox.port(), {POPReadHeader, POPAuthBasic, POPUseTop, POPDecodeMime})});
+    ASSERT_TRUE(form->FormCreate());
+    form->show();
+    ASSERT_TRUE(ConnectTo(*form, mailbox, 1));
+    auto* body = Find<QPlainTextEdit>(*form, "BodyBox");
+    const std::string eml = home.path() + "/m.eml";
+    form->SaveMessageAs(QString::fromStdString(eml));  // nothing selected: nothing sent
+    form->SelectRow(0);
+    form->SaveMessageAs(QString::fromStdString(eml));
+    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && fs::exists(eml); }));
+    EXPECT_EQ(ReadFile(eml), message);
+    EXPECT_TRUE(body->toPlainText().isEmpty());
+    const std::vector<std::string> sent = mailbox.Received();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "RETR 1"), 1);
+
+    Click(*form, "ReadButton");  // an ordinary read after a save shows the message
+    ASSERT_TRUE(WaitFor([&] { return InState(*form, SessionState::Ready) && !body->toPlainText().isEmpty(); }));
+    EXPECT_EQ(body->toPlainText(),
+              QStringLiteral(".starts with a dot\n[添付] ../../.bashrc (application/octet-stream, 4 bytes)"));
+    EXPECT_EQ(form->AttachmentAtLine(0), -1);
+    ASSERT_EQ(form->AttachmentAtLine(1), 0);
+    const std::string saved = home.path() + "/bashrc";
+    ASSERT_TRUE(form->SaveAttachmentTo(0, QString::fromStdString(saved)));
+    EXPECT_EQ(ReadFile(saved), std::string("\0\1\2\3", 4));
+    EXPECT_FALSE(form->SaveAttachmentTo(1, QString::fromStdString(saved)));
+    ASSERT_TRUE(Disconnect(*form));
+    EXPECT_EQ(form->AttachmentAtLine(0), -1);
+}
+
+// Tab reaches every enabled control in reading order and comes round again;
+// the list, the panes and the buttons carry names for screen readers.
+TEST_F(MainFormTest, KeyboardOrderAndAccessibleNames) {
+    auto form = MakeForm({LoopbackAccount("a", 1, {})});
+    ASSERT_TRUE(form->FormCreate());
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    Find<QTabBar>(*form, "AccountTab")->setFocus();
+    QStringList visited;
+    for (int i = 0; i < 6; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget()->objectName();
+    }
+    EXPECT_EQ(visited, (QStringList{"ConnectButton", "SendButton", "MailList", "BodyBox", "LogBox", "AccountTab"}));
+    for (const char* name : {"ConnectButton", "DisconnectButton", "ReadButton", "DeleteButton", "SendButton"}) {
+        const QString text = Find<QPushButton>(*form, name)->text();
+        EXPECT_TRUE(text.contains(QLatin1Char('&'))) << name;
+    }
+    EXPECT_EQ(Find<MailListView>(*form, "MailList")->accessibleName(), QStringLiteral("メール一覧"));
+    EXPECT_EQ(Find<QPlainTextEdit>(*form, "BodyBox")->accessibleName(), QStringLiteral("本文"));
+    EXPECT_EQ(Find<QPushButton>(*form, "ReadButton")->accessibleName(), QStringLiteral("読む"));
 }
 
 }  // namespace

@@ -71,7 +71,7 @@ TEST(SettingFormTest, AutomaticRulesRunOnOpeningAndOnEveryChangeOfTheirBox) {
     EXPECT_EQ(f.Edit("AccountName")->text(), U("新しいアカウント0"));
     EXPECT_EQ(f.form.findChild<QTabWidget*>()->currentIndex(), 0);
     // The new controls are enabled whatever the box says; bits 9 and 12 come with a new account.
-    EXPECT_TRUE(f.On("POPDecodeMime") && f.On("POPPipelining"));  // a new account has both
+    EXPECT_TRUE(f.On("POPDecodeMime") && f.On("POPPipelining") && f.On("POPLocalDates"));  // a new account has them
     for (const char* n : {"POPDecodeMime", "POPPipelining", "POPEncryptNone", "POPEncryptTLS", "POPEncryptSTLS"})
         EXPECT_TRUE(f.W(n)->isEnabled()) << n;
     EXPECT_TRUE(!f.W("POPUseCache")->isEnabled() && f.W("POPUseCache")->isHidden() && !f.W("SMTPAuthAUTH")->isHidden());
@@ -176,7 +176,7 @@ TEST(SettingFormTest, OkCopiesEveryControlBackAndKeepsUnknownBits) {
     f.Edit("AccountName")->setText(U("自宅 ～①"));
     f.Edit("POPPassword")->setText("p,w");  // not saved, so a comma is fine
     for (const char* n : {"POPReadHeader", "SMTPUserAsPOP", "POPAuthBasic", "POPEncryptSTLS", "POPDecodeMime",
-                          "POPPipelining", "SMTPAutoSetting", "SMTPEncryptSTARTTLS"})
+                          "POPPipelining", "POPLocalDates", "SMTPAutoSetting", "SMTPEncryptSTARTTLS"})
         f.Click(n);
     f.Edit("POPPort")->setText(" 995 ");
     f.form.show();
@@ -188,7 +188,7 @@ TEST(SettingFormTest, OkCopiesEveryControlBackAndKeepsUnknownBits) {
     EXPECT_EQ(account.smtpPort, 587);
     EXPECT_EQ(account.popOptions.ToNumber(), 1u << POPReadHeader | 1u << POPAuthBasic | 1u << POPHeaderWithBody |
                                                  1u << POPDecodeMime | 1u << POPUseSTLS | 1u << POPPipelining |
-                                                 1u << 20);
+                                                 1u << POPLocalDates | 1u << 20);
     EXPECT_EQ(account.smtpOptions.ToNumber(),
               1u << SMTPAutoSetting | 1u << SMTPAuthAUTH | 1u << SMTPUserAsPOP | 1u << SMTPUseSTARTTLS | 1u << 30);
 }
