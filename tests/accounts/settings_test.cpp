@@ -108,9 +108,10 @@ TEST_F(SettingsTest, EntriesOfDeletedAccountsAreRemoved) {
     ASSERT_TRUE(SaveSettings({Named("a", 0), Named("b", 1), Named("c", 2)}));
     Store(
         {{"Entry12", "old"}, {"Entry007", "old"}, {"Entry", "x"}, {"Entry1x", "x"}, {"rules", "x"}, {"Entry01", "x"}});
-    ASSERT_TRUE(SaveSettings({Named("b", 1)}));
+    const Account b = Named("b", 1);
+    ASSERT_TRUE(SaveSettings({b}));
     EXPECT_EQ(FileBytes(key_ / "Account"), "1");
-    EXPECT_EQ(FileBytes(key_ / "Entry0"), FormatAccount(Named("b", 1)));
+    EXPECT_EQ(FileBytes(key_ / "Entry0"), FormatAccount(b));
     // "Entry01" is number 1, past the count, and goes like Entry1 and Entry2.
     std::vector<std::string> left = Unexpected({"Version", "Account", "Entry0"});
     std::sort(left.begin(), left.end());

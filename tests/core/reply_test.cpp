@@ -41,13 +41,13 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{std::string("+OK \0x", 6), ReplyStatus::Positive, std::string("\0x", 2)}));
 
 // Callers fail only on Negative: every reply that is not "-ERR " with its
-// space reads as success, however odd.
+// space, or "-ERR" alone, reads as success, however odd.
 TEST(ClassifyReply, NegativeCountsAsFailureAndUnknownAsSuccess) {
     const struct {
         const char* reply;
         bool failure;
     } cases[] = {{"-ERR x", true}, {"-ERR ", true},   {"+OK", false}, {"+OK x", false},
-                 {"-ERR", false},  {"-err x", false}, {"", false},    {"garbage", false}};
+                 {"-ERR", true},   {"-err x", false}, {"", false},    {"garbage", false}};
     for (const auto& c : cases) {
         std::string rest;
         EXPECT_EQ(ClassifyReply(c.reply, rest) == ReplyStatus::Negative, c.failure) << '"' << c.reply << '"';
