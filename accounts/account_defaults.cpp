@@ -1,5 +1,7 @@
 #include "accounts/account.h"
 
+#include "texts/texts.h"
+
 #include <string>
 
 Account DefaultAccount() {
@@ -15,8 +17,7 @@ Account DefaultAccount() {
 
 Account NewAccount(int tabCount) {
     Account account = DefaultAccount();
-    // "新しいアカウント" in Shift_JIS.
-    account.name = "\x90\x56\x82\xb5\x82\xa2\x83\x41\x83\x4a\x83\x45\x83\x93\x83\x67";
+    account.name = texts::Cp932(texts::accounts::kNewAccountName);
     account.name += std::to_string(tabCount);
     // Accounts made in this version read today's MIME mail and pipeline where
     // the server allows it; stored accounts keep their own bits, so

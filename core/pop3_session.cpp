@@ -5,7 +5,7 @@
 #include "core/reply.h"
 #include "core/session_apop.h"
 #include "core/session_list.h"
-#include "core/session_messages.h"
+#include "texts/texts.h"
 
 #include <algorithm>
 #include <string_view>
@@ -48,7 +48,7 @@ void Pop3Session::ConnectButtonClick() {
     complete = complete && !HasLineBreak(account.popPassword);
 
     if (!complete) {
-        owner_.ShowMessage(session_messages::kSettingsIncomplete);
+        owner_.ShowMessage(texts::Cp932(texts::pop3::kSettingsIncomplete));
     } else {
         // Rows left by an earlier connection that ended in an error would
         // otherwise stay in front of the new listing.
@@ -174,7 +174,8 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text) {
             if (sessionState_ == SessionState::Greeting && !greetingChunkSeen_) {
                 greetingChunkSeen_ = true;
                 std::string rest;
-                if (ClassifyReply(text, rest) == ReplyStatus::Negative) Fail(session_messages::kConnectFailed);
+                if (ClassifyReply(text, rest) == ReplyStatus::Negative)
+                    Fail(texts::Cp932(texts::pop3::kConnectFailed).c_str());
             }
             break;
         case ConnectionEvent::Sent:
@@ -232,7 +233,7 @@ void Pop3Session::OnReply(const std::string& reply) {
             if (ok)
                 OnGreeting(rest);
             else
-                Fail(session_messages::kConnectFailed);
+                Fail(texts::Cp932(texts::pop3::kConnectFailed).c_str());
             break;
         case SessionState::UserSent:
             if (ok)
@@ -244,13 +245,13 @@ void Pop3Session::OnReply(const std::string& reply) {
             if (ok)
                 SendAfterLogin();
             else
-                Fail(session_messages::kAuthFailed);
+                Fail(texts::Cp932(texts::pop3::kAuthFailed).c_str());
             break;
         case SessionState::ApopSent:
             if (IsPositiveReply(reply))
                 SendAfterLogin();
             else
-                Fail(session_messages::kApopFailed);
+                Fail(texts::Cp932(texts::pop3::kApopFailed).c_str());
             break;
         case SessionState::CapaSent:
             // Refused or without PIPELINING: the lock-step dialogue as before.
@@ -260,7 +261,7 @@ void Pop3Session::OnReply(const std::string& reply) {
         case SessionState::ListSent:
             if (!ok) {
                 // Not an empty mailbox: say why there is no list and leave.
-                owner_.ShowMessage(std::string(session_messages::kListFailed) + "\n" + reply);
+                owner_.ShowMessage(texts::Cp932(texts::pop3::kListFailed) + "\n" + reply);
                 Quit();
                 break;
             }
@@ -307,9 +308,11 @@ void Pop3Session::OnReply(const std::string& reply) {
         case SessionState::StlsSent:
             // Only a positive answer starts the handshake; the login waits for it.
             if (!reply.starts_with("+OK") || (reply.size() > 3 && reply[3] != ' '))
-                FailTls(session_messages::kStartTlsFailed, reply.substr(0, reply.find_first_of("\r\n")));
+                FailTls(texts::Cp932(texts::connection::kStartTlsFailed).c_str(),
+                        reply.substr(0, reply.find_first_of("\r\n")));
             else if (!connection_.StartTls())
-                FailTls(session_messages::kStartTlsFailed, "the server sent data after its answer to STLS");
+                FailTls(texts::Cp932(texts::connection::kStartTlsFailed).c_str(),
+                        "the server sent data after its answer to STLS");
             break;
         case SessionState::Idle:
         case SessionState::Ready:
@@ -339,11 +342,11 @@ void Pop3Session::OnTlsEvent(ConnectionEvent event, const std::string& text) {
     }
     owner_.AppendLog("TLS failed: " + text);
     if (event == ConnectionEvent::CertificateRejected)
-        FailTls(session_messages::kCertificateFailed, text);
+        FailTls(texts::Cp932(texts::connection::kCertificateFailed).c_str(), text);
     else if (event == ConnectionEvent::UpgradeRefused)
-        FailTls(session_messages::kStartTlsFailed, text);
+        FailTls(texts::Cp932(texts::connection::kStartTlsFailed).c_str(), text);
     else
-        FailTls(session_messages::kTlsFailed, text);
+        FailTls(texts::Cp932(texts::connection::kTlsFailed).c_str(), text);
 }
 
 void Pop3Session::FailTls(const char* message, const std::string& reason) {
@@ -372,7 +375,7 @@ void Pop3Session::OnGreeting(const std::string& rest) {
     } else if (!timestamp) {
         // APOP chosen by hand, but nothing to digest: never fall back to
         // sending the password in clear.
-        Fail(session_messages::kApopFailed);
+        Fail(texts::Cp932(texts::pop3::kApopFailed).c_str());
     } else {
         SendCommand(SessionState::ApopSent,
                     "APOP " + account.popUser + " " + ApopDigest(*timestamp, account.popPassword), kLineEnd);
@@ -499,7 +502,8 @@ void Pop3Session::OnTooLarge(const std::string& received) {
     connection_.Close();
     SetState(SessionState::Idle);
     UpdateButtons();
-    owner_.ShowMessage(session_messages::kTooLargeBefore + received + session_messages::kTooLargeAfter);
+    owner_.ShowMessage(texts::Cp932(texts::connection::kTooLargeBefore) + received +
+                       texts::Cp932(texts::connection::kTooLargeAfter));
 }
 
 void Pop3Session::Fail(const char* message) {

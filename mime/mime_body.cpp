@@ -10,6 +10,7 @@
 #include "mime/mime_charset.h"
 #include "platform/charset.h"
 #include "platform/cp932.h"
+#include "texts/texts.h"
 
 namespace {
 
@@ -168,7 +169,7 @@ std::string AttachmentName(const MimeHeader& header) {
         found = true;
         break;
     }
-    if (!found || name.empty()) return "（名前なし）";
+    if (!found || name.empty()) return std::string(texts::message_view::kNoName);
     // One pane line: control characters would break it.
     for (char& c : name) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
@@ -247,8 +248,9 @@ std::vector<std::string> MimeBodyLines(std::string_view message, const MimeHeade
         lines.emplace_back();
     }
     for (const Leaf* leaf : choice.attachments) {
-        lines.push_back("[添付] " + AttachmentName(*leaf->header) + " (" + RawToUtf8(leaf->type) + ", " +
-                        std::to_string(DecodedSize(*leaf->header, leaf->body)) + " bytes)");
+        lines.push_back(std::string(texts::message_view::kAttachmentMark) + " " + AttachmentName(*leaf->header) + " (" +
+                        RawToUtf8(leaf->type) + ", " + std::to_string(DecodedSize(*leaf->header, leaf->body)) +
+                        " bytes)");
     }
     return lines;
 }
@@ -260,7 +262,7 @@ std::vector<MimeAttachment> MimeAttachments(std::string_view message, const Mime
     for (const Leaf* leaf : choice.attachments) {
         MimeAttachment& a = attachments.emplace_back();
         a.name = AttachmentName(*leaf->header);
-        if (a.name == "（名前なし）") a.name.clear();
+        if (a.name == texts::message_view::kNoName) a.name.clear();
         a.bytes = DecodedBytes(*leaf->header, leaf->body);
     }
     return attachments;

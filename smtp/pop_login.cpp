@@ -2,8 +2,7 @@
 
 #include "accounts/option_rules.h"
 #include "core/session_apop.h"
-#include "core/session_messages.h"
-#include "platform/cp932.h"
+#include "texts/texts.h"
 
 #include <stdexcept>
 #include <utility>
@@ -16,7 +15,7 @@ std::string Trimmed(std::string line) {
 }
 
 std::string Headline() {
-    return Utf8ToCp932("POP before SMTPのログインに失敗しました");
+    return texts::Cp932(texts::smtp::kPopBeforeSmtpFailed);
 }
 
 }  // namespace
@@ -49,9 +48,9 @@ void TPopLogin::Run() {
         if (tls_) StartTls();
         const std::string greeting = Expect("", Headline());
         if (stls_) {
-            Expect("STLS", session_messages::kStartTlsFailed);
+            Expect("STLS", texts::Cp932(texts::connection::kStartTlsFailed));
             if (DataAvailable()) {
-                throw std::runtime_error(std::string(session_messages::kStartTlsFailed) +
+                throw std::runtime_error(texts::Cp932(texts::connection::kStartTlsFailed) +
                                          "\nthe server sent data after its answer to STLS");
             }
             StartTls();
@@ -59,7 +58,7 @@ void TPopLogin::Run() {
         const std::optional<std::string_view> timestamp = ApopTimestamp(greeting);
         if (apop_ && !timestamp) {
             // APOP chosen by hand: never fall back to sending the password.
-            throw std::runtime_error(std::string(session_messages::kApopFailed) +
+            throw std::runtime_error(texts::Cp932(texts::pop3::kApopFailed) +
                                      "\nthe server's greeting has no APOP timestamp");
         }
         if (timestamp && (apop_ || automatic_)) {

@@ -1,9 +1,9 @@
 #include "smtp/powersock.h"
 
-#include "core/session_messages.h"
 #include "platform/socket.h"
 #include "platform/tls.h"
 #include "smtp/stream.h"
+#include "texts/texts.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -671,28 +671,28 @@ void TPowersock::FailTls() {
     const std::string reason = tls_->FailureText();
     TimerOff();
     RequestCloseSocket();
-    throw ESockError(std::string(session_messages::kTlsFailed) + "\n" + reason);
+    throw ESockError(texts::Cp932(texts::connection::kTlsFailed) + "\n" + reason);
 }
 
 void TPowersock::StartTls() {
     StatusMessage(8, "Starting TLS");
-    auto fail = [this](const char* headline, const std::string& reason) {
+    auto fail = [this](std::string_view headline, const std::string& reason) {
         TimerOff();
         RequestCloseSocket();
-        throw ESockError(std::string(headline) + "\n" + reason);
+        throw ESockError(texts::Cp932(headline) + "\n" + reason);
     };
     if (fd_ < 0 || !connected_) RaiseErrno(ENOTCONN);
     pending_.clear();
     std::string error;
     std::unique_ptr<platform::TlsClient> tls = platform::TlsClient::Create(fd_, Host, error);
-    if (!tls) fail(session_messages::kTlsFailed, error);
+    if (!tls) fail(texts::connection::kTlsFailed, error);
     TimerOn();
     for (;;) {
         const platform::TlsStatus status = tls->Handshake();
         if (status == platform::TlsStatus::Done) break;
         if (status == platform::TlsStatus::Failed) {
-            fail(tls->failure() == platform::TlsFailure::Certificate ? session_messages::kCertificateFailed
-                                                                     : session_messages::kTlsFailed,
+            fail(tls->failure() == platform::TlsFailure::Certificate ? texts::connection::kCertificateFailed
+                                                                     : texts::connection::kTlsFailed,
                  tls->FailureText());
         }
         if (WaitRound(status == platform::TlsStatus::WantRead ? POLLIN : POLLOUT, kIoSlice) == Round::Stop) {

@@ -1,8 +1,7 @@
 #include "smtp/smtp.h"
 
-#include "core/session_messages.h"
 #include "md5/md5.h"
-#include "platform/cp932.h"
+#include "texts/texts.h"
 
 #include <cctype>
 #include <cstring>
@@ -83,7 +82,7 @@ std::vector<std::string> BodyLines(const std::vector<std::string>& body) {
 }
 
 std::string AuthFailedText() {
-    return Utf8ToCp932("SMTP認証に失敗しました");
+    return texts::Cp932(texts::smtp::kAuthFailed);
 }
 
 std::string Md5Raw(std::string_view bytes) {
@@ -218,8 +217,8 @@ std::string TNMSMTP::ReadContinuation(std::string line) {
         if (received > kMaxReplyBytes) {
             replyLines_.clear();
             RequestCloseSocket();  // the rest of the reply is never read
-            throw std::runtime_error(
-                Utf8ToCp932("サーバーの応答が大きすぎます（" + std::to_string(received) + " バイト）"));
+            throw std::runtime_error(texts::Cp932(texts::connection::kTooLargeBefore) + std::to_string(received) +
+                                     texts::Cp932(texts::connection::kTooLargeAfter));
         }
         replyLines_.push_back(line);
     }
@@ -305,7 +304,7 @@ std::vector<std::string> TNMSMTP::Extensions() const {
 }
 
 void TNMSMTP::UpgradeToTls() {
-    const std::string refused = session_messages::kStartTlsFailed;
+    const std::string refused = texts::Cp932(texts::connection::kStartTlsFailed);
     bool offered = false;
     for (const std::string& line : Extensions()) {
         const std::vector<std::string> words = Words(line);
@@ -348,9 +347,7 @@ void TNMSMTP::Login() {
     else if (offers("CRAM-MD5"))
         mechanism_ = "CRAM-MD5";
     else {
-        throw Failure(AuthFailedText(),
-                      Utf8ToCp932("暗号化なしで安全に使える認証方式（CRAM-MD5）にサーバーが対応していません。"
-                                  "SMTPの暗号化を設定してください"));
+        throw Failure(AuthFailedText(), texts::Cp932(texts::smtp::kNoSafeAuth));
     }
 
     // A 334 challenge's text; anything else ends the login with the reply.
@@ -496,7 +493,9 @@ void TNMSMTP::SendMail() {
             } catch (const std::exception&) {
                 // The refusal is what the user must see.
             }
-            throw Failure(Utf8ToCp932("サーバーがあて先 <") + address + Utf8ToCp932("> を受け付けませんでした"), line);
+            throw Failure(texts::Cp932(texts::smtp::kRecipientRefusedBefore) + address +
+                              texts::Cp932(texts::smtp::kRecipientRefusedAfter),
+                          line);
         }
     }
     line = Reply("DATA");

@@ -3,6 +3,8 @@
 #include "ui/app_font.h"
 
 #include "platform/cp932.h"
+#include "texts/texts.h"
+#include "ui/ui_text.h"
 
 #include <QMessageBox>
 
@@ -26,10 +28,10 @@ bool BoxsweeperApplication::notify(QObject* receiver, QEvent* event) {
     } catch (const std::exception& e) {
         what = QString::fromStdString(Cp932ToUtf8(e.what()));  // texts are Shift_JIS like all others
     } catch (...) {
-        what = QStringLiteral("Unknown error.");
+        what = Text(texts::kUnknownError);
     }
     ++caught_;
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Boxsweeper"), what, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, Text(texts::kProgramName), what, QMessageBox::Ok);
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.setTextFormat(Qt::PlainText);  // an error's text may be a server's words
     box.exec();

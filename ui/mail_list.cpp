@@ -2,6 +2,8 @@
 
 #include "mime/display_text.h"
 #include "mime/mail_date.h"
+#include "texts/texts.h"
+#include "ui/ui_text.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -38,9 +40,11 @@ QVariant MailListModel::data(const QModelIndex& index, int role) const {
 
 QVariant MailListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-    static const char* const kHeaders[kColumns] = {"番号", "サイズ", "日付", "題名", "差出人"};
+    static constexpr std::string_view kHeaders[kColumns] = {texts::mail_list::kNumber, texts::mail_list::kSize,
+                                                            texts::mail_list::kDate, texts::mail_list::kSubject,
+                                                            texts::mail_list::kFrom};
     if (section < 0 || section >= kColumns) return {};
-    return QString::fromUtf8(kHeaders[section]);
+    return Text(kHeaders[section]);
 }
 
 void MailListModel::AppendRow(const std::string& caption, const std::string& size) {

@@ -5,12 +5,14 @@
 #include "mime/log_text.h"
 #include "mime/message_file.h"
 #include "platform/cp932.h"
+#include "texts/texts.h"
 #include "ui/cp932_qstring.h"
 #include "ui/mail_list.h"
 #include "ui/message_box.h"
 #include "ui/pass_input_form.h"
 #include "ui/send_mail_form.h"
 #include "ui/setting_form.h"
+#include "ui/ui_text.h"
 #include "ui/window_state.h"
 
 #include <QAction>
@@ -41,13 +43,10 @@
 
 #include <algorithm>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 namespace {
-
-QString Text(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
 
 // What starts a new line in a plain text document: the pane counts its
 // entries' lines by it.
@@ -65,8 +64,8 @@ QString TabCaption(const Account& account) {
 class FirstRunBox : public QMessageBox {
 public:
     explicit FirstRunBox(QWidget* parent)
-        : QMessageBox(QMessageBox::NoIcon, Text("Boxsweeper初期設定"), Text("初期設定を作成してください"),
-                      QMessageBox::Ok, parent) {
+        : QMessageBox(QMessageBox::NoIcon, Text(texts::main_window::kFirstRunCaption),
+                      Text(texts::main_window::kFirstRunPrompt), QMessageBox::Ok, parent) {
         setObjectName(QStringLiteral("FirstRunBox"));
     }
     bool cancelled = false;
@@ -135,7 +134,7 @@ void AccountTabBar::keyPressEvent(QKeyEvent* event) {
 
 TMainForm::TMainForm(Options options) : options_(std::move(options)) {
     setObjectName(QStringLiteral("MainForm"));
-    setWindowTitle(QStringLiteral("Boxsweeper"));
+    setWindowTitle(Text(texts::kProgramName));
     BuildWindow();
     BuildMenus();
     session_ = std::make_unique<Pop3Session>(
@@ -178,7 +177,7 @@ void TMainForm::BuildWindow() {
     contentLayout->setContentsMargins(8, 6, 8, 8);
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(7);
-    auto makeButton = [&](const char* name, const char* caption) {
+    auto makeButton = [&](const char* name, std::string_view caption) {
         auto* button = new QPushButton(Text(caption), content);
         button->setObjectName(QString::fromLatin1(name));
         button->setMinimumSize(97, 25);
@@ -186,13 +185,13 @@ void TMainForm::BuildWindow() {
         buttons->addWidget(button);
         return button;
     };
-    connectButton_ = makeButton("ConnectButton", "接続(&C)");
-    disconnectButton_ = makeButton("DisconnectButton", "切断(&D)");
+    connectButton_ = makeButton("ConnectButton", texts::main_window::kConnect);
+    disconnectButton_ = makeButton("DisconnectButton", texts::main_window::kDisconnect);
     buttons->addSpacing(16);
-    readButton_ = makeButton("ReadButton", "読む(Enter/&R)");
-    deleteButton_ = makeButton("DeleteButton", "削除(Del/&E)");
+    readButton_ = makeButton("ReadButton", texts::main_window::kRead);
+    deleteButton_ = makeButton("DeleteButton", texts::main_window::kDelete);
     buttons->addSpacing(16);
-    sendButton_ = makeButton("SendButton", "書く(&W)...");
+    sendButton_ = makeButton("SendButton", texts::main_window::kWrite);
     buttons->addStretch(1);
     readButton_->setEnabled(false);
     deleteButton_->setEnabled(false);
@@ -217,13 +216,14 @@ void TMainForm::BuildWindow() {
     // list's font; the subject and sender keep their usual widths.
     const QFontMetrics metrics = mailList_->fontMetrics();
     const int padding = 2 * metrics.horizontalAdvance(QLatin1Char('M'));
-    auto fit = [&](const char* longest, const char* heading) {
+    auto fit = [&](const char* longest, std::string_view heading) {
         return std::max(metrics.horizontalAdvance(QString::fromUtf8(longest)),
-                        metrics.horizontalAdvance(QString::fromUtf8(heading))) +
+                        metrics.horizontalAdvance(Text(heading))) +
                padding;
     };
-    const int widths[MailListModel::kColumns] = {fit("99999", "番号"), fit("99999999", "サイズ"),
-                                                 fit("Wed, 30 Sep 2026 23:59:59 +0900", "日付"), 200, 150};
+    const int widths[MailListModel::kColumns] = {
+        fit("99999", texts::mail_list::kNumber), fit("99999999", texts::mail_list::kSize),
+        fit("Wed, 30 Sep 2026 23:59:59 +0900", texts::mail_list::kDate), 200, 150};
     for (int c = 0; c < MailListModel::kColumns; ++c) mailList_->setColumnWidth(c, widths[c]);
     mailList_->setContextMenuPolicy(Qt::CustomContextMenu);
 
@@ -265,10 +265,16 @@ void TMainForm::BuildWindow() {
         pane->setTabChangesFocus(true);
         pane->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     }
-    const std::pair<QWidget*, const char*> accessible[] = {
-        {accountTab_, "アカウント"}, {connectButton_, "接続"}, {disconnectButton_, "切断"},
-        {readButton_, "読む"},       {deleteButton_, "削除"},  {sendButton_, "書く"},
-        {mailList_, "メール一覧"},   {bodyBox_, "本文"},       {logBox_, "ログ"},
+    const std::pair<QWidget*, std::string_view> accessible[] = {
+        {accountTab_, texts::main_window::kAccountsName},
+        {connectButton_, texts::main_window::kConnectName},
+        {disconnectButton_, texts::main_window::kDisconnectName},
+        {readButton_, texts::main_window::kReadName},
+        {deleteButton_, texts::main_window::kDeleteName},
+        {sendButton_, texts::main_window::kWriteName},
+        {mailList_, texts::main_window::kMailListName},
+        {bodyBox_, texts::main_window::kBodyName},
+        {logBox_, texts::main_window::kLogName},
     };
     for (const auto& [widget, name] : accessible) widget->setAccessibleName(Text(name));
 
@@ -313,41 +319,43 @@ void TMainForm::BuildWindow() {
 void TMainForm::BuildMenus() {
     accountPopup_ = new QMenu(this);
     accountPopup_->setObjectName(QStringLiteral("AccountPopup"));
-    auto addItem = [](QMenu* menu, const char* name, const char* caption) {
+    auto addItem = [](QMenu* menu, const char* name, std::string_view caption) {
         QAction* action = menu->addAction(Text(caption));
         action->setObjectName(QString::fromLatin1(name));
         return action;
     };
-    connect(addItem(accountPopup_, "AccountSetting", "設定(&S)..."), &QAction::triggered, this,
+    connect(addItem(accountPopup_, "AccountSetting", texts::main_window::kAccountSettings), &QAction::triggered, this,
             &TMainForm::AccountSettingClick);
-    connect(addItem(accountPopup_, "AddAccount", "アカウントの追加(&A)"), &QAction::triggered, this,
+    connect(addItem(accountPopup_, "AddAccount", texts::main_window::kAddAccount), &QAction::triggered, this,
             &TMainForm::AddAccountClick);
-    connect(addItem(accountPopup_, "DeleteAccount", "アカウントの削除(&D)"), &QAction::triggered, this,
+    connect(addItem(accountPopup_, "DeleteAccount", texts::main_window::kDeleteAccount), &QAction::triggered, this,
             &TMainForm::DeleteAccountClick);
 
     mailListPopup_ = new QMenu(this);
     mailListPopup_->setObjectName(QStringLiteral("MailListPopup"));
-    const char* const sorts[][2] = {{"SortByNumber", "番号で整列"},
-                                    {"SortBySize", "サイズで整列"},
-                                    {"SortByDate", "日付で整列"},
-                                    {"SortByTitle", "題名で整列"},
-                                    {"SortByFrom", "差出人で整列"}};
+    const std::pair<const char*, std::string_view> sorts[] = {{"SortByNumber", texts::main_window::kSortByNumber},
+                                                              {"SortBySize", texts::main_window::kSortBySize},
+                                                              {"SortByDate", texts::main_window::kSortByDate},
+                                                              {"SortByTitle", texts::main_window::kSortBySubject},
+                                                              {"SortByFrom", texts::main_window::kSortByFrom}};
     for (int tag = 0; tag < 5; ++tag) {
-        QAction* action = addItem(mailListPopup_, sorts[tag][0], sorts[tag][1]);
+        QAction* action = addItem(mailListPopup_, sorts[tag].first, sorts[tag].second);
         action->setCheckable(true);
         action->setData(tag);
         sortActions_.push_back(action);
     }
     mailListPopup_->addSeparator();
-    QAction* saveMessage = addItem(mailListPopup_, "SaveMessageAs", "名前を付けて保存(&A)...");
+    QAction* saveMessage = addItem(mailListPopup_, "SaveMessageAs", texts::main_window::kSaveMessageAs);
     saveMessage->setData(-1);  // not a sort key
     connect(saveMessage, &QAction::triggered, this, &TMainForm::SaveMessageAsClick);
     connect(mailListPopup_, &QMenu::triggered, this, &TMainForm::SortByXClick);
 
     logPopup_ = new QMenu(this);
     logPopup_->setObjectName(QStringLiteral("LogPopup"));
-    connect(addItem(logPopup_, "ClearLog", "ログをクリア(&C)"), &QAction::triggered, this, &TMainForm::ClearLogClick);
-    connect(addItem(logPopup_, "SaveLog", "ログを保存(&S)..."), &QAction::triggered, this, &TMainForm::SaveLogClick);
+    connect(addItem(logPopup_, "ClearLog", texts::main_window::kClearLog), &QAction::triggered, this,
+            &TMainForm::ClearLogClick);
+    connect(addItem(logPopup_, "SaveLog", texts::main_window::kSaveLog), &QAction::triggered, this,
+            &TMainForm::SaveLogClick);
 }
 
 bool TMainForm::FormCreate() {
@@ -520,7 +528,7 @@ void TMainForm::FlushLogPane() {
         }
         if (cleared || !paneTrimmed_) {
             QTextCursor top(document);
-            top.insertText(Text("（古いログを表示から省きました）"));
+            top.insertText(Text(texts::main_window::kLogTrimmed));
             if (!cleared) top.insertBlock();
             paneTrimmed_ = true;
         }
@@ -592,7 +600,7 @@ void TMainForm::ShowMessageText(const std::string& text) {
         if (!file.open(QIODevice::WriteOnly) ||
             file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()) ||
             !file.commit())
-            ShowBox(Text("メールを保存できませんでした"));
+            ShowBox(Text(texts::main_window::kMessageNotSaved));
         return;
     }
     const AccountOptions& options = CurrentAccount().popOptions;
@@ -725,8 +733,8 @@ void TMainForm::AccountSettingClick() {
 
 void TMainForm::DeleteAccountClick() {
     if (accountTab_->count() < 2) return;
-    QMessageBox box(QMessageBox::NoIcon, Text("アカウントの削除"), Text("本当に削除してよろしいですか？"),
-                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    QMessageBox box(QMessageBox::NoIcon, Text(texts::main_window::kDeleteAccountCaption),
+                    Text(texts::main_window::kDeleteAccountConfirm), QMessageBox::Ok | QMessageBox::Cancel, this);
     box.setObjectName(QStringLiteral("DeleteAccountBox"));
     if (box.exec() != QMessageBox::Ok) return;
     const int index = accountTab_->currentIndex();
@@ -817,7 +825,7 @@ bool TMainForm::SaveLogTo(const QString& path) {
 }
 
 void TMainForm::SaveLogClick() {
-    QFileDialog dialog(this, Text("ログの保存先の指定"));
+    QFileDialog dialog(this, Text(texts::main_window::kSaveLogTitle));
     dialog.setObjectName(QStringLiteral("LogSaveDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -829,14 +837,14 @@ void TMainForm::SaveLogClick() {
     if (dialog.exec() != QDialog::Accepted) return;
     const QStringList files = dialog.selectedFiles();
     if (files.isEmpty()) return;
-    if (!SaveLogTo(files.first())) ShowBox(Text("ログを保存できませんでした"));
+    if (!SaveLogTo(files.first())) ShowBox(Text(texts::main_window::kLogNotSaved));
 }
 
 // --- closing -------------------------------------------------------------------------
 
 bool TMainForm::FormCloseQuery() {
     if (session_->IsConnectionOpen()) {
-        ShowBox(Text("接続中は終了できません。"));
+        ShowBox(Text(texts::main_window::kCannotQuitConnected));
         return false;
     }
     return true;
@@ -850,7 +858,7 @@ void TMainForm::FormClose() {
     std::vector<Account> stored = accounts_;
     for (Account& account : stored)
         if (account.popPassword.find(',') != std::string::npos) account.popPassword.clear();
-    if (!SaveSettings(stored)) ShowBox(Text("設定を保存できませんでした"));
+    if (!SaveSettings(stored)) ShowBox(Text(texts::main_window::kSettingsNotSaved));
     KeepWindowState();
     FlushLogPane();
     logFile_.Finish();
@@ -868,7 +876,7 @@ void TMainForm::SaveMessageAs(const QString& path) {
 void TMainForm::SaveMessageAsClick() {
     const int row = FirstSelectedRow();
     if (!InState(SessionState::Ready) || row < 0) return;
-    const QString path = QFileDialog::getSaveFileName(this, Text("名前を付けて保存"),
+    const QString path = QFileDialog::getSaveFileName(this, Text(texts::main_window::kSaveMessageTitle),
                                                       QString::fromStdString(RowCaption(row)) + QStringLiteral(".eml"),
                                                       QStringLiteral("*.eml"));
     if (!path.isEmpty()) SaveMessageAs(path);
@@ -899,8 +907,8 @@ void TMainForm::SaveAttachmentClick(int index) {
     if (!attachments_ || index < 0 || index >= static_cast<int>(attachments_->size())) return;
     const QString name = QString::fromStdString(SafeFileName((*attachments_)[static_cast<std::size_t>(index)].name));
     // The dialog asks before it replaces a file.
-    const QString path = QFileDialog::getSaveFileName(this, Text("添付ファイルを保存"), name);
-    if (!path.isEmpty() && !SaveAttachmentTo(index, path)) ShowBox(Text("添付ファイルを保存できませんでした"));
+    const QString path = QFileDialog::getSaveFileName(this, Text(texts::main_window::kSaveAttachmentTitle), name);
+    if (!path.isEmpty() && !SaveAttachmentTo(index, path)) ShowBox(Text(texts::main_window::kAttachmentNotSaved));
 }
 
 void TMainForm::BodyBoxMenu(const QPoint& pos) {
@@ -908,7 +916,7 @@ void TMainForm::BodyBoxMenu(const QPoint& pos) {
     std::unique_ptr<QMenu> menu(bodyBox_->createStandardContextMenu(pos));
     menu->setObjectName(QStringLiteral("BodyPopup"));
     menu->addSeparator();
-    QAction* save = menu->addAction(Text("添付ファイルを保存..."));
+    QAction* save = menu->addAction(Text(texts::main_window::kSaveAttachmentItem));
     save->setObjectName(QStringLiteral("SaveAttachment"));
     save->setEnabled(index >= 0);
     if (menu->exec(bodyBox_->viewport()->mapToGlobal(pos)) == save) SaveAttachmentClick(index);

@@ -1,8 +1,10 @@
 #include "ui/pass_input_form.h"
 
+#include "texts/texts.h"
 #include "ui/app_font.h"
 #include "ui/cp932_qstring.h"
 #include "ui/message_box.h"
+#include "ui/ui_text.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -19,11 +21,11 @@ TPassInputForm::TPassInputForm(QWidget* owner)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       controls_(new Controls) {
     setObjectName(QStringLiteral("PassInputForm"));
-    setWindowTitle(QStringLiteral("パスワードの入力"));
+    setWindowTitle(Text(texts::password::kTitle));
     setFont(AppFont());
 
     auto& c = *controls_;
-    c.label = new QLabel(QStringLiteral("パスワードを入力してください"), this);
+    c.label = new QLabel(Text(texts::password::kPrompt), this);
     c.label->setObjectName(QStringLiteral("Label1"));
     c.label->setAlignment(Qt::AlignCenter);
 
@@ -34,7 +36,7 @@ TPassInputForm::TPassInputForm(QWidget* owner)
     c.passEdit->setMinimumWidth(145);
 
     // No cancel button: the close box is the only way out without a password.
-    c.button = new QPushButton(QStringLiteral("決定(&Enter)"), this);
+    c.button = new QPushButton(Text(texts::password::kOk), this);
     c.button->setObjectName(QStringLiteral("Button1"));
     c.button->setDefault(true);
     c.button->setMinimumWidth(81);
@@ -61,7 +63,7 @@ std::string TPassInputForm::Password() const {
 void TPassInputForm::Button1Click() {
     // A character CP932 lacks would be sent as '?': a wrong password with no hint why.
     if (!IsCp932Storable(controls_->passEdit->text())) {
-        ShowMessageBox(this, QStringLiteral("パスワードに使えない文字が含まれています"));
+        ShowMessageBox(this, Text(texts::password::kBadCharacter));
         controls_->passEdit->setFocus();
         return;
     }

@@ -1,6 +1,8 @@
 #include "ui/provider_presets.h"
 
+#include "texts/texts.h"
 #include "ui/message_box.h"
+#include "ui/ui_text.h"
 
 #include <QString>
 
@@ -20,8 +22,7 @@ const std::vector<Provider>& ProviderPresets(QWidget* boxParent) {
     if (!cache) {
         cache = LoadUserProviderCatalog();
         if (!cache->userFileError.empty()) {
-            ShowMessageBox(boxParent, QString::fromUtf8("プロバイダー設定ファイルを読み込めませんでした。"
-                                                        "このファイルは使わずに続けます。\n%1\n%2")
+            ShowMessageBox(boxParent, Text(texts::settings::kUserPresetsUnreadable)
                                           .arg(QString::fromStdString(UserProvidersPath()),
                                                QString::fromStdString(cache->userFileError)));
         }

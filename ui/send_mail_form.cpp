@@ -6,10 +6,12 @@
 #include "smtp/pop_login.h"
 #include "smtp/send_plan.h"
 #include "smtp/smtp.h"
+#include "texts/texts.h"
 #include "ui/app_font.h"
 #include "ui/cp932_qstring.h"
 #include "ui/message_box.h"
 #include "ui/pass_input_form.h"
+#include "ui/ui_text.h"
 
 #include <QCoreApplication>
 #include <QFrame>
@@ -24,6 +26,7 @@
 #include <QVBoxLayout>
 
 #include <ctime>
+#include <string_view>
 
 namespace {
 
@@ -48,7 +51,7 @@ bool HasLineBreakOrNul(const QString& text) {
 TSendMailForm::TSendMailForm(QWidget* owner, const Account& account)
     : QDialog(owner), account_(account), nmsmtp_(std::make_unique<TNMSMTP>()) {
     setObjectName(QStringLiteral("SendMailForm"));
-    setWindowTitle(QStringLiteral("メールを書く"));
+    setWindowTitle(Text(texts::compose::kTitle));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFont(AppFont());
     setModal(true);
@@ -73,25 +76,25 @@ TSendMailForm::TSendMailForm(QWidget* owner, const Account& account)
     sendBodyMemo_ = new QPlainTextEdit(this);
     sendBodyMemo_->setObjectName(QStringLiteral("SendBodyMemo"));
     sendBodyMemo_->setTabChangesFocus(true);
-    sendButton_ = new QPushButton(QStringLiteral("送信(&S)"), this);
+    sendButton_ = new QPushButton(Text(texts::compose::kSend), this);
     sendButton_->setObjectName(QStringLiteral("SendButton"));
     sendButton_->setAutoDefault(false);
-    closeButton_ = new QPushButton(QStringLiteral("キャンセル"), this);
+    closeButton_ = new QPushButton(Text(texts::compose::kCancel), this);
     closeButton_->setObjectName(QStringLiteral("CloseButton"));
     closeButton_->setAutoDefault(false);
 
     auto* addresses = new QGridLayout;
-    auto addRow = [&](int row, const char* label, QWidget* edit, bool stretch) {
-        auto* text = new QLabel(QString::fromUtf8(label), this);
+    auto addRow = [&](int row, std::string_view label, QWidget* edit, bool stretch) {
+        auto* text = new QLabel(Text(label), this);
         text->setBuddy(edit);
         addresses->addWidget(text, row, 0);
         addresses->addWidget(edit, row, 1, stretch ? Qt::Alignment() : Qt::AlignLeft);
     };
-    addRow(0, "SMTPサーバー：", smtpServerEdit_, false);
+    addRow(0, texts::compose::kSmtpServer, smtpServerEdit_, false);
     addresses->addWidget(routeLabel_, 1, 1);
-    addRow(2, "ユーザーID：", userIdEdit_, false);
-    addRow(3, "あて先アドレス：", sendToEdit_, true);
-    addRow(4, "送信者アドレス：", sendFromEdit_, true);
+    addRow(2, texts::compose::kUserId, userIdEdit_, false);
+    addRow(3, texts::compose::kTo, sendToEdit_, true);
+    addRow(4, texts::compose::kFrom, sendFromEdit_, true);
     addresses->setColumnStretch(1, 1);
 
     auto* divider = new QFrame(this);
@@ -106,9 +109,9 @@ TSendMailForm::TSendMailForm(QWidget* owner, const Account& account)
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(addresses);
     layout->addWidget(divider);
-    layout->addWidget(new QLabel(QStringLiteral("題名："), this));
+    layout->addWidget(new QLabel(Text(texts::compose::kSubject), this));
     layout->addWidget(sendSubjectEdit_);
-    layout->addWidget(new QLabel(QStringLiteral("内容："), this));
+    layout->addWidget(new QLabel(Text(texts::compose::kBody), this));
     layout->addWidget(sendBodyMemo_, 1);
     layout->addLayout(buttons);
 
@@ -150,16 +153,14 @@ void TSendMailForm::FormCreate() {
 
 void TSendMailForm::UpdateRouteLabel() {
     const TSmtpPlan plan = SmtpPlanFor(account_);
-    const QString security = plan.security == TSmtpSecurity::Tls        ? QStringLiteral("SSL/TLS")
-                             : plan.security == TSmtpSecurity::StartTls ? QStringLiteral("STARTTLS")
-                                                                        : QStringLiteral("暗号化なし");
-    const QString login = plan.login == TSmtpLogin::Auth            ? QStringLiteral("SMTP認証")
-                          : plan.login == TSmtpLogin::PopBeforeSmtp ? QStringLiteral("POP before SMTP")
-                                                                    : QStringLiteral("認証なし");
-    routeLabel_->setText(QStringLiteral("%1 ポート%2、%3、%4")
-                             .arg(smtpServerEdit_->text().trimmed())
-                             .arg(plan.port)
-                             .arg(security, login));
+    const QString security = plan.security == TSmtpSecurity::Tls        ? Text(texts::compose::kSslTls)
+                             : plan.security == TSmtpSecurity::StartTls ? Text(texts::compose::kStartTls)
+                                                                        : Text(texts::compose::kNoEncryption);
+    const QString login = plan.login == TSmtpLogin::Auth            ? Text(texts::compose::kSmtpAuth)
+                          : plan.login == TSmtpLogin::PopBeforeSmtp ? Text(texts::compose::kPopBeforeSmtp)
+                                                                    : Text(texts::compose::kNoLogin);
+    routeLabel_->setText(
+        Text(texts::compose::kRoute).arg(smtpServerEdit_->text().trimmed()).arg(plan.port).arg(security, login));
 }
 
 bool TSendMailForm::ObtainPassword() {
@@ -180,7 +181,7 @@ void TSendMailForm::ShowBox(const QString& text, bool error) {
         return;
     }
     // The error report: the failure's text with the error icon.
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Boxsweeper"), text, QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Critical, Text(texts::kProgramName), text, QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);  // the server's words, never markup
     box.exec();
 }
@@ -194,24 +195,24 @@ void TSendMailForm::SendButtonClick() {
         empty = empty || edit->text().isEmpty();
     }
     if (empty) {
-        ShowBox(QStringLiteral("全ての欄が埋まっていません"), false);
+        ShowBox(Text(texts::compose::kEmptyFields), false);
         return;
     }
-    const std::pair<const QLineEdit*, const char*> singleLine[] = {
-        {smtpServerEdit_, "SMTPサーバー"},
-        {userIdEdit_, "ユーザーID"},
-        {sendFromEdit_, "送信者アドレス"},
-        {sendSubjectEdit_, "題名"},
+    const std::pair<const QLineEdit*, std::string_view> singleLine[] = {
+        {smtpServerEdit_, texts::compose::kSmtpServerField},
+        {userIdEdit_, texts::compose::kUserIdField},
+        {sendFromEdit_, texts::compose::kFromField},
+        {sendSubjectEdit_, texts::compose::kSubjectField},
     };
     for (const auto& [edit, label] : singleLine) {
         if (HasLineBreakOrNul(edit->text())) {
-            ShowBox(QStringLiteral("「%1」に改行文字やNUL文字は使えません").arg(QString::fromUtf8(label)), false);
+            ShowBox(Text(texts::compose::kLineBreak).arg(Text(label)), false);
             return;
         }
     }
     // Line breaks in the recipients only separate addresses.
     if (sendToEdit_->text().contains(QChar(u'\0'))) {
-        ShowBox(QStringLiteral("「あて先アドレス」にNUL文字は使えません"), false);
+        ShowBox(Text(texts::compose::kNulInTo), false);
         return;
     }
 
@@ -282,9 +283,9 @@ void TSendMailForm::SendButtonClick() {
         // Closing cannot take back a "." that went out: the server may
         // have the mail although its answer never came.
         const bool mayHaveArrived = inSendMail && smtp.SendStage() == TSendStage::DotSent;
-        ShowBox(error.empty() ? QStringLiteral("メールを送信しました")
-                : mayHaveArrived ? QStringLiteral("送信を中止しましたが、メールはサーバーに届いている可能性があります")
-                                 : QStringLiteral("送信を中止しました"),
+        ShowBox(Text(error.empty()    ? texts::compose::kSent
+                     : mayHaveArrived ? texts::compose::kAbortedMayHaveArrived
+                                      : texts::compose::kAborted),
                 false);
         return;
     }
@@ -292,8 +293,8 @@ void TSendMailForm::SendButtonClick() {
         ShowBox(FromCp932(error).trimmed(), true);
         return;
     }
-    ShowBox(QStringLiteral("メールを送信しました"), false);
-    closeButton_->setText(QStringLiteral("閉じる"));
+    ShowBox(Text(texts::compose::kSent), false);
+    closeButton_->setText(Text(texts::compose::kClose));
     closeButton_->setFocus();
 }
 

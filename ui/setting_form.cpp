@@ -1,10 +1,12 @@
 #include "ui/setting_form.h"
 
 #include "accounts/option_rules.h"
+#include "texts/texts.h"
 #include "ui/app_font.h"
 #include "ui/cp932_qstring.h"
 #include "ui/message_box.h"
 #include "ui/provider_presets.h"
+#include "ui/ui_text.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -21,15 +23,11 @@
 
 #include <initializer_list>
 #include <span>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace {
-
-// The source is UTF-8; the window works in QString.
-QString U(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
 
 QLabel* Label(QWidget* parent, const QString& text, const char* name = nullptr) {
     auto* label = new QLabel(text, parent);
@@ -150,14 +148,14 @@ struct TSettingForm::Controls {
 TSettingForm::TSettingForm(QWidget* owner, Account& account)
     : QDialog(owner, Qt::Dialog | Qt::WindowStaysOnTopHint), account_(account), controls_(new Controls) {
     setObjectName(QStringLiteral("SettingForm"));
-    setWindowTitle(U("アカウントの設定"));
+    setWindowTitle(Text(texts::settings::kTitle));
     setFont(AppFont());
     auto& c = *controls_;
 
     // Name and the two buttons around the pages.
     c.accountName = Edit(this, "AccountName");
-    c.okButton = Named(new QPushButton(U("決定(&O)"), this), "OKButton");
-    c.cancelButton = Named(new QPushButton(U("中止(&C)"), this), "CancelButton");
+    c.okButton = Named(new QPushButton(Text(texts::settings::kOk), this), "OKButton");
+    c.cancelButton = Named(new QPushButton(Text(texts::settings::kCancel), this), "CancelButton");
     c.okButton->setDefault(true);
     connect(c.okButton, &QPushButton::clicked, this, &TSettingForm::accept);
     connect(c.cancelButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -168,24 +166,25 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
     {
         // Fills in a provider's published settings from the address alone.
         c.mailAddress = Edit(page1, "MailAddressEdit");
-        c.mailAddressSetup = Named(new QPushButton(U("メールアドレスから設定"), page1), "MailAddressSetupButton");
+        c.mailAddressSetup =
+            Named(new QPushButton(Text(texts::settings::kMailAddressSetup), page1), "MailAddressSetupButton");
         c.mailAddressSetup->setAutoDefault(false);
         auto* addressRow = new QHBoxLayout;
-        addressRow->addWidget(Label(page1, U("メールアドレス：")));
+        addressRow->addWidget(Label(page1, Text(texts::settings::kMailAddress)));
         addressRow->addWidget(c.mailAddress, 1);
         addressRow->addWidget(c.mailAddressSetup);
 
-        auto* pop = new QGroupBox(U("POP3（受信）の設定"), page1);
+        auto* pop = new QGroupBox(Text(texts::settings::kPopGroup), page1);
         c.popServerName = Edit(pop, "POPServerName");
-        c.popEncryptNone = Radio(pop, "POPEncryptNone", U("なし"));
-        c.popEncryptTLS = Radio(pop, "POPEncryptTLS", U("SSL/TLS"));
-        c.popEncryptSTLS = Radio(pop, "POPEncryptSTLS", U("STARTTLS"));
+        c.popEncryptNone = Radio(pop, "POPEncryptNone", Text(texts::settings::kNone));
+        c.popEncryptTLS = Radio(pop, "POPEncryptTLS", Text(texts::settings::kSslTls));
+        c.popEncryptSTLS = Radio(pop, "POPEncryptSTLS", Text(texts::settings::kStartTls));
         c.popUserName = Edit(pop, "POPUserName");
         c.popPassword = Edit(pop, "POPPassword");
         c.popPassword->setEchoMode(QLineEdit::Password);
         c.popPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));  // '*'
-        c.popSavePassword = Check(pop, "POPSavePassword", U("保存する"));
-        c.popReadHeader = Check(pop, "POPReadHeader", U("リストと同時にヘッダも読み込む"));
+        c.popSavePassword = Check(pop, "POPSavePassword", Text(texts::settings::kSavePassword));
+        c.popReadHeader = Check(pop, "POPReadHeader", Text(texts::settings::kReadHeader));
 
         auto* encrypt = new QHBoxLayout;
         encrypt->addWidget(c.popEncryptNone);
@@ -194,31 +193,31 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         encrypt->addStretch();
 
         auto* grid = new QGridLayout(pop);
-        grid->addWidget(Label(pop, U("POP3サーバー名：")), 0, 0);
+        grid->addWidget(Label(pop, Text(texts::settings::kPopServer)), 0, 0);
         grid->addWidget(c.popServerName, 0, 1);
-        grid->addWidget(Label(pop, U("例：pop.example.ne.jp")), 0, 2);
-        grid->addWidget(Label(pop, U("暗号化："), "POPEncryptLabel"), 1, 0);
+        grid->addWidget(Label(pop, Text(texts::settings::kPopServerExample)), 0, 2);
+        grid->addWidget(Label(pop, Text(texts::settings::kEncryption), "POPEncryptLabel"), 1, 0);
         grid->addLayout(encrypt, 1, 1, 1, 2);
-        grid->addWidget(Label(pop, U("ユーザー名：")), 2, 0);
+        grid->addWidget(Label(pop, Text(texts::settings::kUserName)), 2, 0);
         grid->addWidget(c.popUserName, 2, 1);
-        grid->addWidget(Label(pop, U("例：taro")), 2, 2);
-        grid->addWidget(Label(pop, U("パスワード：")), 3, 0);
+        grid->addWidget(Label(pop, Text(texts::settings::kUserNameExample)), 2, 2);
+        grid->addWidget(Label(pop, Text(texts::settings::kPassword)), 3, 0);
         grid->addWidget(c.popPassword, 3, 1);
-        grid->addWidget(Label(pop, U("例：********(笑)")), 3, 2);
+        grid->addWidget(Label(pop, Text(texts::settings::kPasswordExample)), 3, 2);
         grid->addWidget(c.popSavePassword, 4, 1);
-        grid->addWidget(Label(pop, U("オプション：")), 5, 0);
+        grid->addWidget(Label(pop, Text(texts::settings::kOptions)), 5, 0);
         grid->addWidget(c.popReadHeader, 5, 1, 1, 2);
 
-        auto* smtp = new QGroupBox(U("SMTP（送信）の設定"), page1);
+        auto* smtp = new QGroupBox(Text(texts::settings::kSmtpGroup), page1);
         c.smtpServerName = Edit(smtp, "SMTPServerName");
         c.smtpUserName = Edit(smtp, "SMTPUserName");
-        c.smtpUserAsPOP = Check(smtp, "SMTPUserAsPOP", U("POPと同じ"));
+        c.smtpUserAsPOP = Check(smtp, "SMTPUserAsPOP", Text(texts::settings::kSameAsPop));
         c.smtpUserAsPOP->setChecked(true);
         auto* sgrid = new QGridLayout(smtp);
-        sgrid->addWidget(Label(smtp, U("SMTPサーバー名：")), 0, 0);
+        sgrid->addWidget(Label(smtp, Text(texts::settings::kSmtpServer)), 0, 0);
         sgrid->addWidget(c.smtpServerName, 0, 1);
-        sgrid->addWidget(Label(smtp, U("例：smtp.example.ne.jp")), 0, 2);
-        sgrid->addWidget(Label(smtp, U("ユーザー名：")), 1, 0);
+        sgrid->addWidget(Label(smtp, Text(texts::settings::kSmtpServerExample)), 0, 2);
+        sgrid->addWidget(Label(smtp, Text(texts::settings::kUserName)), 1, 0);
         sgrid->addWidget(c.smtpUserName, 1, 1);
         sgrid->addWidget(c.smtpUserAsPOP, 1, 2);
 
@@ -228,29 +227,29 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         box->addWidget(smtp);
         box->addStretch();
     }
-    c.pages->addTab(page1, U("一般的な設定"));
+    c.pages->addTab(page1, Text(texts::settings::kGeneralPage));
 
     // Page 2: advanced POP3 settings.
     auto* page2 = new QWidget;
     {
-        c.popAutoSetting = Check(page2, "POPAutoSetting", U("自動（わからない場合は自動にしておいて下さい）"));
+        c.popAutoSetting = Check(page2, "POPAutoSetting", Text(texts::settings::kAutomatic));
         c.popAutoSetting->setChecked(true);
-        c.popAuthLabel = Label(page2, U("認証方式："), "POPAuthLabel");
-        c.popAuthBasic = Radio(page2, "POPAuthBasic", U("USER/PASS"));
-        c.popAuthAPOP = Radio(page2, "POPAuthAPOP", U("APOP"));
-        c.popAuthAuto = Radio(page2, "POPAuthAuto", U("自動検出"));
-        c.popPortLabel = Label(page2, U("ポート番号："), "POPPortLabel");
+        c.popAuthLabel = Label(page2, Text(texts::settings::kLoginMethod), "POPAuthLabel");
+        c.popAuthBasic = Radio(page2, "POPAuthBasic", Text(texts::settings::kUserPass));
+        c.popAuthAPOP = Radio(page2, "POPAuthAPOP", Text(texts::settings::kApop));
+        c.popAuthAuto = Radio(page2, "POPAuthAuto", Text(texts::settings::kAutoDetect));
+        c.popPortLabel = Label(page2, Text(texts::settings::kPort), "POPPortLabel");
         c.popPort = Edit(page2, "POPPort");
         c.popPort->setText(QStringLiteral("110"));
-        c.popOptionLabel = Label(page2, U("オプション："), "POPOptionLabel");
-        c.popUseTop = Check(page2, "POPUseTop", U("TOPコマンドの使用"));
+        c.popOptionLabel = Label(page2, Text(texts::settings::kOptions), "POPOptionLabel");
+        c.popUseTop = Check(page2, "POPUseTop", Text(texts::settings::kUseTop));
         c.popUseTop->setChecked(true);
-        c.popHeaderWithBody = Check(page2, "POPHeaderWithBody", U("「読む」ときにヘッダも表示"));
-        c.popUseCache = Check(page2, "POPUseCache", U("メールのキャッシュ"));
+        c.popHeaderWithBody = Check(page2, "POPHeaderWithBody", Text(texts::settings::kHeaderWithBody));
+        c.popUseCache = Check(page2, "POPUseCache", Text(texts::settings::kUseCache));
         c.popUseCache->hide();
-        c.popDecodeMime = Check(page2, "POPDecodeMime", U("MIMEメールもデコードする（UTF-8・添付など）"));
-        c.popPipelining = Check(page2, "POPPipelining", U("コマンドをまとめて送る（高速）"));
-        c.popLocalDates = Check(page2, "POPLocalDates", U("日付を現地時刻で表示して日時順に並べる"));
+        c.popDecodeMime = Check(page2, "POPDecodeMime", Text(texts::settings::kDecodeMime));
+        c.popPipelining = Check(page2, "POPPipelining", Text(texts::settings::kPipelining));
+        c.popLocalDates = Check(page2, "POPLocalDates", Text(texts::settings::kLocalDates));
         for (QWidget* w : std::initializer_list<QWidget*>{c.popAuthLabel, c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto,
                                                           c.popPortLabel, c.popPort, c.popOptionLabel, c.popUseTop,
                                                           c.popHeaderWithBody, c.popUseCache}) {
@@ -275,26 +274,26 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         grid->setRowStretch(9, 1);
         grid->setColumnStretch(4, 1);
     }
-    c.pages->addTab(page2, U("POP3の高度な設定"));
+    c.pages->addTab(page2, Text(texts::settings::kPopPage));
 
     // Page 3: advanced SMTP settings.
     auto* page3 = new QWidget;
     {
-        c.smtpAutoSetting = Check(page3, "SMTPAutoSetting", U("自動（わからない場合は自動にしておいて下さい）"));
+        c.smtpAutoSetting = Check(page3, "SMTPAutoSetting", Text(texts::settings::kAutomatic));
         c.smtpAutoSetting->setChecked(true);
-        c.smtpAuthLabel = Label(page3, U("認証方式："), "SMTPAuthLabel");
-        c.smtpAuthNone = Radio(page3, "SMTPAuthNone", U("なし"));
-        c.smtpAuthPbS = Radio(page3, "SMTPAuthPbS", U("POP before SMTP"));
-        c.smtpAuthAUTH = Radio(page3, "SMTPAuthAUTH", U("SMTP認証"));
-        c.smtpEncryptNone = Radio(page3, "SMTPEncryptNone", U("なし"));
-        c.smtpEncryptTLS = Radio(page3, "SMTPEncryptTLS", U("SSL/TLS"));
-        c.smtpEncryptSTARTTLS = Radio(page3, "SMTPEncryptSTARTTLS", U("STARTTLS"));
+        c.smtpAuthLabel = Label(page3, Text(texts::settings::kLoginMethod), "SMTPAuthLabel");
+        c.smtpAuthNone = Radio(page3, "SMTPAuthNone", Text(texts::settings::kNone));
+        c.smtpAuthPbS = Radio(page3, "SMTPAuthPbS", Text(texts::settings::kPopBeforeSmtp));
+        c.smtpAuthAUTH = Radio(page3, "SMTPAuthAUTH", Text(texts::settings::kSmtpAuth));
+        c.smtpEncryptNone = Radio(page3, "SMTPEncryptNone", Text(texts::settings::kNone));
+        c.smtpEncryptTLS = Radio(page3, "SMTPEncryptTLS", Text(texts::settings::kSslTls));
+        c.smtpEncryptSTARTTLS = Radio(page3, "SMTPEncryptSTARTTLS", Text(texts::settings::kStartTls));
         // The method radios and the encryption radios are two groups.
         auto* encryptGroup = new QButtonGroup(page3);
         for (QRadioButton* b : {c.smtpEncryptNone, c.smtpEncryptTLS, c.smtpEncryptSTARTTLS}) {
             encryptGroup->addButton(b);
         }
-        c.smtpPortLabel = Label(page3, U("ポート番号："), "SMTPPortLabel");
+        c.smtpPortLabel = Label(page3, Text(texts::settings::kPort), "SMTPPortLabel");
         c.smtpPort = Edit(page3, "SMTPPort");
         c.smtpPort->setText(QStringLiteral("25"));
         for (QWidget* w : std::initializer_list<QWidget*>{c.smtpAuthLabel, c.smtpAuthNone, c.smtpAuthPbS,
@@ -304,7 +303,7 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
 
         auto* grid = new QGridLayout(page3);
         grid->addWidget(c.smtpAutoSetting, 0, 0, 1, 4);
-        grid->addWidget(Label(page3, U("暗号化："), "SMTPEncryptLabel"), 1, 0);
+        grid->addWidget(Label(page3, Text(texts::settings::kEncryption), "SMTPEncryptLabel"), 1, 0);
         grid->addWidget(c.smtpEncryptNone, 1, 1);
         grid->addWidget(c.smtpEncryptTLS, 1, 2);
         grid->addWidget(c.smtpEncryptSTARTTLS, 1, 3);
@@ -317,13 +316,13 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         grid->setRowStretch(4, 1);
         grid->setColumnStretch(4, 1);
     }
-    c.pages->addTab(page3, U("SMTPの高度な設定"));
+    c.pages->addTab(page3, Text(texts::settings::kSmtpPage));
     c.pages->setCurrentIndex(0);
 
     auto* nameRow = new QHBoxLayout;
-    nameRow->addWidget(Label(this, U("アカウント設定名：")));
+    nameRow->addWidget(Label(this, Text(texts::settings::kAccountName)));
     nameRow->addWidget(c.accountName, 1);
-    nameRow->addWidget(Label(this, U("例：会社のメール")));
+    nameRow->addWidget(Label(this, Text(texts::settings::kAccountNameExample)));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(c.okButton);
@@ -451,7 +450,7 @@ void TSettingForm::MailAddressSetupButtonClick() {
     const QString address = c.mailAddress->text().trimmed();
     const Provider* p = FindProviderForAddress(ProviderPresets(this), address.toStdString());
     if (!p) {
-        ShowMessageBox(this, U("このメールアドレスのプロバイダーは登録されていません"));
+        ShowMessageBox(this, Text(texts::settings::kNoProvider));
         return;
     }
     // Checked, the automatic boxes would force their own choices back on OK.
@@ -532,41 +531,42 @@ bool TSettingForm::Validate() {
     // would be stored as '?'.
     struct TextField {
         QLineEdit* edit;
-        const char* name;
+        std::string_view name;
         bool commaAllowed;
     };
     const TextField texts[] = {
-        {c.accountName, "アカウント設定名", false},
-        {c.popServerName, "POP3サーバー名", false},
-        {c.popUserName, "POP3のユーザー名", false},
+        {c.accountName, texts::settings::kAccountNameField, false},
+        {c.popServerName, texts::settings::kPopServerField, false},
+        {c.popUserName, texts::settings::kPopUserField, false},
         // Unsaved, the password is never written to the store.
-        {c.popPassword, "パスワード", !c.popSavePassword->isChecked()},
-        {c.smtpServerName, "SMTPサーバー名", false},
-        {c.smtpUserName, "SMTPのユーザー名", false},
+        {c.popPassword, texts::settings::kPasswordField, !c.popSavePassword->isChecked()},
+        {c.smtpServerName, texts::settings::kSmtpServerField, false},
+        {c.smtpUserName, texts::settings::kSmtpUserField, false},
     };
     for (const TextField& f : texts) {
         const QString text = f.edit->text();
         if (!f.commaAllowed && text.contains(QLatin1Char(','))) {
-            return refuse(f.edit, U("「%1」にカンマ（,）は使えません").arg(U(f.name)));
+            return refuse(f.edit, Text(texts::settings::kNoComma).arg(Text(f.name)));
         }
         if (!IsCp932Storable(text)) {
-            return refuse(f.edit, U("「%1」に使えない文字が含まれています").arg(U(f.name)));
+            return refuse(f.edit, Text(texts::settings::kBadCharacter).arg(Text(f.name)));
         }
     }
 
     struct PortField {
         QLineEdit* edit;
-        const char* name;
+        std::string_view name;
     };
-    for (const PortField& f : {PortField{c.popPort, "POP3のポート番号"}, PortField{c.smtpPort, "SMTPのポート番号"}}) {
+    for (const PortField& f : {PortField{c.popPort, texts::settings::kPopPortField},
+                               PortField{c.smtpPort, texts::settings::kSmtpPortField}}) {
         int port = 0;
         switch (CheckPort(f.edit->text(), port)) {
             case PortCheck::Ok:
                 break;
             case PortCheck::NotInteger:
-                return refuse(f.edit, U("'%1' は整数ではありません").arg(f.edit->text()));
+                return refuse(f.edit, Text(texts::settings::kNotInteger).arg(f.edit->text()));
             case PortCheck::OutOfRange:
-                return refuse(f.edit, U("「%1」は1から65535までの数で入力してください").arg(U(f.name)));
+                return refuse(f.edit, Text(texts::settings::kPortRange).arg(Text(f.name)));
         }
     }
     return true;

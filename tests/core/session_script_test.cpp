@@ -1,7 +1,7 @@
 #include "session_script_support.h"
 
 #include "core/session_apop.h"
-#include "core/session_messages.h"
+#include "texts/texts.h"
 
 #include <algorithm>
 #include <atomic>
@@ -42,7 +42,7 @@ TEST_F(SessionScript, NegativeGreetingShowsOneBoxAndGoesIdle) {
         ASSERT_TRUE(RunUntilIdle());
         server.Join();
         queue.RunPending();
-        EXPECT_EQ(owner.messages, std::vector<std::string>{session_messages::kConnectFailed});
+        EXPECT_EQ(owner.messages, std::vector<std::string>{texts::Cp932(texts::pop3::kConnectFailed)});
         EXPECT_TRUE(owner.SentLines().empty());
         EXPECT_TRUE(owner.buttons.connect);
     }
@@ -113,7 +113,7 @@ TEST_F(SessionScript, ApopAnsweredWithBareOkFails) {
     server.Join();
     // The digest of RFC 1939's example.
     EXPECT_EQ(received, std::vector<std::string>{"APOP mrose c4c9334bac560ecc979e58001b3e22fb"});
-    EXPECT_EQ(owner.messages, std::vector<std::string>{session_messages::kApopFailed});
+    EXPECT_EQ(owner.messages, std::vector<std::string>{texts::Cp932(texts::pop3::kApopFailed)});
     ExpectLog(owner.log,
               {"+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n", "APOP mrose ********", "+OK\r\n"});
 }
@@ -127,7 +127,7 @@ TEST_F(SessionScript, ApopChosenByHandWithoutTimestampNeverSendsThePassword) {
     ASSERT_TRUE(RunUntilIdle());
     server.Join();
     EXPECT_TRUE(received.empty());
-    EXPECT_EQ(owner.messages, std::vector<std::string>{session_messages::kApopFailed});
+    EXPECT_EQ(owner.messages, std::vector<std::string>{texts::Cp932(texts::pop3::kApopFailed)});
     ExpectLog(owner.log, {"+OK hello\r\n"});
     // A greeting with a stamp under the automatic mode sends APOP instead.
 }
@@ -173,7 +173,7 @@ TEST_F(SessionScript, PassRefusedClosesWithBox) {
     ASSERT_TRUE(RunUntilIdle());
     server.Join();
     EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret"}));
-    EXPECT_EQ(owner.messages, std::vector<std::string>{session_messages::kAuthFailed});
+    EXPECT_EQ(owner.messages, std::vector<std::string>{texts::Cp932(texts::pop3::kAuthFailed)});
     ExpectLog(owner.log,
               {"+OK hi\r\n", "USER alice\r\n", "+OK\r\n", "PASS ********", "-ERR [AUTH] Authentication failed.\r\n"});
 }
@@ -533,7 +533,7 @@ TEST_F(SessionScript, ConnectChecksSettingsAndAsksForMissingPassword) {
         EXPECT_EQ(owner.prompts, c.prompts);
         EXPECT_EQ(owner.messages.size(), c.refused ? 1u : 0u);
         if (c.refused) {
-            EXPECT_EQ(owner.messages[0], session_messages::kSettingsIncomplete);
+            EXPECT_EQ(owner.messages[0], texts::Cp932(texts::pop3::kSettingsIncomplete));
         }
     }
     EXPECT_TRUE(owner.log.empty());
@@ -561,7 +561,7 @@ TEST_F(SessionScript, RefusedListShowsTheReplyAndQuits) {
     ASSERT_TRUE(RunUntilIdle());
     server.Join();
     EXPECT_EQ(owner.messages,
-              std::vector<std::string>{std::string(session_messages::kListFailed) + "\n-ERR mailbox locked"});
+              std::vector<std::string>{texts::Cp932(texts::pop3::kListFailed) + "\n-ERR mailbox locked"});
     EXPECT_TRUE(owner.rows.empty());
     EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "QUIT"}));
 }
@@ -653,10 +653,10 @@ TEST_F(SessionScript, BareNegativeIsARefusalEverywhere) {
         std::vector<std::string> captionsAfter;  // read before QUIT empties the list
     };
     const Case cases[] = {
-        {"PASS", {"USER alice", "PASS s3cret"}, {session_messages::kAuthFailed}, {}},
+        {"PASS", {"USER alice", "PASS s3cret"}, {texts::Cp932(texts::pop3::kAuthFailed)}, {}},
         {"LIST",
          {"USER alice", "PASS s3cret", "LIST", "QUIT"},
-         {std::string(session_messages::kListFailed) + "\n-ERR"},
+         {texts::Cp932(texts::pop3::kListFailed) + "\n-ERR"},
          {}},
         {"DELE", {"USER alice", "PASS s3cret", "LIST", "DELE 1", "QUIT"}, {}, {"1", "2", "3"}},
         {"RETR", {"USER alice", "PASS s3cret", "LIST", "RETR 1", "QUIT"}, {}, {"1", "2", "3"}},
@@ -747,7 +747,8 @@ TEST_F(SessionScript, ReplyPastALimitEndsTheConnectionAndKeepsTheRows) {
         }
         ASSERT_EQ(owner.messages.size(), 1u);
         const std::string& boxText = owner.messages[0];
-        const std::string before = session_messages::kTooLargeBefore, after = session_messages::kTooLargeAfter;
+        const std::string before = texts::Cp932(texts::connection::kTooLargeBefore),
+                          after = texts::Cp932(texts::connection::kTooLargeAfter);
         ASSERT_TRUE(boxText.starts_with(before) && boxText.ends_with(after)) << boxText;
         const std::string count = boxText.substr(before.size(), boxText.size() - before.size() - after.size());
         ASSERT_FALSE(count.empty());

@@ -3,13 +3,13 @@
 // test's own throw-away CA is trusted.
 
 #include "core/pop3_session.h"
-#include "core/session_messages.h"
 #include "core/task_queue.h"
 #include "live_session_support.h"
 #include "session_script_support.h"
 #include "support/dovecot.h"
 #include "support/recording_owner.h"
 #include "support/test_certificates.h"
+#include "texts/texts.h"
 
 #include <gtest/gtest.h>
 
@@ -128,7 +128,7 @@ TEST_F(SessionTlsRefusal, EveryRefusalShowsItsReasonAndNothingOfTheLoginIsSent) 
         Mode mode;
         const char* host;
         std::function<void(ScriptPeer&)> serve;  // after the greeting and STLS for Stls
-        const char* message;
+        std::string_view message;
         const char* reason;  // a part of the second line
     };
     auto tlsWith = [](TestCertificates::Pair pair, bool onlyTls10 = false) {
@@ -137,7 +137,7 @@ TEST_F(SessionTlsRefusal, EveryRefusalShowsItsReasonAndNothingOfTheLoginIsSent) 
             peer.ReadRawUntilClose();
         };
     };
-    using namespace session_messages;
+    using namespace texts::connection;
     const Case cases[] = {
         {"untrusted CA", Mode::Tls, "127.0.0.1", tlsWith(certs.untrusted), kCertificateFailed,
          "unable to get local issuer certificate"},
@@ -196,9 +196,9 @@ TEST_F(SessionTlsRefusal, EveryRefusalShowsItsReasonAndNothingOfTheLoginIsSent) 
         ASSERT_TRUE(RunUntilIdle());
         server.Join();
         ASSERT_EQ(owner.messages.size(), 1u);
-        EXPECT_TRUE(owner.messages[0].starts_with(std::string(c.message) + "\n")) << owner.messages[0];
+        EXPECT_TRUE(owner.messages[0].starts_with(texts::Cp932(c.message) + "\n")) << owner.messages[0];
         EXPECT_NE(owner.messages[0].find(c.reason), std::string::npos) << owner.messages[0];
-        EXPECT_GT(owner.messages[0].size(), std::string(c.message).size() + 1) << "the reason is missing";
+        EXPECT_GT(owner.messages[0].size(), texts::Cp932(c.message).size() + 1) << "the reason is missing";
         EXPECT_EQ(wire.find("never-on-the-wire"), std::string::npos);
         EXPECT_EQ(wire.find("USER"), std::string::npos);
         EXPECT_EQ(wire.find("PASS"), std::string::npos);
@@ -219,7 +219,7 @@ TEST_F(SessionTlsRefusal, HandshakeTimeOutDisconnectAndCutConnections) {
     server.Serve([](ScriptPeer& peer) { peer.ReadRawUntilClose(); });
     session->ConnectButtonClick();
     ASSERT_TRUE(queue.RunUntil([&] { return !owner.messages.empty(); }, 30s));
-    EXPECT_EQ(owner.messages[0], std::string(session_messages::kTlsFailed) + "\nTimed out.");
+    EXPECT_EQ(owner.messages[0], texts::Cp932(texts::connection::kTlsFailed) + "\nTimed out.");
     ASSERT_TRUE(RunUntilIdle());
     server.Join();
 
