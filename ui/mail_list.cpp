@@ -96,9 +96,11 @@ void MailListModel::EntryRemoved(std::size_t index) {
     const int row = rowOf_[index];
     beginRemoveRows({}, row, row);
     rows_.erase(rows_.begin() + row);
+    rowOf_.erase(rowOf_.begin() + static_cast<std::ptrdiff_t>(index));
     for (Row_& r : rows_)
         if (r.index > index) --r.index;
-    Reindex();
+    for (std::size_t i = static_cast<std::size_t>(row); i < rows_.size(); ++i)
+        rowOf_[rows_[i].index] = static_cast<int>(i);
     endRemoveRows();
 }
 
@@ -218,10 +220,4 @@ void MailListView::keyPressEvent(QKeyEvent* event) {
 void MailListView::mouseDoubleClickEvent(QMouseEvent* event) {
     QTableView::mouseDoubleClickEvent(event);
     if (doubleClickHook) doubleClickHook();
-}
-
-QItemSelectionModel::SelectionFlags MailListView::selectionCommand(const QModelIndex& index,
-                                                                   const QEvent* event) const {
-    if (userMaySelect && !userMaySelect()) return QItemSelectionModel::NoUpdate;
-    return QTableView::selectionCommand(index, event);
 }

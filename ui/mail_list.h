@@ -61,8 +61,8 @@ private:
     std::vector<int> rowOf_;  // mailbox index -> row
 };
 
-// The list view: keys, double click and selection changes are offered to
-// the window's hooks first.
+// The list view: keys and double clicks are offered to the window's hooks
+// first.
 class MailListView : public QTableView {
     Q_OBJECT
 public:
@@ -71,12 +71,8 @@ public:
     // True when the hook consumed the key.
     std::function<bool(QKeyEvent*)> keyHook;
     std::function<void()> doubleClickHook;
-    // While this answers false, clicks and keys do not change the selection.
-    std::function<bool()> userMaySelect;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
-    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
-                                                         const QEvent* event = nullptr) const override;
 };

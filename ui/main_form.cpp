@@ -146,6 +146,10 @@ TMainForm::TMainForm(Options options) : options_(std::move(options)) {
 TMainForm::~TMainForm() {
     // The connection goes first: after this nothing posts tasks any more.
     session_.reset();
+    // The list's model presents the session's mailbox, which is gone now.
+    mailList_->setModel(nullptr);
+    delete mailModel_;
+    mailModel_ = nullptr;
 }
 
 void TMainForm::BuildWindow() {
