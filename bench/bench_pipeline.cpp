@@ -396,7 +396,7 @@ double SessionDelete(int port) {
     s.Reach(SessionState::Ready);
     for (std::size_t i = 0; i < s.owner.selected.size(); ++i) s.owner.selected[i] = i % (kMessages / kDeletes) == 0;
     auto start = Clock::now();
-    s.session->DeleteButtonClick();
+    s.owner.Delete(*s.session);
     s.Reach(SessionState::Ready);
     double seconds = Seconds(Clock::now() - start);
     if (s.owner.rows.size() != static_cast<std::size_t>(kMessages - kDeletes) || !s.Pipelined())

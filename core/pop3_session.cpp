@@ -5,6 +5,7 @@
 #include "core/reply.h"
 #include "core/session_apop.h"
 #include "core/session_list.h"
+#include "mime/display_text.h"
 #include "texts/texts.h"
 
 #include <algorithm>
@@ -27,7 +28,7 @@ bool HasLineBreak(std::string_view text) {
 
 Pop3Session::Pop3Session(SessionOwner& owner, ServerConnection::Dispatcher dispatcher,
                          std::chrono::milliseconds replyTimeout, LineFraming::Limits limits)
-    : owner_(owner), connection_(std::move(dispatcher), replyTimeout, limits) {}
+    : owner_(owner), mailbox_(&owner), connection_(std::move(dispatcher), replyTimeout, limits) {}
 
 Pop3Session::~Pop3Session() {
     // Whatever the connection still reports while it shuts down must not
@@ -52,9 +53,9 @@ void Pop3Session::ConnectButtonClick() {
     } else {
         // Rows left by an earlier connection that ended in an error would
         // otherwise stay in front of the new listing.
-        owner_.RemoveAllRows();
+        mailbox_.Clear();
         greetingChunkSeen_ = false;
-        pendingDele_.clear();
+        pendingDele_ = 0;
         switch (PopEncryptionOf(account.popOptions)) {
             case Encryption::Tls:
                 security_ = ServerConnection::Security::Tls;
@@ -90,7 +91,7 @@ void Pop3Session::DisconnectButtonClick() {
         connection_.Close();
         SetState(SessionState::Idle);
         owner_.AppendLog("Disconnected.");
-        owner_.RemoveAllRows();
+        mailbox_.Clear();
         UpdateButtons();
         return;
     }
@@ -120,7 +121,7 @@ void Pop3Session::DisconnectButtonClick() {
 
 void Pop3Session::Quit() {
     SendCommand(SessionState::QuitSent, "QUIT", kLineEnd);
-    owner_.RemoveAllRows();
+    mailbox_.Clear();
 }
 
 void Pop3Session::Abandon() {
@@ -131,23 +132,22 @@ void Pop3Session::Abandon() {
     UpdateButtons();
 }
 
-void Pop3Session::ReadButtonClick() {
-    if (sessionState_ != SessionState::Ready) return;
-    int row = owner_.FirstSelectedRow();
-    if (row < 0) return;
-    headerIndex_ = row;
-    SendCommand(SessionState::RetrSent, "RETR " + owner_.RowCaption(row), kMultiLineEnd);
+void Pop3Session::ReadButtonClick(std::int32_t number) {
+    if (sessionState_ != SessionState::Ready || !mailbox_.Find(number)) return;
+    readNumber_ = number;
+    SendCommand(SessionState::RetrSent, "RETR " + std::to_string(number), kMultiLineEnd);
 }
 
-void Pop3Session::DeleteButtonClick() {
+void Pop3Session::DeleteButtonClick(const std::vector<std::int32_t>& numbers) {
     if (sessionState_ != SessionState::Ready) return;
-    int row = owner_.FirstSelectedRow();
-    if (row < 0) return;
-    headerIndex_ = row;
+    deleQueue_.clear();
+    for (std::int32_t number : numbers)
+        if (mailbox_.Find(number)) deleQueue_.push_back(number);
+    if (deleQueue_.empty()) return;
     if (pipelining_)
         StartDeleteWindow();
     else
-        DeleteFirstSelected();
+        DeleteNext();
 }
 
 void Pop3Session::UpdateButtons() {
@@ -155,9 +155,8 @@ void Pop3Session::UpdateButtons() {
     states.connect = sessionState_ == SessionState::Idle;
     // There is a way out at every moment while connected.
     states.disconnect = sessionState_ != SessionState::Idle;
-    bool rowChosen = sessionState_ == SessionState::Ready && owner_.FirstSelectedRow() >= 0;
-    states.read = rowChosen;
-    states.remove = rowChosen;
+    states.read = sessionState_ == SessionState::Ready;
+    states.remove = states.read;
     states.send = true;
     owner_.SetButtonStates(states);
 }
@@ -185,7 +184,7 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text) {
             owner_.AppendLog("Disconnected.");
             connection_.Close();
             SetState(SessionState::Idle);
-            owner_.RemoveAllRows();
+            mailbox_.Clear();
             break;
         case ConnectionEvent::Error:
             if (sessionState_ != SessionState::Idle) {
@@ -266,7 +265,7 @@ void Pop3Session::OnReply(const std::string& reply) {
                 break;
             }
             ParseList(rest);
-            if (messageCount_ > 0 && owner_.RowCount() > 0 && account.popOptions.Test(POPReadHeader)) {
+            if (messageCount_ > 0 && !mailbox_.Empty() && account.popOptions.Test(POPReadHeader)) {
                 headerIndex_ = 0;
                 if (pipelining_)
                     StartHeaderWindow();
@@ -296,10 +295,12 @@ void Pop3Session::OnReply(const std::string& reply) {
             SetState(SessionState::Ready);
             break;
         case SessionState::DeleSent:
-            if (ok)
+            if (ok) {
                 OnDele();
-            else
+            } else {
+                deleQueue_.clear();  // the rest of the press stays undone
                 SetState(SessionState::Ready);
+            }
             break;
         case SessionState::QuitSent:
             connection_.Close();
@@ -384,44 +385,37 @@ void Pop3Session::OnGreeting(const std::string& rest) {
 
 void Pop3Session::OnHeader(const std::string& rest) {
     // The next header is asked for first, so the server works on it while
-    // this one is parsed into its row.
-    const std::int32_t row = headerIndex_;
+    // this one is parsed into its entry.
+    const std::int32_t index = headerIndex_;
     ++headerIndex_;
     FetchNextHeader();
-    if (row >= 0 && row < owner_.RowCount()) owner_.FillMailEntry(row, rest);
+    if (index >= 0) FillEntry(static_cast<std::size_t>(index), rest);
 }
 
 void Pop3Session::OnRetr(const std::string& rest) {
-    if (headerIndex_ >= 0 && headerIndex_ < owner_.RowCount()) owner_.FillMailEntry(headerIndex_, rest);
+    if (std::optional<std::size_t> index = mailbox_.Find(readNumber_)) FillEntry(*index, rest);
     owner_.ShowMessageText(rest);
 }
 
-void Pop3Session::OnDele() {
-    // Remove the row whose DELE was confirmed, even if the selection moved
-    // while the reply was on its way.
-    int row = owner_.FirstSelectedRow();
-    if (row < 0 || owner_.RowCaption(row) != pendingDele_) {
-        row = -1;
-        for (int i = 0, count = owner_.RowCount(); i < count; ++i) {
-            if (owner_.RowCaption(i) == pendingDele_) {
-                row = i;
-                break;
-            }
-        }
-    }
-    if (row >= 0) owner_.RemoveRow(row);
-    pendingDele_.clear();
+void Pop3Session::FillEntry(std::size_t index, const std::string& rest) {
+    if (index >= mailbox_.Count()) return;
+    const RowTexts texts = MailRowTexts(rest, owner_.CurrentAccount().popOptions.Test(POPDecodeMime));
+    mailbox_.Fill(index, rest, texts.date, texts.subject, texts.sender);
+}
 
-    if (owner_.FirstSelectedRow() >= 0) {
-        DeleteFirstSelected();
+void Pop3Session::OnDele() {
+    if (std::optional<std::size_t> index = mailbox_.Find(pendingDele_)) mailbox_.Remove(*index);
+    pendingDele_ = 0;
+    if (!deleQueue_.empty()) {
+        DeleteNext();
         return;
     }
-    int count = owner_.RowCount();
-    if (headerIndex_ >= 0 && headerIndex_ < count)
-        owner_.SelectRow(headerIndex_);
-    else if (count > 0)
-        owner_.SelectRow(count - 1);
-    owner_.ClearMessageText();
+    FinishDeletes();
+}
+
+void Pop3Session::FinishDeletes() {
+    deleQueue_.clear();
+    owner_.DeletesFinished();
     SetState(SessionState::Ready);
 }
 
@@ -439,11 +433,11 @@ void Pop3Session::SendCommand(SessionState state, const std::string& command, co
 }
 
 void Pop3Session::FetchNextHeader() {
-    if (headerIndex_ < 0 || headerIndex_ >= owner_.RowCount()) {
+    if (headerIndex_ < 0 || static_cast<std::size_t>(headerIndex_) >= mailbox_.Count()) {
         SetState(SessionState::Ready);
         return;
     }
-    std::string number = owner_.RowCaption(headerIndex_);
+    std::string number = std::to_string(mailbox_.Number(static_cast<std::size_t>(headerIndex_)));
     if (owner_.CurrentAccount().popOptions.Test(POPUseTop))
         SendCommand(SessionState::TopSent, "TOP " + number + " 0", kMultiLineEnd);
     else
@@ -453,18 +447,20 @@ void Pop3Session::FetchNextHeader() {
 void Pop3Session::ParseList(const std::string& text) {
     ScanListing listing = ParseScanListing(text);
     messageCount_ = listing.count;
-    for (const ScanListingEntry& entry : listing.entries)
-        owner_.AppendRow(std::to_string(entry.number), std::to_string(entry.size));
+    std::vector<Mailbox::Listed> listed;
+    listed.reserve(listing.entries.size());
+    for (const ScanListingEntry& entry : listing.entries) listed.push_back({entry.number, entry.size});
+    mailbox_.Add(listed);
 }
 
-void Pop3Session::DeleteFirstSelected() {
-    int row = owner_.FirstSelectedRow();
-    if (row < 0) {
+void Pop3Session::DeleteNext() {
+    if (deleQueue_.empty()) {
         SetState(SessionState::Ready);
         return;
     }
-    pendingDele_ = owner_.RowCaption(row);
-    SendCommand(SessionState::DeleSent, "DELE " + pendingDele_, kLineEnd);
+    pendingDele_ = deleQueue_.front();
+    deleQueue_.pop_front();
+    SendCommand(SessionState::DeleSent, "DELE " + std::to_string(pendingDele_), kLineEnd);
 }
 
 void Pop3Session::SendAfterLogin() {

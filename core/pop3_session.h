@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/command_window.h"
+#include "core/mailbox.h"
 #include "core/server_connection.h"
 #include "core/session_owner.h"
 #include "core/session_state.h"
@@ -16,7 +17,9 @@
 // One POP3 dialogue at a time for the owner's current account: greeting,
 // login, LIST, the header fetch, reading, deleting and QUIT. Lock-step:
 // one command outstanding at a time, except for the pipelining below. The
-// session reaches the rest of the program only through its owner.
+// session keeps the listed messages in its own mailbox, which tells the
+// owner of each change, and reaches the rest of the program only through
+// its owner. Sessions share nothing: several may run side by side.
 //
 // Disconnect works in every state: while a reply is awaited the first press
 // quits once it has been handled, a second press (or one while QUIT is
@@ -43,9 +46,14 @@ public:
 
     void ConnectButtonClick();
     void DisconnectButtonClick();
-    void ReadButtonClick();
-    void DeleteButtonClick();
+    // Read and Delete work on the message numbers chosen at the press;
+    // numbers the mailbox does not hold are passed over. Delete goes
+    // through them in the order given.
+    void ReadButtonClick(std::int32_t number);
+    void DeleteButtonClick(const std::vector<std::int32_t>& numbers);
     void UpdateButtons();
+
+    const ::Mailbox& Mailbox() const { return mailbox_; }
 
     SessionState State() const { return sessionState_; }
     std::int32_t HeaderIndex() const { return headerIndex_; }
@@ -81,7 +89,11 @@ private:
     void SendCommand(SessionState state, const std::string& command, const char* terminator);
     void FetchNextHeader();
     void ParseList(const std::string& text);
-    void DeleteFirstSelected();
+    // Sends DELE for the next number of the press, or ends the press.
+    void DeleteNext();
+    void FinishDeletes();
+    // Sets the mailbox entry's header and display texts from a reply's rest.
+    void FillEntry(std::size_t index, const std::string& rest);
     // After the login: CAPA when the account may pipeline, else LIST.
     void SendAfterLogin();
     // The pipelined header fetch and deletes (session_pipelined.cpp).
@@ -101,21 +113,22 @@ private:
     void OnTooLarge(const std::string& received);
 
     SessionOwner& owner_;
+    ::Mailbox mailbox_;
     SessionState sessionState_ = SessionState::Idle;
     std::int32_t headerIndex_ = 0;
     std::int32_t messageCount_ = 0;
     bool greetingChunkSeen_ = false;  // the negative greeting is told from the first chunk only
-    std::string pendingDele_;         // caption of the row whose DELE awaits its reply
+    std::int32_t pendingDele_ = 0;    // the number whose DELE awaits its reply
+    std::int32_t readNumber_ = 0;     // the number whose RETR awaits its reply
     ServerConnection::Security security_ = ServerConnection::Security::Plain;  // of this connection
-    bool secured_ = false;               // the handshake of this connection succeeded
-    std::string greeting_;               // the greeting's rest, kept across the STLS upgrade
-    bool stopRequested_ = false;         // Disconnect pressed while a reply was awaited; cleared in Idle
-    bool pipelining_ = false;            // this connection's server listed PIPELINING in CAPA
-    CommandWindow window_;               // pipelined commands awaiting replies; empty in lock-step
-    std::int32_t nextHeader_ = 0;        // pipelined fetch: the next row to ask for
-    std::deque<std::string> deleQueue_;  // pipelined deletes: numbers not sent yet
-    int deleHint_ = 0;                   // where the next confirmed DELE's row is looked for first
-    bool deleRefused_ = false;           // a DELE of this window was refused
+    bool secured_ = false;                // the handshake of this connection succeeded
+    std::string greeting_;                // the greeting's rest, kept across the STLS upgrade
+    bool stopRequested_ = false;          // Disconnect pressed while a reply was awaited; cleared in Idle
+    bool pipelining_ = false;             // this connection's server listed PIPELINING in CAPA
+    CommandWindow window_;                // pipelined commands awaiting replies; empty in lock-step
+    std::int32_t nextHeader_ = 0;         // pipelined fetch: the next entry to ask for
+    std::deque<std::int32_t> deleQueue_;  // numbers of the press not sent yet
+    bool deleRefused_ = false;            // a DELE of this window was refused
     std::array<SessionState, kStatePathLength> statePath_{};  // a ring of what SetState was given
     std::size_t statePathCount_ = 0;                          // states given so far
     ServerConnection connection_;                             // last: closed and joined before the rest goes

@@ -1,11 +1,12 @@
 // The pipelined parts of the POP3 session: the header fetch and deleting
-// several rows with a window of commands in flight. Used only when the
+// several messages with a window of commands in flight. Used only when the
 // account allows it and the server listed PIPELINING in its CAPA reply.
 
 #include "core/pop3_session.h"
 
 #include "core/reply.h"
 
+#include <charconv>
 #include <string_view>
 #include <vector>
 
@@ -28,12 +29,6 @@ void Pop3Session::StartHeaderWindow() {
 }
 
 void Pop3Session::StartDeleteWindow() {
-    deleQueue_.clear();
-    // The rows selected now are the ones deleted, whatever the user
-    // selects while the replies come in.
-    for (int i = headerIndex_, count = owner_.RowCount(); i >= 0 && i < count; ++i)
-        if (owner_.IsRowSelected(i)) deleQueue_.push_back(owner_.RowCaption(i));
-    deleHint_ = headerIndex_;
     deleRefused_ = false;
     connection_.SetPipelined(true);
     FillDeleteWindow();
@@ -44,8 +39,8 @@ void Pop3Session::FillHeaderWindow() {
     if (stopRequested_ || !window_.WantsRefill()) return;
     const Account& account = owner_.CurrentAccount();
     std::vector<std::string> commands;
-    while (nextHeader_ < owner_.RowCount()) {
-        std::string number = owner_.RowCaption(nextHeader_);
+    while (static_cast<std::size_t>(nextHeader_) < mailbox_.Count()) {
+        std::string number = std::to_string(mailbox_.Number(static_cast<std::size_t>(nextHeader_)));
         bool top = account.popOptions.Test(POPUseTop);
         std::string command = top ? "TOP " + number + " 0" : "RETR " + number;
         command += kLineEnd;
@@ -66,13 +61,14 @@ void Pop3Session::FillDeleteWindow() {
     if (stopRequested_ || !window_.WantsRefill()) return;
     std::vector<std::string> commands;
     while (!deleQueue_.empty()) {
-        std::string command = "DELE " + deleQueue_.front() + kLineEnd;
+        std::string number = std::to_string(deleQueue_.front());
+        std::string command = "DELE " + number + kLineEnd;
         if (!window_.HasRoomFor(command.size())) break;
         if (window_.Empty()) {
             SetState(SessionState::DeleSent);
             connection_.SetTerminator(kLineEnd);
         }
-        window_.Push({SessionState::DeleSent, -1, std::move(deleQueue_.front()), command.size(), false});
+        window_.Push({SessionState::DeleSent, -1, std::move(number), command.size(), false});
         deleQueue_.pop_front();
         commands.push_back(std::move(command));
     }
@@ -91,18 +87,9 @@ void Pop3Session::OnWindowReply(const std::string& reply) {
     bool fill = false;
     if (!header) {
         if (ok) {
-            // The confirmed row, found by its number; deletes go in list
-            // order, so it is usually at or after the previous one.
-            int count = owner_.RowCount();
-            int found = -1;
-            for (int k = 0; k < count && found < 0; ++k) {
-                int i = (deleHint_ + k) % count;
-                if (owner_.RowCaption(i) == entry.number) found = i;
-            }
-            if (found >= 0) {
-                owner_.RemoveRow(found);
-                deleHint_ = found;
-            }
+            std::int32_t number = 0;
+            std::from_chars(entry.number.data(), entry.number.data() + entry.number.size(), number);
+            if (std::optional<std::size_t> index = mailbox_.Find(number)) mailbox_.Remove(*index);
         } else {
             deleRefused_ = true;  // the row stays, still selected
         }
@@ -120,7 +107,7 @@ void Pop3Session::OnWindowReply(const std::string& reply) {
         } else {
             // A refused RETR ends the fetch, as in the lock-step dialogue.
             window_.DiscardAll();
-            nextHeader_ = owner_.RowCount();
+            nextHeader_ = static_cast<std::int32_t>(mailbox_.Count());
         }
         FillHeaderWindow();
     } else {
@@ -128,7 +115,7 @@ void Pop3Session::OnWindowReply(const std::string& reply) {
     }
 
     // The next commands are on their way before this reply is parsed.
-    if (fill && entry.row < owner_.RowCount()) owner_.FillMailEntry(entry.row, rest);
+    if (fill && entry.row >= 0) FillEntry(static_cast<std::size_t>(entry.row), rest);
 
     if (window_.Empty()) {
         FinishWindow(entry.state);
@@ -142,16 +129,9 @@ void Pop3Session::FinishWindow(SessionState kind) {
     connection_.SetPipelined(false);
     if (kind == SessionState::DeleSent) {
         deleQueue_.clear();
-        if (!deleRefused_) {
-            // As in the lock-step dialogue: the row that followed the first
-            // deleted one, or the new last row.
-            int count = owner_.RowCount();
-            if (headerIndex_ >= 0 && headerIndex_ < count)
-                owner_.SelectRow(headerIndex_);
-            else if (count > 0)
-                owner_.SelectRow(count - 1);
-            owner_.ClearMessageText();
-        }
+        // As in the lock-step dialogue: after a refusal the selection and
+        // the body pane stay as they are.
+        if (!deleRefused_) owner_.DeletesFinished();
     } else {
         headerIndex_ = nextHeader_;
     }

@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <numeric>
 
-MailListModel::MailListModel(QObject* parent) : QAbstractTableModel(parent) {}
+MailListModel::MailListModel(const Mailbox& box, QObject* parent) : QAbstractTableModel(parent), box_(box) {}
 
 int MailListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
@@ -21,21 +21,44 @@ int MailListModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : kColumns;
 }
 
+namespace {
+
+QString FromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
 QVariant MailListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
     const Row_& row = rows_[static_cast<std::size_t>(index.row())];
-    const MailEntry& entry = row.entry;
+    const std::size_t at = row.index;
     if (index.column() == 2 && row.when) {
         if (role == Qt::DisplayRole) return QString::fromStdString(row.shownDate);
-        if (role == Qt::ToolTipRole) return QString::fromStdString(entry.subItems[1]);
+        if (role == Qt::ToolTipRole) return FromUtf8(box_.Date(at));
         return {};
     }
     if (role != Qt::DisplayRole) return {};
     // The texts are UTF-8 already: the text library converted them once.
-    if (index.column() == 0) return QString::fromStdString(entry.number);
-    const std::size_t sub = static_cast<std::size_t>(index.column() - 1);
-    if (sub >= entry.subItems.size()) return {};
-    return QString::fromStdString(entry.subItems[sub]);
+    switch (index.column()) {
+        case 0:
+            return QString::number(box_.Number(at));
+        case 1:
+            return QString::number(box_.Size(at));
+        default:
+            break;
+    }
+    if (!box_.Filled(at)) return {};
+    switch (index.column()) {
+        case 2:
+            return FromUtf8(box_.Date(at));
+        case 3:
+            return FromUtf8(box_.Subject(at));
+        case 4:
+            return FromUtf8(box_.Sender(at));
+        default:
+            return {};
+    }
 }
 
 QVariant MailListModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -47,37 +70,78 @@ QVariant MailListModel::headerData(int section, Qt::Orientation orientation, int
     return Text(kHeaders[section]);
 }
 
-void MailListModel::AppendRow(const std::string& caption, const std::string& size) {
+void MailListModel::EntriesAdded(std::size_t first, std::size_t count) {
+    if (count == 0) return;
     const int row = rowCount();
-    beginInsertRows({}, row, row);
-    rows_.push_back(Row_{MailEntry{caption, {size}}, std::nullopt, {}});
+    beginInsertRows({}, row, row + static_cast<int>(count) - 1);
+    rows_.reserve(rows_.size() + count);
+    for (std::size_t i = first; i < first + count; ++i) {
+        rowOf_.resize(std::max(rowOf_.size(), i + 1), -1);
+        rowOf_[i] = static_cast<int>(rows_.size());
+        rows_.push_back(Row_{i, std::nullopt, {}});
+    }
     endInsertRows();
 }
 
-void MailListModel::RemoveRow(int row) {
-    if (row < 0 || row >= rowCount()) return;
-    beginRemoveRows({}, row, row);
-    rows_.erase(rows_.begin() + row);
-    endRemoveRows();
-}
-
-void MailListModel::RemoveAllRows() {
-    if (rows_.empty()) return;
-    beginResetModel();
-    rows_.clear();
-    endResetModel();
-}
-
-void MailListModel::FillRow(int row, const std::string& text, bool decodeMime, bool localDates) {
-    if (row < 0 || row >= rowCount()) return;
+void MailListModel::EntryFilled(std::size_t index, bool localDates) {
+    if (index >= rowOf_.size() || rowOf_[index] < 0) return;
+    const int row = rowOf_[index];
     Row_& target = rows_[static_cast<std::size_t>(row)];
-    FillDisplayRow(target.entry, text, decodeMime);
-    target.when = localDates ? ParseMailDate(target.entry.subItems[1]) : std::nullopt;
+    target.when = localDates ? ParseMailDate(std::string(box_.Date(index))) : std::nullopt;
     target.shownDate = target.when ? LocalDateText(*target.when) : std::string();
     // Cell by cell: a view repaints the whole viewport for a changed range,
     // but only the cell itself, if shown, for a single index.
     for (int column = 2; column < kColumns; ++column)
-        emit dataChanged(index(row, column), index(row, column), {Qt::DisplayRole});
+        emit dataChanged(this->index(row, column), this->index(row, column), {Qt::DisplayRole});
+}
+
+void MailListModel::EntryRemoved(std::size_t index) {
+    if (index >= rowOf_.size() || rowOf_[index] < 0) return;
+    const int row = rowOf_[index];
+    beginRemoveRows({}, row, row);
+    rows_.erase(rows_.begin() + row);
+    rowOf_.erase(rowOf_.begin() + static_cast<std::ptrdiff_t>(index));
+    for (Row_& r : rows_)
+        if (r.index > index) --r.index;
+    for (std::size_t i = static_cast<std::size_t>(row); i < rows_.size(); ++i)
+        rowOf_[rows_[i].index] = static_cast<int>(i);
+    endRemoveRows();
+}
+
+void MailListModel::EntriesCleared() {
+    if (rows_.empty()) return;
+    beginResetModel();
+    rows_.clear();
+    rowOf_.clear();
+    endResetModel();
+}
+
+std::int32_t MailListModel::NumberAt(int row) const {
+    if (row < 0 || row >= rowCount()) return 0;
+    return box_.Number(rows_[static_cast<std::size_t>(row)].index);
+}
+
+MailEntry MailListModel::Row(int row) const {
+    MailEntry entry;
+    if (row < 0 || row >= rowCount()) return entry;
+    const std::size_t at = rows_[static_cast<std::size_t>(row)].index;
+    entry.number = std::to_string(box_.Number(at));
+    entry.subItems.push_back(std::to_string(box_.Size(at)));
+    if (box_.Filled(at)) {
+        entry.subItems.emplace_back(box_.Date(at));
+        entry.subItems.emplace_back(box_.Subject(at));
+        entry.subItems.emplace_back(box_.Sender(at));
+    }
+    return entry;
+}
+
+void MailListModel::Reindex() {
+    rowOf_.assign(rowOf_.size(), -1);
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        const std::size_t at = rows_[i].index;
+        if (at >= rowOf_.size()) rowOf_.resize(at + 1, -1);
+        rowOf_[at] = static_cast<int>(i);
+    }
 }
 
 namespace {
@@ -94,15 +158,21 @@ int DateRank(const MailEntry& entry, const std::optional<std::int64_t>& when) {
 void MailListModel::Sort(int sortTag, bool localDates) {
     std::vector<int> order(rows_.size());
     std::iota(order.begin(), order.end(), 0);
+    // The rows as the comparison reads them, made once rather than per comparison.
+    std::vector<MailEntry> entries;
+    entries.reserve(rows_.size());
+    for (int i = 0; i < rowCount(); ++i) entries.push_back(Row(i));
     auto goesFirst = [&](int a, int b) {
         const Row_& x = rows_[static_cast<std::size_t>(a)];
         const Row_& y = rows_[static_cast<std::size_t>(b)];
+        const MailEntry& ex = entries[static_cast<std::size_t>(a)];
+        const MailEntry& ey = entries[static_cast<std::size_t>(b)];
         if (sortTag == 2 && localDates) {
-            const int rx = DateRank(x.entry, x.when), ry = DateRank(y.entry, y.when);
+            const int rx = DateRank(ex, x.when), ry = DateRank(ey, y.when);
             if (rx != ry) return rx < ry;
             return rx == 1 && *x.when < *y.when;
         }
-        return CompareDisplayRows(x.entry, y.entry, sortTag) < 0;
+        return CompareDisplayRows(ex, ey, sortTag) < 0;
     };
     std::stable_sort(order.begin(), order.end(), goesFirst);
 
@@ -115,6 +185,7 @@ void MailListModel::Sort(int sortTag, bool localDates) {
         sorted.push_back(std::move(rows_[static_cast<std::size_t>(order[i])]));
     }
     rows_ = std::move(sorted);
+    Reindex();
     const QModelIndexList before = persistentIndexList();
     QModelIndexList after;
     after.reserve(before.size());

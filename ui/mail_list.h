@@ -1,39 +1,46 @@
 #pragma once
 
+#include "core/mailbox.h"
 #include "mime/mail_entry.h"
 
 #include <QAbstractTableModel>
 #include <QTableView>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
-// The rows of the mail list, in view order: row i of the model is row i on
-// screen, so the session's row indexes address both. Rows move only when
-// Sort runs; appending and filling never reorder them.
+// The mail list: the session's mailbox in view order. Row i of the model
+// is row i on screen; rows move only when Sort runs, and appending and
+// filling never reorder them. The window forwards the mailbox's notices.
 class MailListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     static constexpr int kColumns = 5;
 
-    explicit MailListModel(QObject* parent = nullptr);
+    MailListModel(const Mailbox& box, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    void AppendRow(const std::string& caption, const std::string& size);
-    void RemoveRow(int row);
-    void RemoveAllRows();
-    const MailEntry& Row(int row) const { return rows_[static_cast<std::size_t>(row)].entry; }
-    // Fills date, subject and sender of one row (UTF-8, decoded as the
-    // account's MIME bit says) and repaints it in place. With localDates
-    // the date cell shows a Date that parses in local time, the header's
-    // text in its tool-tip.
-    void FillRow(int row, const std::string& text, bool decodeMime, bool localDates = false);
+    // The mailbox's changes. With localDates a filled entry's date cell
+    // shows a Date that parses in local time, the header's text in its
+    // tool-tip.
+    void EntriesAdded(std::size_t first, std::size_t count);
+    void EntryFilled(std::size_t index, bool localDates);
+    void EntryRemoved(std::size_t index);
+    void EntriesCleared();
+
+    // The message number shown in a row, or 0.
+    std::int32_t NumberAt(int row) const;
+    // A row as number and sub-items (size, then date, subject and sender
+    // once filled).
+    MailEntry Row(int row) const;
 
     // Sorts ascending by CompareDisplayRows for the tag (0 number .. 4
     // sender); equal rows keep their order. With localDates the date sort
@@ -43,11 +50,15 @@ public:
 
 private:
     struct Row_ {
-        MailEntry entry;
+        std::size_t index = 0;             // in the mailbox
         std::optional<std::int64_t> when;  // the parsed Date, filled with localDates only
         std::string shownDate;             // its local text
     };
+    void Reindex();  // rowOf_ from rows_
+
+    const Mailbox& box_;
     std::vector<Row_> rows_;
+    std::vector<int> rowOf_;  // mailbox index -> row
 };
 
 // The list view: keys, double click and selection changes are offered to

@@ -135,16 +135,20 @@ void AccountTabBar::keyPressEvent(QKeyEvent* event) {
 TMainForm::TMainForm(Options options) : options_(std::move(options)) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(Text(texts::kProgramName));
-    BuildWindow();
-    BuildMenus();
     session_ = std::make_unique<Pop3Session>(
         *this, [this](ServerConnection::Task task) { PostTask(std::move(task)); }, options_.replyTimeout,
         options_.limits);
+    BuildWindow();
+    BuildMenus();
 }
 
 TMainForm::~TMainForm() {
     // The connection goes first: after this nothing posts tasks any more.
     session_.reset();
+    // The list's model presents the session's mailbox, which is gone now.
+    mailList_->setModel(nullptr);
+    delete mailModel_;
+    mailModel_ = nullptr;
 }
 
 void TMainForm::BuildWindow() {
@@ -208,7 +212,7 @@ void TMainForm::BuildWindow() {
     splitter1->setChildrenCollapsible(false);
     panelLayout->addWidget(splitter1);
 
-    mailModel_ = new MailListModel(this);
+    mailModel_ = new MailListModel(session_->Mailbox(), this);
     mailList_ = new MailListView(splitter1);
     mailList_->setObjectName(QStringLiteral("MailList"));
     mailList_->setModel(mailModel_);
@@ -299,10 +303,10 @@ void TMainForm::BuildWindow() {
 
     mailList_->keyHook = [this](QKeyEvent* event) { return MailListKeyDown(event); };
     mailList_->doubleClickHook = [this] {
-        if (InState(SessionState::Ready)) session_->ReadButtonClick();
+        if (InState(SessionState::Ready)) ReadButtonClick();
     };
-    // While DELE commands run, the rows to delete are the ones selected
-    // when Delete was pressed; a click in between must not change them.
+    // The deletes go by the rows chosen at the press; the selection stays as
+    // it was until they are done, so what the user sees is what goes.
     mailList_->userMaySelect = [this] { return !InState(SessionState::DeleSent); };
     connect(mailList_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { MailListSelectItem(); });
@@ -539,16 +543,20 @@ void TMainForm::FlushLogPane() {
     pendingLines_.clear();
 }
 
-void TMainForm::AppendRow(const std::string& caption, const std::string& size) {
-    mailModel_->AppendRow(caption, size);
+void TMainForm::EntriesAdded(const Mailbox&, std::size_t first, std::size_t count) {
+    mailModel_->EntriesAdded(first, count);
 }
 
-void TMainForm::RemoveAllRows() {
-    mailModel_->RemoveAllRows();
+void TMainForm::EntryFilled(const Mailbox&, std::size_t index) {
+    mailModel_->EntryFilled(index, CurrentAccount().popOptions.Test(POPLocalDates));
 }
 
-void TMainForm::RemoveRow(int row) {
-    mailModel_->RemoveRow(row);
+void TMainForm::EntryRemoved(const Mailbox&, std::size_t index) {
+    mailModel_->EntryRemoved(index);
+}
+
+void TMainForm::EntriesCleared(const Mailbox&) {
+    mailModel_->EntriesCleared();
 }
 
 int TMainForm::RowCount() const {
@@ -557,7 +565,7 @@ int TMainForm::RowCount() const {
 
 std::string TMainForm::RowCaption(int row) const {
     if (row < 0 || row >= RowCount()) return {};
-    return mailModel_->Row(row).number;
+    return std::to_string(mailModel_->NumberAt(row));
 }
 
 int TMainForm::FirstSelectedRow() const {
@@ -571,8 +579,12 @@ int TMainForm::FirstSelectedRow() const {
     return first;
 }
 
-bool TMainForm::IsRowSelected(int row) const {
-    return row >= 0 && row < RowCount() && mailList_->selectionModel()->isRowSelected(row, QModelIndex());
+std::vector<std::int32_t> TMainForm::SelectedNumbers() const {
+    std::vector<std::int32_t> numbers;
+    const QItemSelectionModel* selection = mailList_->selectionModel();
+    for (int row = FirstSelectedRow(), count = RowCount(); row >= 0 && row < count; ++row)
+        if (selection->isRowSelected(row, QModelIndex())) numbers.push_back(mailModel_->NumberAt(row));
+    return numbers;
 }
 
 void TMainForm::SelectRow(int row) {
@@ -587,9 +599,14 @@ void TMainForm::ResetSortToNumber() {
     sortTag_ = 0;
 }
 
-void TMainForm::FillMailEntry(int row, const std::string& text) {
-    const AccountOptions& options = CurrentAccount().popOptions;
-    mailModel_->FillRow(row, text, options.Test(POPDecodeMime), options.Test(POPLocalDates));
+void TMainForm::DeletesFinished() {
+    // The row that followed the first deleted one, or the new last row.
+    const int count = RowCount();
+    if (deleteFrom_ >= 0 && deleteFrom_ < count)
+        SelectRow(deleteFrom_);
+    else if (count > 0)
+        SelectRow(count - 1);
+    ClearMessageText();
 }
 
 void TMainForm::ShowMessageText(const std::string& text) {
@@ -673,14 +690,21 @@ void TMainForm::ShowBox(const QString& text) {
 }
 
 void TMainForm::SetButtonStates(const ButtonStates& states) {
-    connectButton_->setEnabled(states.connect);
-    disconnectButton_->setEnabled(states.disconnect);
-    readButton_->setEnabled(states.read);
-    deleteButton_->setEnabled(states.remove);
-    sendButton_->setEnabled(states.send);
+    sessionButtons_ = states;
+    ApplyButtonStates();
     if (!InState(SessionState::RetrSent) && !InState(SessionState::RetrHeaderSent)) EndPaneCut();
     // The tab that a session runs on; the tab bar returns to it if moved.
     if (InState(SessionState::Idle)) sessionTab_ = accountTab_->currentIndex();
+}
+
+void TMainForm::ApplyButtonStates() {
+    const ButtonStates& states = sessionButtons_;
+    const bool chosen = (states.read || states.remove) && FirstSelectedRow() >= 0;
+    connectButton_->setEnabled(states.connect);
+    disconnectButton_->setEnabled(states.disconnect);
+    readButton_->setEnabled(states.read && chosen);
+    deleteButton_->setEnabled(states.remove && chosen);
+    sendButton_->setEnabled(states.send);
 }
 
 // --- buttons and commands --------------------------------------------------------
@@ -695,11 +719,16 @@ void TMainForm::DisconnectButtonClick() {
 }
 
 void TMainForm::ReadButtonClick() {
-    session_->ReadButtonClick();
+    const int row = FirstSelectedRow();
+    if (row >= 0) session_->ReadButtonClick(mailModel_->NumberAt(row));
 }
 
 void TMainForm::DeleteButtonClick() {
-    session_->DeleteButtonClick();
+    if (!InState(SessionState::Ready)) return;
+    const std::vector<std::int32_t> numbers = SelectedNumbers();
+    if (numbers.empty()) return;
+    deleteFrom_ = FirstSelectedRow();
+    session_->DeleteButtonClick(numbers);
 }
 
 void TMainForm::SendButtonClick() {
@@ -757,10 +786,10 @@ bool TMainForm::MailListKeyDown(QKeyEvent* event) {
     switch (event->key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter:
-            session_->ReadButtonClick();
+            ReadButtonClick();
             return true;
         case Qt::Key_Delete:
-            session_->DeleteButtonClick();
+            DeleteButtonClick();
             return true;
         default:
             break;
@@ -869,7 +898,7 @@ void TMainForm::FormClose() {
 void TMainForm::SaveMessageAs(const QString& path) {
     if (!InState(SessionState::Ready) || FirstSelectedRow() < 0 || path.isEmpty()) return;
     saveArmedPath_ = path;
-    session_->ReadButtonClick();
+    ReadButtonClick();
     saveArmedPath_.clear();  // no RETR went out: nothing waits
 }
 

@@ -76,21 +76,23 @@ public:
     // SessionOwner.
     Account& CurrentAccount() override;
     void AppendLog(const std::string& text) override;
-    void AppendRow(const std::string& caption, const std::string& size) override;
-    void RemoveAllRows() override;
-    void RemoveRow(int row) override;
-    int RowCount() const override;
-    std::string RowCaption(int row) const override;
-    int FirstSelectedRow() const override;
-    bool IsRowSelected(int row) const override;
-    void SelectRow(int row) override;
     void ResetSortToNumber() override;
-    void FillMailEntry(int row, const std::string& text) override;
     void ShowMessageText(const std::string& text) override;
-    void ClearMessageText() override;
+    void DeletesFinished() override;
     bool PromptPassword(std::string& password) override;
     void ShowMessage(const std::string& text) override;
     void SetButtonStates(const ButtonStates& states) override;
+    void EntriesAdded(const Mailbox& box, std::size_t first, std::size_t count) override;
+    void EntryFilled(const Mailbox& box, std::size_t index) override;
+    void EntryRemoved(const Mailbox& box, std::size_t index) override;
+    void EntriesCleared(const Mailbox& box) override;
+
+    // The mail list as shown: rows in view order, the selection.
+    int RowCount() const;
+    std::string RowCaption(int row) const;
+    int FirstSelectedRow() const;  // -1 when no row is selected
+    // Makes this the only selected row.
+    void SelectRow(int row);
 
     Pop3Session& Session() { return *session_; }
     const std::vector<Account>& Accounts() const { return accounts_; }
@@ -167,6 +169,13 @@ private:
     bool InState(SessionState state) const;
 
     void DrainTasks();
+    void ClearMessageText();
+    // The message numbers of the selected rows, top to bottom.
+    std::vector<std::int32_t> SelectedNumbers() const;
+    // What the session last allowed; Read and Delete also need a selection.
+    void ApplyButtonStates();
+    ButtonStates sessionButtons_;
+    int deleteFrom_ = -1;  // the first selected row when Delete was pressed
 
     Options options_;
     std::vector<Account> accounts_;

@@ -143,13 +143,13 @@ TEST_P(SessionDovecot, JapaneseMailboxListedWithHeadersAndRead) {
     owner.SelectOnly({4});
     session->UpdateButtons();
     EXPECT_TRUE(owner.buttons.read);
-    session->ReadButtonClick();
+    owner.Read(*session);
     EXPECT_FALSE(owner.buttons.read);
     WaitForReady();
     EXPECT_EQ(owner.body, messages[4].bodyLines);
 
     owner.account.popOptions.Set(POPHeaderWithBody);
-    session->ReadButtonClick();
+    owner.Read(*session);
     WaitForReady();
     ASSERT_GE(owner.body.size(), 1u);
     EXPECT_EQ(owner.body[0], std::to_string(messages[4].text.size()) + " octets");
@@ -168,7 +168,7 @@ TEST_P(SessionDovecot, DeletingThreeSelectedAndQuittingRemovesExactlyThem) {
     ConnectToReady();
     ASSERT_EQ(owner.rows.size(), 6u);
     owner.SelectOnly({1, 2, 4});
-    session->DeleteButtonClick();
+    owner.Delete(*session);
     WaitForReady();
     EXPECT_EQ(owner.Captions(), (std::vector<std::string>{"1", "4", "6"}));
     EXPECT_EQ(owner.SelectedRows(), std::vector<int>{1});
@@ -184,7 +184,7 @@ TEST_P(SessionDovecot, DisconnectDuringDeletesCommitsTheConfirmedOnes) {
     for (int n = 1; n <= 7; ++n) Dovecot().AddMessage("user44", AsciiMessage(n));
     ConnectToReady();
     owner.SelectOnly({1, 2, 3, 4, 5});
-    session->DeleteButtonClick();
+    owner.Delete(*session);
     // Lock-step: pressed once two are confirmed (or more, if replies came
     // together); the DELE on its way is answered, then only QUIT follows.
     // Pipelined, all five are on their way at once.
@@ -205,6 +205,50 @@ TEST_P(SessionDovecot, DisconnectDuringDeletesCommitsTheConfirmedOnes) {
     for (int n = 1; n <= 7; ++n)
         if (n == 1 || n > deleted + 1) kept.push_back(n);
     ExpectStored("user44", kept);
+}
+
+// Two sessions on one thread, each with its own connection, mailbox and
+// owner: their lists, deletes and reads never cross.
+TEST_P(SessionDovecot, TwoSessionsSideBySideKeepTheirOwnMailboxes) {
+    Prepare("user45", {POPAuthBasic, POPReadHeader, POPUseTop});
+    for (int n = 1; n <= 4; ++n) Dovecot().AddMessage("user45", AsciiMessage(n));
+    RecordingOwner other;
+    other.account = owner.account;
+    other.account.name = other.account.popUser = "user46";
+    Dovecot().ClearMailbox("user46");
+    for (int n = 5; n <= 7; ++n) Dovecot().AddMessage("user46", AsciiMessage(n));
+    Pop3Session second(other, queue.Dispatcher());
+
+    session->ConnectButtonClick();
+    second.ConnectButtonClick();
+    auto bothReady = [&] { return session->State() == SessionState::Ready && second.State() == SessionState::Ready; };
+    ASSERT_TRUE(queue.RunUntil(bothReady, 30s));
+    EXPECT_EQ(owner.Captions(), (std::vector<std::string>{"1", "2", "3", "4"}));
+    EXPECT_EQ(other.Captions(), (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_EQ(session->Mailbox().Count(), 4u);
+    EXPECT_EQ(second.Mailbox().Count(), 3u);
+    EXPECT_NE(session->Mailbox().Header(0), second.Mailbox().Header(0));
+    EXPECT_EQ(owner.rows[0].subItems.size(), 4u);
+    EXPECT_EQ(other.rows[2].subItems.size(), 4u);
+
+    // A delete in one and a read in the other, both in flight at once.
+    owner.SelectOnly({0, 2});
+    owner.Delete(*session);
+    other.SelectOnly({1});
+    other.Read(second);
+    ASSERT_TRUE(queue.RunUntil(bothReady, 30s));
+    EXPECT_EQ(owner.Captions(), (std::vector<std::string>{"2", "4"}));
+    EXPECT_EQ(other.Captions(), (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_TRUE(owner.body.empty());
+    EXPECT_FALSE(other.body.empty());
+    for (const std::string& line : other.SentLines()) EXPECT_FALSE(line.starts_with("DELE")) << line;
+
+    Disconnect();
+    second.DisconnectButtonClick();
+    ASSERT_TRUE(
+        queue.RunUntil([&] { return second.State() == SessionState::Idle && !second.IsConnectionOpen(); }, 30s));
+    ExpectStored("user45", {2, 4});
+    ExpectStored("user46", {5, 6, 7});
 }
 
 INSTANTIATE_TEST_SUITE_P(, SessionDovecot, ::testing::Values(false, true),

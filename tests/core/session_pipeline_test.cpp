@@ -192,7 +192,7 @@ TEST_F(SessionPipeline, RefusedDeleAmongTenKeepsItsRow) {
         ConnectToReady();
         owner.body = {"kept"};
         owner.SelectOnly({0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
-        session->DeleteButtonClick();
+        owner.Delete(*session);
         EXPECT_EQ(session->State(), SessionState::DeleSent);
         ASSERT_TRUE(RunUntilState(SessionState::Ready));
         EXPECT_EQ(owner.Captions(), (std::vector<std::string>{"4", "11", "12"}));

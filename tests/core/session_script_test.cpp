@@ -280,7 +280,7 @@ TEST_F(SessionScript, DeleteSelectsTheFollowingRow) {
         owner.SelectOnly(c.selection);
         session->UpdateButtons();
         EXPECT_TRUE(owner.buttons.remove);
-        session->DeleteButtonClick();
+        owner.Delete(*session);
         EXPECT_EQ(owner.buttons, (SessionOwner::ButtonStates{false, true, false, false, true}));
         ASSERT_TRUE(RunUntilState(SessionState::Ready));
         EXPECT_EQ(owner.Captions(), c.remaining);
@@ -303,7 +303,7 @@ TEST_F(SessionScript, DeleRefusedMidwayStopsAtThatRow) {
     ConnectToReady();
     owner.body = {"kept"};
     owner.SelectOnly({0, 1, 2});
-    session->DeleteButtonClick();
+    owner.Delete(*session);
     ASSERT_TRUE(RunUntilState(SessionState::Ready));
     EXPECT_EQ(owner.Captions(), (std::vector<std::string>{"2", "3", "4"}));
     EXPECT_EQ(owner.SelectedRows(), (std::vector<int>{0, 1}));
@@ -313,23 +313,21 @@ TEST_F(SessionScript, DeleRefusedMidwayStopsAtThatRow) {
     EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "DELE 1", "DELE 2", "QUIT"}));
 }
 
-TEST_F(SessionScript, DeleteRemovesTheConfirmedRowEvenIfTheSelectionMoved) {
+TEST_F(SessionScript, DeleteTakesTheRowsSelectedAtThePress) {
     MakeSession();
     ScriptedMailbox box;
     box.messages = {Message("a"), Message("b"), Message("c")};
     ServeMailbox("+OK hi\r\n", box);
     ConnectToReady();
     owner.SelectOnly({0});
-    session->DeleteButtonClick();
-    // The user clicks another row before the reply arrives.
+    owner.Delete(*session);
+    // The user clicks another row before the reply arrives: it is not deleted.
     owner.SelectOnly({2});
-    ASSERT_TRUE(queue.RunUntil([&] { return owner.rows.size() < 3 || session->State() == SessionState::Ready; }));
-    EXPECT_EQ(owner.Captions(), (std::vector<std::string>{"2", "3"}));
-    // Row "3" was selected, so its DELE follows.
     ASSERT_TRUE(RunUntilState(SessionState::Ready));
-    EXPECT_EQ(owner.Captions(), std::vector<std::string>{"2"});
+    EXPECT_EQ(owner.Captions(), (std::vector<std::string>{"2", "3"}));
+    EXPECT_EQ(owner.SelectedRows(), std::vector<int>{0});
     DisconnectAndFinish();
-    EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "DELE 1", "DELE 3", "QUIT"}));
+    EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret", "LIST", "DELE 1", "QUIT"}));
 }
 
 TEST_F(SessionScript, ReadShowsBodyWithAndWithoutHeader) {
@@ -344,7 +342,7 @@ TEST_F(SessionScript, ReadShowsBodyWithAndWithoutHeader) {
         ConnectToReady();
 
         owner.SelectOnly({1});
-        session->ReadButtonClick();
+        owner.Read(*session);
         ASSERT_TRUE(RunUntilState(SessionState::Ready));
         EXPECT_EQ(owner.rows[1].subItems.size(), 4u);
         EXPECT_EQ(owner.rows[1].subItems[2], "second");
@@ -355,7 +353,7 @@ TEST_F(SessionScript, ReadShowsBodyWithAndWithoutHeader) {
 
         // A refused RETR leaves the pane as it was.
         owner.SelectOnly({0});
-        session->ReadButtonClick();
+        owner.Read(*session);
         ASSERT_TRUE(RunUntilState(SessionState::Ready));
         EXPECT_EQ(owner.body, expected);
         EXPECT_EQ(owner.rows[0].subItems.size(), 1u);
@@ -490,7 +488,7 @@ TEST_F(SessionScript, ConnectAfterErrorStartsWithAnEmptyList) {
     ServeMailbox("+OK hi\r\n", box);
     ConnectToReady();
     owner.SelectOnly({0});
-    session->ReadButtonClick();
+    owner.Read(*session);
     ASSERT_TRUE(RunUntilIdle(10s));
     server.Join();
     EXPECT_EQ(owner.rows.size(), 3u);  // an error keeps the rows
@@ -673,9 +671,9 @@ TEST_F(SessionScript, BareNegativeIsARefusalEverywhere) {
             owner.body = {"kept"};
             owner.SelectOnly({0, 1});
             if (verb == "DELE")
-                session->DeleteButtonClick();
+                owner.Delete(*session);
             else
-                session->ReadButtonClick();
+                owner.Read(*session);
             ASSERT_TRUE(RunUntilState(SessionState::Ready));
             EXPECT_EQ(owner.Captions(), c.captionsAfter);
             EXPECT_EQ(owner.body, std::vector<std::string>{"kept"});
@@ -734,7 +732,7 @@ TEST_F(SessionScript, ReplyPastALimitEndsTheConnectionAndKeepsTheRows) {
             ConnectToReady();
             owner.SelectOnly({0});
             owner.body = {"kept"};
-            session->ReadButtonClick();
+            owner.Read(*session);
         } else {
             session->ConnectButtonClick();
         }

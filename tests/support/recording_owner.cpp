@@ -1,29 +1,66 @@
 #include "support/recording_owner.h"
 
+#include "core/pop3_session.h"
+
 void RecordingOwner::AppendLog(const std::string& text) {
     logBytes += text.size();
     if (keepLog) log.push_back(text);
 }
 
-void RecordingOwner::AppendRow(const std::string& caption, const std::string& size) {
-    rows.push_back(MailEntry{caption, {size}});
-    selected.push_back(false);
+void RecordingOwner::ShowMessageText(const std::string& text) {
+    body = MessageViewLines(text, account.popOptions.Test(POPHeaderWithBody));
 }
 
-void RecordingOwner::RemoveAllRows() {
+void RecordingOwner::DeletesFinished() {
+    // The row that followed the first deleted one, or the new last row.
+    if (deleteFrom_ >= 0 && deleteFrom_ < RowCount())
+        SelectRow(deleteFrom_);
+    else if (RowCount() > 0)
+        SelectRow(RowCount() - 1);
+    body.clear();
+}
+
+void RecordingOwner::SetButtonStates(const ButtonStates& states) {
+    buttons = states;
+    const bool chosen = FirstSelectedRow() >= 0;
+    buttons.read = states.read && chosen;
+    buttons.remove = states.remove && chosen;
+}
+
+void RecordingOwner::EntriesAdded(const Mailbox& box, std::size_t first, std::size_t count) {
+    for (std::size_t i = first; i < first + count; ++i) {
+        rows.push_back(MailEntry{std::to_string(box.Number(i)), {std::to_string(box.Size(i))}});
+        selected.push_back(false);
+    }
+}
+
+void RecordingOwner::EntryFilled(const Mailbox& box, std::size_t index) {
+    if (index >= rows.size()) return;
+    ::FillMailEntry(rows[index], std::string(box.Header(index)));
+}
+
+void RecordingOwner::EntryRemoved(const Mailbox&, std::size_t index) {
+    if (index >= rows.size()) return;
+    rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(index));
+    selected.erase(selected.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void RecordingOwner::EntriesCleared(const Mailbox&) {
     rows.clear();
     selected.clear();
 }
 
-void RecordingOwner::RemoveRow(int row) {
-    if (row < 0 || row >= RowCount()) return;
-    rows.erase(rows.begin() + row);
-    selected.erase(selected.begin() + row);
+void RecordingOwner::Read(Pop3Session& session) {
+    const int row = FirstSelectedRow();
+    if (row >= 0) session.ReadButtonClick(std::stoi(rows[static_cast<std::size_t>(row)].number));
 }
 
-std::string RecordingOwner::RowCaption(int row) const {
-    if (row < 0 || row >= RowCount()) return {};
-    return rows[static_cast<std::size_t>(row)].number;
+void RecordingOwner::Delete(Pop3Session& session) {
+    std::vector<std::int32_t> numbers;
+    for (int row : SelectedRows()) numbers.push_back(std::stoi(rows[static_cast<std::size_t>(row)].number));
+    if (numbers.empty()) return;
+    deleteFrom_ = FirstSelectedRow();
+    session.DeleteButtonClick(numbers);
 }
 
 int RecordingOwner::FirstSelectedRow() const {
@@ -35,15 +72,6 @@ int RecordingOwner::FirstSelectedRow() const {
 void RecordingOwner::SelectRow(int row) {
     selected.assign(rows.size(), false);
     if (row >= 0 && row < RowCount()) selected[static_cast<std::size_t>(row)] = true;
-}
-
-void RecordingOwner::FillMailEntry(int row, const std::string& text) {
-    if (row < 0 || row >= RowCount()) return;
-    ::FillMailEntry(rows[static_cast<std::size_t>(row)], text);
-}
-
-void RecordingOwner::ShowMessageText(const std::string& text) {
-    body = MessageViewLines(text, account.popOptions.Test(POPHeaderWithBody));
 }
 
 bool RecordingOwner::PromptPassword(std::string& password) {

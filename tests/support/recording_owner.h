@@ -3,14 +3,19 @@
 #include "core/session_owner.h"
 #include "mime/mail_entry.h"
 
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
+class Pop3Session;
+
 // A SessionOwner that records everything the session does to it: the log
-// entries, the rows (filled through mime's FillMailEntry as the window
-// will), the selection, the body pane lines, the message boxes, the
-// password prompts and the button states.
+// entries, the rows (mirrored from the session's mailbox and filled from
+// the kept header through mime's FillMailEntry), a selection as a view
+// would keep it, the body pane lines, the message boxes, the password
+// prompts and the button states (Read and Delete enabled only with a row
+// selected, as the window does).
 class RecordingOwner : public SessionOwner {
 public:
     Account account;
@@ -33,32 +38,34 @@ public:
 
     Account& CurrentAccount() override { return account; }
     void AppendLog(const std::string& text) override;
-
-    void AppendRow(const std::string& caption, const std::string& size) override;
-    void RemoveAllRows() override;
-    void RemoveRow(int row) override;
-    int RowCount() const override { return static_cast<int>(rows.size()); }
-    std::string RowCaption(int row) const override;
-    int FirstSelectedRow() const override;
-    bool IsRowSelected(int row) const override {
-        return row >= 0 && row < RowCount() && selected[static_cast<std::size_t>(row)];
-    }
-    void SelectRow(int row) override;
     void ResetSortToNumber() override { ++sortResets; }
-
-    void FillMailEntry(int row, const std::string& text) override;
     void ShowMessageText(const std::string& text) override;
-    void ClearMessageText() override { body.clear(); }
-
+    void DeletesFinished() override;
     bool PromptPassword(std::string& password) override;
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    void SetButtonStates(const ButtonStates& states) override { buttons = states; }
+    void SetButtonStates(const ButtonStates& states) override;
+
+    void EntriesAdded(const Mailbox& box, std::size_t first, std::size_t count) override;
+    void EntryFilled(const Mailbox& box, std::size_t index) override;
+    void EntryRemoved(const Mailbox& box, std::size_t index) override;
+    void EntriesCleared(const Mailbox& box) override;
+
+    // The window's presses: Read the first selected row, Delete every
+    // selected row, top to bottom. Nothing happens without a selection.
+    void Read(Pop3Session& session);
+    void Delete(Pop3Session& session);
 
     // Test helpers: choose the selection as the user would.
     void SelectOnly(std::initializer_list<int> indexes);
+    int RowCount() const { return static_cast<int>(rows.size()); }
+    int FirstSelectedRow() const;
     std::vector<std::string> Captions() const;
     std::vector<int> SelectedRows() const;
     // Log entries that the session wrote for sent commands (ending in CR LF,
     // or masked: PASS and the APOP digest), in order.
     std::vector<std::string> SentLines() const;
+
+private:
+    void SelectRow(int row);
+    int deleteFrom_ = -1;  // the first selected row at the last Delete press
 };
