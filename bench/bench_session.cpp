@@ -159,6 +159,16 @@ public:
         state_ = now;
         changed_.notify_all();
     }
+    // The session has made the row's texts already (as the window shows
+    // them); taking them keeps the bench from parsing every header twice.
+    void EntryFilled(const Mailbox& box, std::size_t index) override {
+        if (index >= rows.size()) return;
+        std::vector<std::string>& items = rows[index].subItems;
+        if (items.size() < 4) items.resize(4, " ");
+        items[1] = box.Date(index);
+        items[2] = box.Subject(index);
+        items[3] = box.Sender(index);
+    }
     bool WaitFor(SessionState state, std::chrono::seconds timeout) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] { return state_ == state; });

@@ -22,7 +22,8 @@ void RecordingOwner::DeletesFinished() {
 
 void RecordingOwner::SetButtonStates(const ButtonStates& states) {
     buttons = states;
-    const bool chosen = FirstSelectedRow() >= 0;
+    // Like the window: the selection is looked at only when it matters.
+    const bool chosen = (states.read || states.remove) && FirstSelectedRow() >= 0;
     buttons.read = states.read && chosen;
     buttons.remove = states.remove && chosen;
 }
