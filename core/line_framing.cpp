@@ -103,10 +103,28 @@ void LineFraming::CutLines(const Sink& sink) {
             Overflow(sink);
             return;
         }
+        if (status) ReserveAnnounced();
         sink(dotLine ? ConnectionEvent::DotLine : ConnectionEvent::Line, line_);
         if (overflowed_) return;
         view = buffer_;  // the sink may have reset the buffer
     }
+}
+
+void LineFraming::ReserveAnnounced() {
+    // Only a reply with data lines is worth it: "+OK 52428800 octets".
+    if (terminator_ == kCrLf || !line_.starts_with("+OK ")) return;
+    std::size_t octets = 0;
+    std::size_t at = 4;
+    for (; at < line_.size() && at < 4 + 19 && line_[at] >= '0' && line_[at] <= '9'; ++at)
+        octets = octets * 10 + static_cast<std::size_t>(line_[at] - '0');
+    if (at == 4 || std::string_view(line_).substr(at).rfind(" octets", 0) != 0) return;
+    // Growing a large reply by doubling would hold it about twice over
+    // while it is copied; one allocation of what was announced does not.
+    // A little more for dot-stuffing and the terminator, never more than a
+    // reply may be.
+    octets = std::min(octets, limits_.reply);
+    if (octets < (std::size_t{1} << 16)) return;
+    buffer_.reserve(scan_ + octets + octets / 64 + terminator_.size());
 }
 
 bool LineFraming::FindReplyEnd(std::size_t& end, std::size_t& endLength) {
@@ -157,12 +175,18 @@ void LineFraming::CompleteReplies(const Sink& sink) {
             return;
         }
         std::string reply;
-        if (head_ == 0 && end + endLength == buffer_.size()) {
-            // The usual case: the reply is all there is. Hand the buffer
-            // over instead of copying what may be a whole large message.
+        const std::size_t next = end + endLength;
+        if (head_ == 0 && buffer_.size() - next <= end) {
+            // The usual case: the reply starts the buffer and little or
+            // nothing follows it. Hand the buffer over instead of copying
+            // what may be a whole large message; only what follows is copied.
+            std::string rest = buffer_.substr(next);
             reply = std::move(buffer_);
             reply.resize(end);
-            Reset();
+            // Room reserved for a size the server overstated is given back.
+            if (reply.capacity() / 2 > reply.size() + (std::size_t{1} << 16)) reply.shrink_to_fit();
+            buffer_ = std::move(rest);
+            Consume(0);
         } else {
             reply = buffer_.substr(head_, end - head_);
             Consume(end + endLength);

@@ -58,6 +58,8 @@ public:
 
 private:
     void CutLines(const Sink& sink);
+    // Makes room at once for a reply whose status line announces its size.
+    void ReserveAnnounced();
     void CompleteReplies(const Sink& sink);
     // Where the current reply ends (and how long its ending is), if it has.
     bool FindReplyEnd(std::size_t& end, std::size_t& endLength);

@@ -360,3 +360,64 @@ TEST(LineFraming, ReplyPastALimitIsDroppedAndCounted) {
 }
 
 }  // namespace
+
+namespace {
+
+// A large reply is received into one buffer and handed over whole: reserved
+// at once when its status line announces the size (the buffer never moves
+// while it fills), given back when the size was overstated, and bytes of
+// the next reply read with its end are still framed.
+TEST(LineFraming, LargeReplyIsHandedOverWithoutCopies) {
+    struct Case {
+        const char* name;
+        std::string status;
+        std::size_t bodyLines;
+        std::string after;  // read together with the terminator
+        bool stays;         // the buffer's storage is the reply's
+    };
+    const std::vector<Case> cases = {
+        {"announced", "+OK 1048576 octets", 16384, "", true},
+        {"announced, next reply behind", "+OK 1048576 octets", 16384, "+OK next\r\n", true},
+        {"overstated", "+OK 67108864 octets", 1024, "", true},
+        {"too many digits", "+OK 123456789012345678901234 octets", 1024, "+OK nex", false},
+        {"no size", "+OK message follows", 1024, "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string body;
+        for (std::size_t i = 0; i < c.bodyLines; ++i)
+            body += std::string(61, "0123456789"[i % 10]) + ".\r\n";  // 64 bytes a line
+        const std::string stream = c.status + "\r\n" + body + ".\r\n" + c.after;
+        LineFraming framing;
+        framing.SetTerminator(kMulti);
+        const char* storage = nullptr;
+        std::vector<std::string> replies;
+        bool moved = false;
+        std::size_t capacity = 0;
+        LineFraming::Sink sink = [&](ConnectionEvent e, const std::string& t) {
+            if (e == ConnectionEvent::Line && !storage) storage = framing.Buffered().data();
+            if (e == ConnectionEvent::Line && framing.Buffered().data() != storage && replies.empty()) moved = true;
+            if (e != ConnectionEvent::Reply) return;
+            if (replies.empty()) capacity = t.capacity();
+            replies.push_back(t);
+            framing.SetTerminator(kSingle);
+        };
+        for (std::size_t at = 0; at < stream.size(); at += 1023) {
+            const std::string piece = stream.substr(at, 1023);
+            framing.Feed(static_cast<int>(piece.size()), piece, sink);
+        }
+        ASSERT_FALSE(replies.empty());
+        EXPECT_EQ(replies[0], c.status + "\r\n" + body.substr(0, body.size() - 2));
+        if (c.stays) {
+            EXPECT_FALSE(moved);
+        }
+        EXPECT_LE(capacity, 2 * replies[0].size() + (std::size_t{1} << 16));
+        EXPECT_EQ(replies.size(), c.after == "+OK next\r\n" ? 2u : 1u);
+        if (replies.size() == 2) {
+            EXPECT_EQ(replies[1], "+OK next");
+        }
+        EXPECT_EQ(framing.Buffered(), c.after == "+OK nex" ? "+OK nex" : "");
+    }
+}
+
+}  // namespace
