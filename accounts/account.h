@@ -36,8 +36,12 @@ enum PopOption : int {
     POPDecodeMime = 9,   // decode today's MIME mail (any charset, Q words, multipart)
     POPUseTLS = 10,      // TLS from the first byte
     POPUseSTLS = 11,     // STLS upgrade after the greeting; with POPUseTLS set, POPUseTLS wins
-    POPPipelining = 12,  // pipeline TOP/RETR and DELE when the server offers PIPELINING
-    POPLocalDates = 17,  // show Date in local time and sort the dates as points in time
+    POPPipelining = 12,         // pipeline TOP/RETR and DELE when the server offers PIPELINING
+    POPMarkNew = 13,            // ask UIDL and mark the messages not seen at the last check
+    POPApplyRules = 14,         // judge each message by the rule list (junk, friend)
+    POPAuthOAuth2 = 15,         // sign in with OAuth2; wins over every other login bit
+    POPPasswordInKeyring = 16,  // the password is kept in the system keyring, not in the entry
+    POPLocalDates = 17,         // show Date in local time and sort the dates as points in time
 };
 
 // smtpOptions bits.
@@ -50,6 +54,7 @@ enum SmtpOption : int {
     // Bits beyond the original dialog; an account with them clear sends as before.
     SMTPUseTLS = 5,       // TLS from the first byte
     SMTPUseSTARTTLS = 6,  // STARTTLS after EHLO
+    SMTPAuthOAuth2 = 7,   // AUTH with an OAuth2 token; wins over SMTPAuthAUTH and SMTPAuthPbS
 };
 
 // One account's settings. Texts are Shift_JIS bytes.

@@ -9,6 +9,13 @@
 
 class Mailbox;
 
+// The bits of Mailbox::Flags the program uses.
+enum MailMark : std::uint8_t {
+    kMarkNew = 0x01,     // the unique id was not among those seen at the last check
+    kMarkJunk = 0x02,    // a junk rule matched (and no friend rule); JunkRule names it
+    kMarkFriend = 0x04,  // a friend rule matched
+};
+
 // Told of every change to a mailbox, after it was made.
 class MailboxListener {
 public:
@@ -57,6 +64,10 @@ public:
     std::uint8_t Flags(std::size_t index) const { return entries_[index].flags; }
     void SetFlags(std::size_t index, std::uint8_t flags) { entries_[index].flags = flags; }
     void SetUniqueId(std::size_t index, std::string_view id);
+    // The index in the rule list of the junk rule that matched, or kNoRule.
+    static constexpr std::uint32_t kNoRule = 0xFFFFFFFF;
+    std::uint32_t JunkRule(std::size_t index) const { return entries_[index].junkRule; }
+    void SetJunkRule(std::size_t index, std::uint32_t rule) { entries_[index].junkRule = rule; }
 
     // The index of the entry with this number.
     std::optional<std::size_t> Find(std::int32_t number) const;
@@ -82,6 +93,7 @@ private:
         std::uint32_t subjectLength = 0;
         std::uint32_t senderLength = 0;
         std::uint32_t idAt = 0;
+        std::uint32_t junkRule = kNoRule;
         std::uint8_t idLength = 0;
         std::uint8_t flags = 0;
         bool filled = false;
