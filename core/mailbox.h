@@ -27,6 +27,9 @@ public:
     // The entry at index left; the ones after it moved up by one.
     virtual void EntryRemoved(const Mailbox& box, std::size_t index) = 0;
     virtual void EntriesCleared(const Mailbox& box) = 0;
+    // The marks (Flags, JunkRule) of entries first .. first + count - 1
+    // changed. Setting marks is silent; whoever sets them calls NotifyMarked.
+    virtual void EntriesMarked(const Mailbox& /*box*/, std::size_t /*first*/, std::size_t /*count*/) {}
 };
 
 // The messages of one POP3 connection in listing order: number and size
@@ -68,6 +71,10 @@ public:
     static constexpr std::uint32_t kNoRule = 0xFFFFFFFF;
     std::uint32_t JunkRule(std::size_t index) const { return entries_[index].junkRule; }
     void SetJunkRule(std::size_t index, std::uint32_t rule) { entries_[index].junkRule = rule; }
+
+    void NotifyMarked(std::size_t first, std::size_t count) const {
+        if (listener_ && count > 0) listener_->EntriesMarked(*this, first, count);
+    }
 
     // The index of the entry with this number.
     std::optional<std::size_t> Find(std::int32_t number) const;
