@@ -1,6 +1,6 @@
 // The main window against the bare session, and the program's start-up.
 //
-//   bench_window [startup] [headers] [large]      (default: all three)
+//   bench_window [--runs=N] [startup] [headers] [large]   (default: all three)
 //
 // startup: the real program binary exec'd (offscreen) with 50 stored
 //   accounts in a private home, until the window's first paint is on the
@@ -59,8 +59,9 @@ namespace fs = std::filesystem;
 
 constexpr int kMessages = 10000;
 constexpr int kLargeMessages = 100000;
-constexpr int kRuns = 5;
-constexpr int kLargeRuns = 3;
+// Runs of each part; --runs=N sets both.
+int headerRuns = 5;
+int largeRuns = 3;
 constexpr int kStartupRuns = 9;
 constexpr int kStoredAccounts = 50;
 const char kLargeUser[] = "user2";
@@ -330,7 +331,7 @@ bool Headers(DovecotServer& dovecot, const std::string& logDir) {
     };
     double peakMb = 0;
     int rows = 0;
-    for (int i = 0; i < kRuns; ++i) {
+    for (int i = 0; i < headerRuns; ++i) {
         for (Mode& mode : modes) {
             const double cpu0 = CpuSeconds();
             const double s = RunSession(mode.account, kMessages);
@@ -351,7 +352,7 @@ bool Headers(DovecotServer& dovecot, const std::string& logDir) {
         }
     }
     bool ok = rows == kMessages;
-    std::printf("%d rows; medians of %d interleaved runs:\n", rows, kRuns);
+    std::printf("%d rows; medians of %d interleaved runs:\n", rows, headerRuns);
     for (Mode& mode : modes) {
         const double r = Median(mode.ratio), sortMs = Median(mode.sort) * 1000;
         std::printf("  %s: window %.3f s, session alone %.3f s; window / session %.3f  (target <= %.2f)\n", mode.name,
@@ -410,7 +411,7 @@ bool Large(DovecotServer& dovecot, const std::string& logDir) {
 
     std::vector<double> ratio, sort, gap, peak, times;
     int rows = 0;
-    for (int i = 0; i < kLargeRuns; ++i) {
+    for (int i = 0; i < largeRuns; ++i) {
         const WindowRun w10 = RunWindow(small, logDir);
         const WindowRun w = RunWindow(large, logDir);
         std::printf(
@@ -427,7 +428,7 @@ bool Large(DovecotServer& dovecot, const std::string& logDir) {
     }
     const double r = Median(ratio), sortMs = Median(sort) * 1e3, gapMs = Median(gap) * 1e3,
                  peakMb = *std::max_element(peak.begin(), peak.end());
-    std::printf("%d rows; medians of %d runs (each after a 10,000 run):\n", rows, kLargeRuns);
+    std::printf("%d rows; medians of %d runs (each after a 10,000 run):\n", rows, largeRuns);
     std::printf("  100,000 headers through the window %.2f s, %.2f times the 10,000  (target <= 11)\n", Median(times),
                 r);
     std::printf("  peak memory (resident, whole process) %.0f MB  (target < 400 MB)\n", peakMb);
@@ -442,10 +443,16 @@ bool Large(DovecotServer& dovecot, const std::string& logDir) {
 
 int main(int argc, char** argv) {
     std::set<std::string> parts;
-    for (int i = 1; i < argc; ++i) parts.insert(argv[i]);
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.starts_with("--runs="))
+            headerRuns = largeRuns = std::max(1, std::atoi(arg.c_str() + 7));
+        else
+            parts.insert(arg);
+    }
     for (const std::string& part : parts)
         if (part != "startup" && part != "headers" && part != "large") {
-            std::fprintf(stderr, "usage: bench_window [startup] [headers] [large]\n");
+            std::fprintf(stderr, "usage: bench_window [--runs=N] [startup] [headers] [large]\n");
             return 2;
         }
     if (parts.empty()) parts = {"startup", "headers", "large"};

@@ -45,6 +45,20 @@ int LocaleCollator::CompareUtf8(std::string_view a, std::string_view b) const {
     return a < b ? -1 : 1;
 }
 
+std::wstring LocaleCollator::SortKeyUtf8(std::string_view text) const {
+    // Up to the first NUL, like the comparison, which passes C strings.
+    const std::wstring wide = Utf8ToWide(text);
+    std::wstring key(wide.size() + 1, L'\0');
+    for (;;) {
+        const std::size_t length = wcsxfrm_l(key.data(), wide.c_str(), key.size(), locale_);
+        if (length < key.size()) {
+            key.resize(length);
+            return key;
+        }
+        key.assign(length + 1, L'\0');
+    }
+}
+
 namespace {
 
 const LocaleCollator& UserCollator() {
@@ -60,4 +74,8 @@ int LocaleCompare(std::string_view a, std::string_view b) {
 
 int LocaleCompareUtf8(std::string_view a, std::string_view b) {
     return UserCollator().CompareUtf8(a, b);
+}
+
+std::wstring LocaleSortKeyUtf8(std::string_view text) {
+    return UserCollator().SortKeyUtf8(text);
 }

@@ -2,6 +2,7 @@
 
 #include "mime/display_text.h"
 #include "mime/mail_date.h"
+#include "platform/locale_compare.h"
 #include "texts/texts.h"
 #include "ui/ui_text.h"
 
@@ -158,23 +159,27 @@ int DateRank(const MailEntry& entry, const std::optional<std::int64_t>& when) {
 void MailListModel::Sort(int sortTag, bool localDates) {
     std::vector<int> order(rows_.size());
     std::iota(order.begin(), order.end(), 0);
-    // The rows as the comparison reads them, made once rather than per comparison.
-    std::vector<MailEntry> entries;
-    entries.reserve(rows_.size());
-    for (int i = 0; i < rowCount(); ++i) entries.push_back(Row(i));
-    auto goesFirst = [&](int a, int b) {
-        const Row_& x = rows_[static_cast<std::size_t>(a)];
-        const Row_& y = rows_[static_cast<std::size_t>(b)];
-        const MailEntry& ex = entries[static_cast<std::size_t>(a)];
-        const MailEntry& ey = entries[static_cast<std::size_t>(b)];
-        if (sortTag == 2 && localDates) {
-            const int rx = DateRank(ex, x.when), ry = DateRank(ey, y.when);
-            if (rx != ry) return rx < ry;
-            return rx == 1 && *x.when < *y.when;
-        }
-        return CompareDisplayRows(ex, ey, sortTag) < 0;
-    };
-    std::stable_sort(order.begin(), order.end(), goesFirst);
+    if (sortTag >= 2 && sortTag <= 4 && !(sortTag == 2 && localDates)) {
+        SortByText(sortTag, order);
+    } else {
+        // The rows as the comparison reads them, made once rather than per comparison.
+        std::vector<MailEntry> entries;
+        entries.reserve(rows_.size());
+        for (int i = 0; i < rowCount(); ++i) entries.push_back(Row(i));
+        auto goesFirst = [&](int a, int b) {
+            const Row_& x = rows_[static_cast<std::size_t>(a)];
+            const Row_& y = rows_[static_cast<std::size_t>(b)];
+            const MailEntry& ex = entries[static_cast<std::size_t>(a)];
+            const MailEntry& ey = entries[static_cast<std::size_t>(b)];
+            if (sortTag == 2 && localDates) {
+                const int rx = DateRank(ex, x.when), ry = DateRank(ey, y.when);
+                if (rx != ry) return rx < ry;
+                return rx == 1 && *x.when < *y.when;
+            }
+            return CompareDisplayRows(ex, ey, sortTag) < 0;
+        };
+        std::stable_sort(order.begin(), order.end(), goesFirst);
+    }
 
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> newRowOf(rows_.size());
@@ -193,6 +198,33 @@ void MailListModel::Sort(int sortTag, bool localDates) {
         after.push_back(index(newRowOf[static_cast<std::size_t>(old.row())], old.column()));
     changePersistentIndexList(before, after);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void MailListModel::SortByText(int sortTag, std::vector<int>& order) const {
+    // CompareDisplayRows' order (rows not filled first, then the user's
+    // collation, equal collation by the bytes), with each row's collation
+    // key made once: converting both texts at every comparison made a
+    // sort of 100,000 rows take seconds.
+    struct Key {
+        bool filled = false;
+        std::string_view text;
+        std::wstring key;
+    };
+    std::vector<Key> keys(rows_.size());
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+        const std::size_t at = rows_[i].index;
+        if (!box_.Filled(at)) continue;
+        const std::string_view text = sortTag == 2 ? box_.Date(at) : sortTag == 3 ? box_.Subject(at) : box_.Sender(at);
+        keys[i] = Key{true, text, LocaleSortKeyUtf8(text)};
+    }
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        const Key& x = keys[static_cast<std::size_t>(a)];
+        const Key& y = keys[static_cast<std::size_t>(b)];
+        if (x.filled != y.filled) return !x.filled;
+        if (!x.filled) return false;
+        const int byKey = x.key.compare(y.key);
+        return byKey != 0 ? byKey < 0 : x.text < y.text;
+    });
 }
 
 MailListView::MailListView(QWidget* parent) : QTableView(parent) {

@@ -55,6 +55,8 @@ private:
         std::string shownDate;             // its local text
     };
     void Reindex();  // rowOf_ from rows_
+    // Sort's order for the date (as text), subject and sender columns.
+    void SortByText(int sortTag, std::vector<int>& order) const;
 
     const Mailbox& box_;
     std::vector<Row_> rows_;

@@ -234,6 +234,7 @@ void TMainForm::BuildWindow() {
     bodyBox_ = new QPlainTextEdit(splitter1);
     bodyBox_->setObjectName(QStringLiteral("BodyBox"));
     bodyBox_->setReadOnly(true);
+    bodyBox_->setUndoRedoEnabled(false);
     bodyBox_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     bodyBox_->setContextMenuPolicy(Qt::CustomContextMenu);
     bodyBox_->viewport()->installEventFilter(this);
@@ -245,6 +246,9 @@ void TMainForm::BuildWindow() {
     logBox_ = new QPlainTextEdit(splitter2);
     logBox_->setObjectName(QStringLiteral("LogBox"));
     logBox_->setReadOnly(true);
+    // Nobody can undo in a read-only pane, but the document would keep
+    // every entry it ever took (and every one trimmed) for it.
+    logBox_->setUndoRedoEnabled(false);
     logBox_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     logBox_->setContextMenuPolicy(Qt::CustomContextMenu);
     QPalette palette = logBox_->palette();
@@ -419,6 +423,10 @@ void TMainForm::DrainTasks() {
             }
         }
     } done{this};
+    // A fast transfer posts tasks as fast as they run: after a slice the
+    // rest waits for the next turn (Done posts it), so that timers, painting
+    // and input are not shut out until the transfer ends.
+    const auto sliceEnd = std::chrono::steady_clock::now() + kTaskSlice;
     for (;;) {
         std::function<void()> task;
         {
@@ -428,6 +436,7 @@ void TMainForm::DrainTasks() {
             tasks_.pop_front();
         }
         task();
+        if (std::chrono::steady_clock::now() >= sliceEnd) return;
     }
 }
 

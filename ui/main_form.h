@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QTabBar>
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -169,6 +170,8 @@ private:
     bool InState(SessionState state) const;
 
     void DrainTasks();
+    // How long DrainTasks runs tasks before the event loop gets a turn.
+    static constexpr std::chrono::milliseconds kTaskSlice{20};
     void ClearMessageText();
     // The message numbers of the selected rows, top to bottom.
     std::vector<std::int32_t> SelectedNumbers() const;

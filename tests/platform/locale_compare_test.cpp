@@ -74,3 +74,36 @@ TEST(LocaleCompare, UsableFromManyThreads) {
 }
 
 }  // namespace
+
+// Sorting by keys orders texts as CompareUtf8 does, ties between equal keys
+// going by the bytes.
+TEST(LocaleCollator, SortKeysFollowTheComparison) {
+    const Texts texts = {"",
+                         "a",
+                         "A",
+                         "b",
+                         "ab",
+                         "a b",
+                         "\xe8\xa6\x8b\xe7\xa9\x8d\xe6\x9b\xb8",  // 見積書
+                         "\xe8\xad\xb0\xe4\xba\x8b\xe9\x8c\xb2",  // 議事録
+                         "\xef\xbd\xb1",                          // half-width katakana A
+                         "\xe3\x81\x82",                          // hiragana a
+                         "\xfd",
+                         "\xfe",  // both invalid: U+FFFD, told apart by the bytes
+                         "Re: (12)",
+                         "Re: (112)",
+                         std::string("a\0b", 3),
+                         std::string("a\0c", 3)};
+    for (const char* name : {"", "C", "C.UTF-8", "en_US.UTF-8"}) {
+        const LocaleCollator c(name);
+        if (!c.loaded()) continue;
+        for (const std::string& a : texts) {
+            for (const std::string& b : texts) {
+                const int byKey = c.SortKeyUtf8(a).compare(c.SortKeyUtf8(b));
+                const int keyed = byKey != 0 ? byKey : a.compare(b);
+                EXPECT_EQ(keyed < 0, c.CompareUtf8(a, b) < 0) << name << ": " << a << " / " << b;
+                EXPECT_EQ(keyed == 0, c.CompareUtf8(a, b) == 0) << name << ": " << a << " / " << b;
+            }
+        }
+    }
+}

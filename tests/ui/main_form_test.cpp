@@ -31,8 +31,10 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -361,6 +363,33 @@ TEST_F(MainFormTest, TasksWaitForAMessageBoxAndSurviveExceptions) {
     ASSERT_EQ(modals.boxes.size(), 2u);
     EXPECT_EQ(modals.boxes[0].format, Qt::PlainText);  // a server's markup stays text
     EXPECT_EQ(modals.boxes[1].format, Qt::PlainText);
+}
+
+// A stream of tasks that post the next one as they run (a fast transfer)
+// still lets timers fire between them, and the tasks keep their order.
+TEST_F(MainFormTest, TasksLeaveTimersTheirTurn) {
+    auto form = MakeForm({LoopbackAccount("a", 1, {})});
+    ASSERT_TRUE(form->FormCreate());
+    constexpr int kTasks = 150;
+    std::vector<int> ran;
+    int ticksDuringStream = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout,
+                     [&] { ticksDuringStream += static_cast<int>(ran.size()) < kTasks ? 1 : 0; });
+    timer.start(10);
+    std::function<void(int)> post = [&](int n) {
+        form->PostTask([&, n] {
+            ran.push_back(n);
+            std::this_thread::sleep_for(2ms);
+            if (n + 1 < kTasks) post(n + 1);
+        });
+    };
+    post(0);
+    ASSERT_TRUE(WaitFor([&] { return static_cast<int>(ran.size()) == kTasks; }));
+    std::vector<int> inOrder(kTasks);
+    std::iota(inOrder.begin(), inOrder.end(), 0);
+    EXPECT_EQ(ran, inOrder);
+    EXPECT_GT(ticksDuringStream, 0);
 }
 
 // The log pane against the run's file: entries, clearing, the cut of a very
