@@ -42,6 +42,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <limits>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -500,13 +501,41 @@ void TMainForm::AppendPane(const QString& entry) {
     pendingPane_ += entry;
     if (!paneFlushPosted_) {
         paneFlushPosted_ = true;
-        QTimer::singleShot(30, this, [this] { FlushLogPane(); });
+        QTimer::singleShot(30, this, [this] { FlushPane(kPaneLinesPerTurn); });
     }
 }
 
 void TMainForm::FlushLogPane() {
+    FlushPane(std::numeric_limits<std::size_t>::max());
+}
+
+void TMainForm::FlushPane(std::size_t maxLines) {
     paneFlushPosted_ = false;
     if (pendingPane_.isNull()) return;
+    // A burst (a long listing comes as thousands of lines) goes in a piece
+    // per event loop turn, whole entries at a time: a hundred thousand
+    // lines at once would hold the window for half a second. A batch that
+    // overflows the pane is left whole, so that what it drops is never laid out.
+    QString later;
+    std::deque<int> laterLines;
+    if (pendingLines_.size() <= kPaneEntries) {
+        std::size_t take = 0, lines = 0;
+        while (take < pendingLines_.size() &&
+               (take == 0 || lines + static_cast<std::size_t>(pendingLines_[take]) <= maxLines))
+            lines += static_cast<std::size_t>(pendingLines_[take++]);
+        if (take < pendingLines_.size()) {
+            // Past the line break that ends entry take - 1: its own breaks
+            // and one after each entry.
+            qsizetype at = 0;
+            for (std::size_t breaks = lines; at < pendingPane_.size() && breaks > 0; ++at)
+                if (IsBlockBreak(pendingPane_[at])) --breaks;
+            later = pendingPane_.mid(at);
+            if (later.isNull()) later = QStringLiteral("");
+            pendingPane_.truncate(at - 1);
+            laterLines.assign(pendingLines_.begin() + static_cast<std::ptrdiff_t>(take), pendingLines_.end());
+            pendingLines_.resize(take);
+        }
+    }
     std::size_t drop = paneLines_.size() + pendingLines_.size();
     drop = drop > kPaneEntries ? drop - kPaneEntries : 0;
     if (drop > 0) {
@@ -550,6 +579,12 @@ void TMainForm::FlushLogPane() {
     pendingPane_ = QString();
     paneLines_.insert(paneLines_.end(), pendingLines_.begin(), pendingLines_.end());
     pendingLines_.clear();
+    if (!later.isNull()) {
+        pendingPane_ = std::move(later);
+        pendingLines_ = std::move(laterLines);
+        paneFlushPosted_ = true;
+        QTimer::singleShot(0, this, [this] { FlushPane(kPaneLinesPerTurn); });
+    }
 }
 
 void TMainForm::EntriesAdded(const Mailbox&, std::size_t first, std::size_t count) {

@@ -201,6 +201,10 @@ private:
     qsizetype bodyPendingFrom_ = 0;
     quint64 bodyGeneration_ = 0;
     void EndPaneCut();
+    // Writes the waiting entries to the pane, about maxLines lines of them
+    // (at least one entry); the rest follow on the next turn.
+    void FlushPane(std::size_t maxLines);
+    static constexpr std::size_t kPaneLinesPerTurn = 2000;
     QString pendingPane_;
     std::deque<int> pendingLines_;  // lines of each entry in pendingPane_
     std::deque<int> paneLines_;     // lines of each entry shown, below the notice

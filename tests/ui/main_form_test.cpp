@@ -32,6 +32,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -390,6 +391,29 @@ TEST_F(MainFormTest, TasksLeaveTimersTheirTurn) {
     std::iota(inOrder.begin(), inOrder.end(), 0);
     EXPECT_EQ(ran, inOrder);
     EXPECT_GT(ticksDuringStream, 0);
+}
+
+// A burst of log entries (a long listing) reaches the pane in pieces, the
+// window answering between them, and ends as one flush would leave it.
+TEST_F(MainFormTest, LogPaneTakesABurstInPieces) {
+    auto form = MakeForm({LoopbackAccount("a", 1, {})});
+    ASSERT_TRUE(form->FormCreate());
+    auto* pane = Find<QPlainTextEdit>(*form, "LogBox");
+    constexpr int kEntries = 30, kLines = 1000;
+    QStringList expected;
+    for (int e = 0; e < kEntries; ++e) {
+        std::string entry;
+        for (int l = 0; l < kLines; ++l) entry += (l ? "\n" : "") + std::to_string(e) + "." + std::to_string(l);
+        form->AppendLog(entry);
+        expected.push_back(QString::fromStdString(entry));
+    }
+    std::set<int> seen;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] { seen.insert(pane->blockCount()); });
+    probe.start(1);
+    ASSERT_TRUE(WaitFor([&] { return pane->blockCount() == kEntries * kLines; }));
+    EXPECT_GT(seen.size(), 3u);
+    EXPECT_EQ(pane->toPlainText(), expected.join(QLatin1Char('\n')));
 }
 
 // The log pane against the run's file: entries, clearing, the cut of a very
