@@ -33,6 +33,8 @@ Account NewAccount(int tabCount) {
     account.smtpOptions.Set(SMTPAuthAUTH);
     account.smtpPort = 587;
     account.popOptions.Set(POPLocalDates);
+    account.popOptions.Set(POPMarkNew);
+    account.popOptions.Set(POPApplyRules);
     account.id = NewAccountId();
     return account;
 }

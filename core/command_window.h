@@ -22,7 +22,7 @@ public:
     static constexpr std::size_t kRefillStep = 8;
 
     struct Entry {
-        SessionState state = SessionState::Idle;  // TopSent, RetrHeaderSent or DeleSent
+        SessionState state = SessionState::Idle;  // UidlSent, TopSent, RetrHeaderSent or DeleSent
         std::int32_t row = -1;                    // header fetch: the row the reply fills
         std::string number;                       // the message number sent
         std::size_t bytes = 0;                    // the command line with its CR LF

@@ -54,6 +54,7 @@ void Pop3Session::ConnectButtonClick() {
         // Rows left by an earlier connection that ended in an error would
         // otherwise stay in front of the new listing.
         mailbox_.Clear();
+        ReadSeen();
         greetingChunkSeen_ = false;
         pendingDele_ = 0;
         switch (PopEncryptionOf(account.popOptions)) {
@@ -265,15 +266,11 @@ void Pop3Session::OnReply(const std::string& reply) {
                 break;
             }
             ParseList(rest);
-            if (messageCount_ > 0 && !mailbox_.Empty() && account.popOptions.Test(POPReadHeader)) {
-                headerIndex_ = 0;
-                if (pipelining_)
-                    StartHeaderWindow();
-                else
-                    FetchNextHeader();
-            } else {
-                SetState(SessionState::Ready);
-            }
+            if (!AskUniqueIds()) StartHeaderFetch();
+            break;
+        case SessionState::UidlSent:
+            OnUniqueIds(ok, rest);
+            StartHeaderFetch();
             break;
         case SessionState::TopSent:
             if (ok) {
@@ -427,9 +424,21 @@ void Pop3Session::SendCommand(SessionState state, const std::string& command, co
     }
     SetState(state);
     connection_.SetTerminator(terminator);
-    connection_.SetListing(state == SessionState::ListSent);
+    connection_.SetListing(state == SessionState::ListSent || state == SessionState::UidlSent);
     connection_.Send(command + kLineEnd);
     UpdateButtons();
+}
+
+void Pop3Session::StartHeaderFetch() {
+    if (messageCount_ > 0 && !mailbox_.Empty() && owner_.CurrentAccount().popOptions.Test(POPReadHeader)) {
+        headerIndex_ = 0;
+        if (pipelining_)
+            StartHeaderWindow();
+        else
+            FetchNextHeader();
+    } else {
+        SetState(SessionState::Ready);
+    }
 }
 
 void Pop3Session::FetchNextHeader() {
@@ -484,7 +493,13 @@ void Pop3Session::SetState(SessionState state) {
     sessionState_ = state;
     statePath_[statePathCount_ % kStatePathLength] = state;
     ++statePathCount_;
+    if (state == SessionState::Ready && seenPending_) {
+        // Listing and header fetch are complete, unless the user stopped them.
+        seenPending_ = false;
+        if (writeSeen_ && !stopRequested_) WriteSeen();
+    }
     if (state == SessionState::Idle) {
+        seenPending_ = false;
         stopRequested_ = false;
         window_.Clear();
         deleQueue_.clear();

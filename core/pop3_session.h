@@ -1,5 +1,6 @@
 #pragma once
 
+#include "accounts/seen_ids.h"
 #include "core/command_window.h"
 #include "core/mailbox.h"
 #include "core/server_connection.h"
@@ -31,6 +32,11 @@
 // match the replies to them in order. The log then gets one entry per reply
 // (instead of one per read), so commands and replies still pair up.
 //
+// With the account's POPMarkNew bit the session asks UIDL after LIST,
+// keeps each message's unique id and marks kMarkNew on those not in the
+// account's seen list (read at Connect). Once listing and header fetch are
+// complete it replaces that list with the ids of this listing.
+//
 // All calls, the connection's events included, must arrive on one thread:
 // the dispatcher given here is expected to post the connection's tasks to
 // the thread that also runs the button handlers.
@@ -54,6 +60,15 @@ public:
     void UpdateButtons();
 
     const ::Mailbox& Mailbox() const { return mailbox_; }
+    // Marks are the window's to set as well (rules); it tells the mailbox's
+    // listener itself.
+    ::Mailbox& Mailbox() { return mailbox_; }
+
+    // Whether a complete check replaces the account's seen list (on by
+    // default). A check the user does not look at must leave it alone.
+    void SetSeenWriting(bool on) { writeSeen_ = on; }
+    // Where the seen lists are kept; empty (the default): SeenIdsDirectory().
+    void SetSeenDirectory(std::string directory) { seenDirectory_ = std::move(directory); }
 
     SessionState State() const { return sessionState_; }
     std::int32_t HeaderIndex() const { return headerIndex_; }
@@ -96,6 +111,14 @@ private:
     void FillEntry(std::size_t index, const std::string& rest);
     // After the login: CAPA when the account may pipeline, else LIST.
     void SendAfterLogin();
+    // After LIST: the header fetch, or Ready.
+    void StartHeaderFetch();
+    // UIDL and the new marks (session_uidl.cpp). ReadSeen at Connect;
+    // AskUniqueIds after LIST, false when the account does not mark.
+    void ReadSeen();
+    bool AskUniqueIds();
+    void OnUniqueIds(bool ok, const std::string& rest);
+    void WriteSeen();
     // The pipelined header fetch and deletes (session_pipelined.cpp).
     void StartHeaderWindow();
     void StartDeleteWindow();
@@ -129,6 +152,10 @@ private:
     std::int32_t nextHeader_ = 0;         // pipelined fetch: the next entry to ask for
     std::deque<std::int32_t> deleQueue_;  // numbers of the press not sent yet
     bool deleRefused_ = false;            // a DELE of this window was refused
+    SeenIds seen_;                        // the account's seen list as read at Connect
+    bool seenPending_ = false;            // ids came: the list is replaced on reaching Ready
+    bool writeSeen_ = true;
+    std::string seenDirectory_;
     std::array<SessionState, kStatePathLength> statePath_{};  // a ring of what SetState was given
     std::size_t statePathCount_ = 0;                          // states given so far
     ServerConnection connection_;                             // last: closed and joined before the rest goes

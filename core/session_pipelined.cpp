@@ -85,7 +85,10 @@ void Pop3Session::OnWindowReply(const std::string& reply) {
     owner_.AppendLog(reply + (header && ok ? kMultiLineEnd : kLineEnd));
 
     bool fill = false;
-    if (!header) {
+    if (entry.state == SessionState::UidlSent) {
+        OnUniqueIds(ok, rest);
+        FillHeaderWindow();
+    } else if (!header) {
         if (ok) {
             std::int32_t number = 0;
             std::from_chars(entry.number.data(), entry.number.data() + entry.number.size(), number);

@@ -30,6 +30,8 @@ std::string SessionStateName(SessionState state) {
             return "StlsSent";
         case SessionState::CapaSent:
             return "CapaSent";
+        case SessionState::UidlSent:
+            return "UidlSent";
     }
     return "State" + std::to_string(static_cast<int>(state));
 }

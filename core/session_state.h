@@ -20,6 +20,7 @@ enum class SessionState : std::uint8_t {
     TopSent = 12,   // TOP n 0 for one row's header
     StlsSent = 13,  // STLS sent after the greeting; also the handshake that follows
     CapaSent = 14,  // CAPA after the login, asking whether the server pipelines
+    UidlSent = 20,  // UIDL after LIST, for the unique ids
 };
 
 // The state's name as written above ("Idle", "TopSent"); "State<n>" for a

@@ -72,6 +72,13 @@ inline constexpr std::string_view kSize = "サイズ";
 inline constexpr std::string_view kDate = "日付";
 inline constexpr std::string_view kSubject = "題名";
 inline constexpr std::string_view kFrom = "差出人";
+// The sixth column, shown while the account marks new mail or applies rules.
+inline constexpr std::string_view kState = "状態";
+// Its text: the marks that apply, in this order, joined by kMarkSeparator.
+inline constexpr std::string_view kNewMark = "新着";
+inline constexpr std::string_view kJunkMark = "迷惑:";  // followed by the rule's name
+inline constexpr std::string_view kFriendMark = "友人";
+inline constexpr std::string_view kMarkSeparator = "・";
 }  // namespace mail_list
 
 namespace main_window {
@@ -83,6 +90,7 @@ inline constexpr std::string_view kDisconnect = "切断(&D)";
 inline constexpr std::string_view kRead = "読む(Enter/&R)";
 inline constexpr std::string_view kDelete = "削除(Del/&E)";
 inline constexpr std::string_view kWrite = "書く(&W)...";
+inline constexpr std::string_view kSweep = "一掃(&S)";
 // Names for screen readers.
 inline constexpr std::string_view kAccountsName = "アカウント";
 inline constexpr std::string_view kConnectName = "接続";
@@ -90,6 +98,7 @@ inline constexpr std::string_view kDisconnectName = "切断";
 inline constexpr std::string_view kReadName = "読む";
 inline constexpr std::string_view kDeleteName = "削除";
 inline constexpr std::string_view kWriteName = "書く";
+inline constexpr std::string_view kSweepName = "一掃";
 inline constexpr std::string_view kMailListName = "メール一覧";
 inline constexpr std::string_view kBodyName = "本文";
 inline constexpr std::string_view kLogName = "ログ";
@@ -102,6 +111,7 @@ inline constexpr std::string_view kSortBySize = "サイズで整列";
 inline constexpr std::string_view kSortByDate = "日付で整列";
 inline constexpr std::string_view kSortBySubject = "題名で整列";
 inline constexpr std::string_view kSortByFrom = "差出人で整列";
+inline constexpr std::string_view kSortByState = "状態で整列";
 inline constexpr std::string_view kSaveMessageAs = "名前を付けて保存(&A)...";
 inline constexpr std::string_view kClearLog = "ログをクリア(&C)";
 inline constexpr std::string_view kSaveLog = "ログを保存(&S)...";
@@ -119,6 +129,10 @@ inline constexpr std::string_view kSaveAttachmentTitle = "添付ファイルを�
 inline constexpr std::string_view kAttachmentNotSaved = "添付ファイルを保存できませんでした";
 inline constexpr std::string_view kCannotQuitConnected = "接続中は終了できません。";
 inline constexpr std::string_view kSettingsNotSaved = "設定を保存できませんでした";
+// %1: the number of rows marked junk.
+inline constexpr std::string_view kSweepConfirm = "迷惑メール %1 通をサーバーから削除します。よろしいですか？";
+// The second status-bar panel after a listing: new rows, junk rows.
+inline constexpr std::string_view kMarkCounts = "新着 %1 通・迷惑 %2 通";
 }  // namespace main_window
 
 // The account settings dialog.
@@ -161,6 +175,8 @@ inline constexpr std::string_view kUseCache = "メールのキャッシュ";
 inline constexpr std::string_view kDecodeMime = "MIMEメールもデコードする（UTF-8・添付など）";
 inline constexpr std::string_view kPipelining = "コマンドをまとめて送る（高速）";
 inline constexpr std::string_view kLocalDates = "日付を現地時刻で表示して日時順に並べる";
+inline constexpr std::string_view kMarkNew = "新着メールに印を付ける";
+inline constexpr std::string_view kApplyRules = "規則で迷惑メールに印を付ける";
 inline constexpr std::string_view kPopBeforeSmtp = "POP before SMTP";
 inline constexpr std::string_view kSmtpAuth = "SMTP認証";
 inline constexpr std::string_view kAccountName = "アカウント設定名：";

@@ -1,25 +1,35 @@
 #include "ui/mail_list.h"
 
+#include "core/mail_marks.h"
 #include "mime/display_text.h"
 #include "mime/mail_date.h"
 #include "platform/locale_compare.h"
 #include "texts/texts.h"
 #include "ui/ui_text.h"
 
+#include <QFont>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QPalette>
 
 #include <algorithm>
 #include <numeric>
 
-MailListModel::MailListModel(const Mailbox& box, QObject* parent) : QAbstractTableModel(parent), box_(box) {}
+MailListModel::MailListModel(const Mailbox& box, QObject* parent) : QAbstractTableModel(parent), box_(box) {
+    // Made once: data() hands out shared copies.
+    QFont bold;
+    bold.setBold(true);
+    boldFont_ = bold;
+    mutedText_ = QGuiApplication::palette().brush(QPalette::Disabled, QPalette::WindowText);
+}
 
 int MailListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
 int MailListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : kColumns;
+    return parent.isValid() ? 0 : kColumns + (marksShown_ ? 1 : 0);
 }
 
 namespace {
@@ -34,6 +44,11 @@ QVariant MailListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
     const Row_& row = rows_[static_cast<std::size_t>(index.row())];
     const std::size_t at = row.index;
+    if (marksShown_ && row.marks != 0) {
+        if (role == Qt::FontRole && (row.marks & kMarkNew)) return boldFont_;
+        if (role == Qt::ForegroundRole && (row.marks & kMarkJunk)) return mutedText_;
+    }
+    if (index.column() == kStateColumn) return role == Qt::DisplayRole ? QVariant(StateText(at)) : QVariant();
     if (index.column() == 2 && row.when) {
         if (role == Qt::DisplayRole) return QString::fromStdString(row.shownDate);
         if (role == Qt::ToolTipRole) return FromUtf8(box_.Date(at));
@@ -67,6 +82,7 @@ QVariant MailListModel::headerData(int section, Qt::Orientation orientation, int
     static constexpr std::string_view kHeaders[kColumns] = {texts::mail_list::kNumber, texts::mail_list::kSize,
                                                             texts::mail_list::kDate, texts::mail_list::kSubject,
                                                             texts::mail_list::kFrom};
+    if (section == kStateColumn && marksShown_) return Text(texts::mail_list::kState);
     if (section < 0 || section >= kColumns) return {};
     return Text(kHeaders[section]);
 }
@@ -79,7 +95,8 @@ void MailListModel::EntriesAdded(std::size_t first, std::size_t count) {
     for (std::size_t i = first; i < first + count; ++i) {
         rowOf_.resize(std::max(rowOf_.size(), i + 1), -1);
         rowOf_[i] = static_cast<int>(rows_.size());
-        rows_.push_back(Row_{i, std::nullopt, {}});
+        rows_.push_back(Row_{i, std::nullopt, {}, box_.Flags(i)});
+        Count(box_.Flags(i), 1);
     }
     endInsertRows();
 }
@@ -100,6 +117,7 @@ void MailListModel::EntryRemoved(std::size_t index) {
     if (index >= rowOf_.size() || rowOf_[index] < 0) return;
     const int row = rowOf_[index];
     beginRemoveRows({}, row, row);
+    Count(rows_[static_cast<std::size_t>(row)].marks, -1);
     rows_.erase(rows_.begin() + row);
     rowOf_.erase(rowOf_.begin() + static_cast<std::ptrdiff_t>(index));
     for (Row_& r : rows_)
@@ -114,7 +132,60 @@ void MailListModel::EntriesCleared() {
     beginResetModel();
     rows_.clear();
     rowOf_.clear();
+    newCount_ = junkCount_ = 0;
     endResetModel();
+}
+
+void MailListModel::Count(std::uint8_t marks, int sign) {
+    if (marks & kMarkNew) newCount_ += static_cast<std::size_t>(sign);
+    if ((marks & kMarkJunk) && !(marks & kMarkFriend)) junkCount_ += static_cast<std::size_t>(sign);
+}
+
+void MailListModel::EntriesMarked(std::size_t first, std::size_t count) {
+    int top = rowCount(), bottom = -1;
+    for (std::size_t i = first; i < first + count && i < rowOf_.size() && i < box_.Count(); ++i) {
+        if (rowOf_[i] < 0) continue;
+        Row_& row = rows_[static_cast<std::size_t>(rowOf_[i])];
+        if (row.marks == box_.Flags(i)) continue;
+        Count(row.marks, -1);
+        row.marks = box_.Flags(i);
+        Count(row.marks, 1);
+        top = std::min(top, rowOf_[i]);
+        bottom = std::max(bottom, rowOf_[i]);
+    }
+    // One range over the rows that changed: every cell's look may have.
+    if (bottom >= top) emit dataChanged(index(top, 0), index(bottom, columnCount() - 1));
+}
+
+void MailListModel::SetMarksShown(bool shown) {
+    if (shown == marksShown_) return;
+    if (shown) {
+        beginInsertColumns({}, kStateColumn, kStateColumn);
+        marksShown_ = true;
+        endInsertColumns();
+    } else {
+        beginRemoveColumns({}, kStateColumn, kStateColumn);
+        marksShown_ = false;
+        endRemoveColumns();
+    }
+}
+
+void MailListModel::SetRuleNames(std::function<std::string(std::uint32_t rule)> names) {
+    ruleNames_ = std::move(names);
+    stateTexts_.clear();
+    if (marksShown_ && rowCount() > 0) emit dataChanged(index(0, kStateColumn), index(rowCount() - 1, kStateColumn));
+}
+
+const QString& MailListModel::StateText(std::size_t index) const {
+    const std::uint8_t flags = box_.Flags(index);
+    const std::uint32_t rule = (flags & kMarkJunk) ? box_.JunkRule(index) : Mailbox::kNoRule;
+    const std::uint64_t key = (std::uint64_t{rule} << 8) | flags;
+    auto it = stateTexts_.find(key);
+    if (it == stateTexts_.end()) {
+        const std::string name = (flags & kMarkJunk) && ruleNames_ && rule != Mailbox::kNoRule ? ruleNames_(rule) : "";
+        it = stateTexts_.emplace(key, QString::fromStdString(MarkText(flags, name))).first;
+    }
+    return it->second;
 }
 
 std::int32_t MailListModel::NumberAt(int row) const {
@@ -159,6 +230,19 @@ int DateRank(const MailEntry& entry, const std::optional<std::int64_t>& when) {
 void MailListModel::Sort(int sortTag, bool localDates) {
     std::vector<int> order(rows_.size());
     std::iota(order.begin(), order.end(), 0);
+    if (sortTag == kStateSortTag) {
+        std::vector<std::string> states;
+        states.reserve(rows_.size());
+        for (const Row_& row : rows_) states.push_back(StateText(row.index).toStdString());
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            const std::string& x = states[static_cast<std::size_t>(a)];
+            const std::string& y = states[static_cast<std::size_t>(b)];
+            if (x.empty() || y.empty()) return !x.empty() && y.empty();
+            return LocaleCompareUtf8(x, y) < 0;
+        });
+        ApplyOrder(order);
+        return;
+    }
     if (sortTag >= 2 && sortTag <= 4 && !(sortTag == 2 && localDates)) {
         SortByText(sortTag, order);
     } else {
@@ -180,7 +264,10 @@ void MailListModel::Sort(int sortTag, bool localDates) {
         };
         std::stable_sort(order.begin(), order.end(), goesFirst);
     }
+    ApplyOrder(order);
+}
 
+void MailListModel::ApplyOrder(const std::vector<int>& order) {
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> newRowOf(rows_.size());
     std::vector<Row_> sorted;

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The mail list: the session's mailbox in view order. Row i of the model
@@ -19,7 +20,11 @@
 class MailListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
+    // The five columns of every account; kStateColumn follows them while
+    // marks are shown.
     static constexpr int kColumns = 5;
+    static constexpr int kStateColumn = 5;
+    static constexpr int kStateSortTag = 5;
 
     MailListModel(const Mailbox& box, QObject* parent = nullptr);
 
@@ -35,6 +40,17 @@ public:
     void EntryFilled(std::size_t index, bool localDates);
     void EntryRemoved(std::size_t index);
     void EntriesCleared();
+    void EntriesMarked(std::size_t first, std::size_t count);
+
+    // The 状態 column and the rows' bold and muted looks, while the account
+    // marks new mail or applies rules.
+    void SetMarksShown(bool shown);
+    bool MarksShown() const { return marksShown_; }
+    // Names a junk rule (UTF-8) for the 状態 column; empty by default.
+    void SetRuleNames(std::function<std::string(std::uint32_t rule)> names);
+    // Rows marked new, and rows a sweep would delete (junk, not friend).
+    std::size_t NewCount() const { return newCount_; }
+    std::size_t JunkCount() const { return junkCount_; }
 
     // The message number shown in a row, or 0.
     std::int32_t NumberAt(int row) const;
@@ -43,7 +59,7 @@ public:
     MailEntry Row(int row) const;
 
     // Sorts ascending by CompareDisplayRows for the tag (0 number .. 4
-    // sender); equal rows keep their order. With localDates the date sort
+    // sender; 5 the 状態 text, rows without one last); equal rows keep their order. With localDates the date sort
     // goes by the point in time, dates that do not parse after all others.
     // Selection and current row follow their rows.
     void Sort(int sortTag, bool localDates = false);
@@ -53,14 +69,27 @@ private:
         std::size_t index = 0;             // in the mailbox
         std::optional<std::int64_t> when;  // the parsed Date, filled with localDates only
         std::string shownDate;             // its local text
+        std::uint8_t marks = 0;            // the entry's flags as last told
     };
     void Reindex();  // rowOf_ from rows_
     // Sort's order for the date (as text), subject and sender columns.
     void SortByText(int sortTag, std::vector<int>& order) const;
+    // Moves the rows into this order (new row i is old row order[i]).
+    void ApplyOrder(const std::vector<int>& order);
+    void Count(std::uint8_t marks, int sign);
+    // The 状態 text of an entry, made once per combination of marks and rule.
+    const QString& StateText(std::size_t index) const;
 
     const Mailbox& box_;
     std::vector<Row_> rows_;
     std::vector<int> rowOf_;  // mailbox index -> row
+    bool marksShown_ = false;
+    std::size_t newCount_ = 0;
+    std::size_t junkCount_ = 0;
+    std::function<std::string(std::uint32_t)> ruleNames_;
+    mutable std::unordered_map<std::uint64_t, QString> stateTexts_;
+    QVariant boldFont_;
+    QVariant mutedText_;
 };
 
 // The list view: keys, double click and selection changes are offered to

@@ -1,6 +1,7 @@
 #include "ui/main_form.h"
 
 #include "accounts/settings.h"
+#include "core/mail_marks.h"
 #include "mime/display_text.h"
 #include "mime/log_text.h"
 #include "mime/message_file.h"
@@ -195,6 +196,9 @@ void TMainForm::BuildWindow() {
     buttons->addSpacing(16);
     readButton_ = makeButton("ReadButton", texts::main_window::kRead);
     deleteButton_ = makeButton("DeleteButton", texts::main_window::kDelete);
+    sweepButton_ = makeButton("SweepButton", texts::main_window::kSweep);
+    sweepButton_->setEnabled(false);
+    sweepButton_->hide();
     buttons->addSpacing(16);
     sendButton_ = makeButton("SendButton", texts::main_window::kWrite);
     buttons->addStretch(1);
@@ -263,12 +267,16 @@ void TMainForm::BuildWindow() {
     statusPanel_ = new QLabel(statusBar());
     statusPanel_->setMinimumWidth(50);
     statusBar()->addWidget(statusPanel_);
+    markCounts_ = new QLabel(statusBar());
+    markCounts_->setObjectName(QStringLiteral("MarkCounts"));
+    markCounts_->hide();
+    statusBar()->addWidget(markCounts_);
 
     // Keyboard and screen readers: Tab goes tabs, buttons, list, body, log;
     // the read-only panes can be read and selected with the keys, and Tab
     // leaves them.
-    QWidget* const order[] = {accountTab_, connectButton_, disconnectButton_, readButton_, deleteButton_,
-                              sendButton_, mailList_,      bodyBox_,          logBox_};
+    QWidget* const order[] = {accountTab_,  connectButton_, disconnectButton_, readButton_, deleteButton_,
+                              sweepButton_, sendButton_,    mailList_,         bodyBox_,    logBox_};
     for (std::size_t i = 1; i < std::size(order); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
     for (QPlainTextEdit* pane : {bodyBox_, logBox_}) {
         pane->setTabChangesFocus(true);
@@ -280,6 +288,7 @@ void TMainForm::BuildWindow() {
         {disconnectButton_, texts::main_window::kDisconnectName},
         {readButton_, texts::main_window::kReadName},
         {deleteButton_, texts::main_window::kDeleteName},
+        {sweepButton_, texts::main_window::kSweepName},
         {sendButton_, texts::main_window::kWriteName},
         {mailList_, texts::main_window::kMailListName},
         {bodyBox_, texts::main_window::kBodyName},
@@ -291,6 +300,7 @@ void TMainForm::BuildWindow() {
     connect(disconnectButton_, &QPushButton::clicked, this, &TMainForm::DisconnectButtonClick);
     connect(readButton_, &QPushButton::clicked, this, &TMainForm::ReadButtonClick);
     connect(deleteButton_, &QPushButton::clicked, this, &TMainForm::DeleteButtonClick);
+    connect(sweepButton_, &QPushButton::clicked, this, &TMainForm::SweepButtonClick);
     connect(sendButton_, &QPushButton::clicked, this, &TMainForm::SendButtonClick);
 
     accountTab_->mayChange = [this] { return InState(SessionState::Idle); };
@@ -301,7 +311,10 @@ void TMainForm::BuildWindow() {
     // The net under the input checks: whatever else moves the tab outside
     // Idle is undone at once.
     connect(accountTab_, &QTabBar::currentChanged, this, [this] {
-        if (InState(SessionState::Idle)) return;
+        if (InState(SessionState::Idle)) {
+            UpdateMarksShown();
+            return;
+        }
         const QSignalBlocker block(accountTab_);
         accountTab_->setCurrentIndex(sessionTab_);
     });
@@ -342,17 +355,17 @@ void TMainForm::BuildMenus() {
 
     mailListPopup_ = new QMenu(this);
     mailListPopup_->setObjectName(QStringLiteral("MailListPopup"));
-    const std::pair<const char*, std::string_view> sorts[] = {{"SortByNumber", texts::main_window::kSortByNumber},
-                                                              {"SortBySize", texts::main_window::kSortBySize},
-                                                              {"SortByDate", texts::main_window::kSortByDate},
-                                                              {"SortByTitle", texts::main_window::kSortBySubject},
-                                                              {"SortByFrom", texts::main_window::kSortByFrom}};
-    for (int tag = 0; tag < 5; ++tag) {
+    const std::pair<const char*, std::string_view> sorts[] = {
+        {"SortByNumber", texts::main_window::kSortByNumber}, {"SortBySize", texts::main_window::kSortBySize},
+        {"SortByDate", texts::main_window::kSortByDate},     {"SortByTitle", texts::main_window::kSortBySubject},
+        {"SortByFrom", texts::main_window::kSortByFrom},     {"SortByState", texts::main_window::kSortByState}};
+    for (int tag = 0; tag <= MailListModel::kStateSortTag; ++tag) {
         QAction* action = addItem(mailListPopup_, sorts[tag].first, sorts[tag].second);
         action->setCheckable(true);
         action->setData(tag);
         sortActions_.push_back(action);
     }
+    sortActions_.back()->setVisible(false);  // until an account marks rows
     mailListPopup_->addSeparator();
     QAction* saveMessage = addItem(mailListPopup_, "SaveMessageAs", texts::main_window::kSaveMessageAs);
     saveMessage->setData(-1);  // not a sort key
@@ -386,6 +399,7 @@ bool TMainForm::FormCreate() {
     logFile_.Start(directory, QDateTime::currentDateTime());
 
     statusPanel_->setText(QStringLiteral("Version.") + QString::fromLatin1(kProgramVersion));
+    UpdateMarksShown();
     session_->UpdateButtons();
     created_ = true;
     return true;
@@ -597,10 +611,48 @@ void TMainForm::EntryFilled(const Mailbox&, std::size_t index) {
 
 void TMainForm::EntryRemoved(const Mailbox&, std::size_t index) {
     mailModel_->EntryRemoved(index);
+    if (listed_) UpdateMarkCounts();
 }
 
 void TMainForm::EntriesCleared(const Mailbox&) {
     mailModel_->EntriesCleared();
+    listed_ = false;
+    UpdateMarkCounts();
+}
+
+void TMainForm::EntriesMarked(const Mailbox&, std::size_t first, std::size_t count) {
+    mailModel_->EntriesMarked(first, count);
+    ApplyButtonStates();
+    UpdateMarkCounts();
+}
+
+void TMainForm::SetRuleNames(std::function<std::string(std::uint32_t rule)> names) {
+    mailModel_->SetRuleNames(std::move(names));
+}
+
+void TMainForm::UpdateMarksShown() {
+    const AccountOptions& options = CurrentAccount().popOptions;
+    const bool shown = options.Test(POPMarkNew) || options.Test(POPApplyRules);
+    if (shown != mailModel_->MarksShown()) {
+        mailModel_->SetMarksShown(shown);
+        if (shown) mailList_->setColumnWidth(MailListModel::kStateColumn, 120);
+    }
+    sweepButton_->setVisible(shown);
+    sortActions_[MailListModel::kStateSortTag]->setVisible(shown);
+    if (!shown && sortTag_ == MailListModel::kStateSortTag) sortTag_ = 0;
+    UpdateMarkCounts();
+}
+
+void TMainForm::UpdateMarkCounts() {
+    // From the end of a listing on; the counts follow the marks and the
+    // deletes until the rows are gone.
+    markCounts_->setVisible(mailModel_->MarksShown());
+    if (!mailModel_->MarksShown() || !listed_) {
+        markCounts_->clear();
+        return;
+    }
+    markCounts_->setText(
+        Text(texts::main_window::kMarkCounts).arg(mailModel_->NewCount()).arg(mailModel_->JunkCount()));
 }
 
 int TMainForm::RowCount() const {
@@ -736,6 +788,10 @@ void TMainForm::ShowBox(const QString& text) {
 void TMainForm::SetButtonStates(const ButtonStates& states) {
     sessionButtons_ = states;
     ApplyButtonStates();
+    if (!listed_ && InState(SessionState::Ready)) {
+        listed_ = true;
+        UpdateMarkCounts();
+    }
     if (!InState(SessionState::RetrSent) && !InState(SessionState::RetrHeaderSent)) EndPaneCut();
     // The tab that a session runs on; the tab bar returns to it if moved.
     if (InState(SessionState::Idle)) sessionTab_ = accountTab_->currentIndex();
@@ -748,6 +804,7 @@ void TMainForm::ApplyButtonStates() {
     disconnectButton_->setEnabled(states.disconnect);
     readButton_->setEnabled(states.read && chosen);
     deleteButton_->setEnabled(states.remove && chosen);
+    sweepButton_->setEnabled(states.remove && mailModel_->MarksShown() && mailModel_->JunkCount() > 0);
     sendButton_->setEnabled(states.send);
 }
 
@@ -755,6 +812,7 @@ void TMainForm::ApplyButtonStates() {
 
 void TMainForm::ConnectButtonClick() {
     sessionTab_ = accountTab_->currentIndex();
+    UpdateMarksShown();
     session_->ConnectButtonClick();
 }
 
@@ -773,6 +831,22 @@ void TMainForm::DeleteButtonClick() {
     if (numbers.empty()) return;
     deleteFrom_ = FirstSelectedRow();
     session_->DeleteButtonClick(numbers);
+}
+
+void TMainForm::SweepButtonClick() {
+    if (!InState(SessionState::Ready) || !mailModel_->MarksShown()) return;
+    const std::vector<std::int32_t> numbers = SweepNumbers(session_->Mailbox());
+    if (numbers.empty()) return;
+    QMessageBox box(QMessageBox::NoIcon, Text(texts::kProgramName),
+                    Text(texts::main_window::kSweepConfirm).arg(numbers.size()), QMessageBox::Yes | QMessageBox::No,
+                    this);
+    box.setObjectName(QStringLiteral("SweepBox"));
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    if (box.exec() != QMessageBox::Yes || !InState(SessionState::Ready)) return;
+    deleteFrom_ = FirstSelectedRow();
+    // The marks of the moment the user said yes.
+    session_->DeleteButtonClick(SweepNumbers(session_->Mailbox()));
 }
 
 void TMainForm::SendButtonClick() {
@@ -802,6 +876,7 @@ void TMainForm::AccountSettingClick() {
     TSettingForm form(this, account);
     if (form.exec() != QDialog::Accepted) return;
     if (index >= 0) accountTab_->setTabText(index, TabCaption(accounts_[static_cast<std::size_t>(index)]));
+    if (InState(SessionState::Idle)) UpdateMarksShown();
 }
 
 void TMainForm::DeleteAccountClick() {
@@ -856,7 +931,8 @@ void TMainForm::MailListPopupPopup() {
 void TMainForm::SortByXClick(QAction* item) {
     if (!item) return;
     const int tag = item->data().toInt();
-    if (tag < 0 || tag > 4) return;
+    if (tag < 0 || tag > MailListModel::kStateSortTag) return;
+    if (tag == MailListModel::kStateSortTag && !mailModel_->MarksShown()) return;
     sortTag_ = tag;
     mailModel_->Sort(tag, CurrentAccount().popOptions.Test(POPLocalDates));
 }

@@ -87,6 +87,10 @@ public:
     void EntryFilled(const Mailbox& box, std::size_t index) override;
     void EntryRemoved(const Mailbox& box, std::size_t index) override;
     void EntriesCleared(const Mailbox& box) override;
+    void EntriesMarked(const Mailbox& box, std::size_t first, std::size_t count) override;
+
+    // Names junk rules in the 状態 column (UTF-8); see MailListModel.
+    void SetRuleNames(std::function<std::string(std::uint32_t rule)> names);
 
     // The mail list as shown: rows in view order, the selection.
     int RowCount() const;
@@ -134,6 +138,8 @@ public slots:
     void DisconnectButtonClick();
     void ReadButtonClick();
     void DeleteButtonClick();
+    // Asks, then deletes every row marked junk (never a friend), as Delete does.
+    void SweepButtonClick();
     // The compose window is not built yet; it will open here for CurrentAccount().
     void SendButtonClick();
     void AddAccountClick();
@@ -168,6 +174,11 @@ private:
     // A message box captioned "Boxsweeper" with one OK button and no icon.
     void ShowBox(const QString& text);
     bool InState(SessionState state) const;
+    // The 状態 column, SweepButton, SortByState and the second status-bar
+    // panel are there while the current account marks new mail or applies
+    // rules; with both bits clear the window looks as it always did.
+    void UpdateMarksShown();
+    void UpdateMarkCounts();
 
     void DrainTasks();
     // How long DrainTasks runs tasks before the event loop gets a turn.
@@ -231,6 +242,9 @@ private:
     QPushButton* readButton_ = nullptr;
     QPushButton* deleteButton_ = nullptr;
     QPushButton* sendButton_ = nullptr;
+    QPushButton* sweepButton_ = nullptr;
+    QLabel* markCounts_ = nullptr;
+    bool listed_ = false;  // the rows of this connection are listed: markCounts_ shows their counts
     QWidget* panel1_ = nullptr;
     QSplitter* splitter1_ = nullptr;
     QSplitter* splitter2_ = nullptr;

@@ -132,6 +132,8 @@ struct TSettingForm::Controls {
     QCheckBox* popDecodeMime = nullptr;
     QCheckBox* popPipelining = nullptr;
     QCheckBox* popLocalDates = nullptr;
+    QCheckBox* popMarkNew = nullptr;
+    QCheckBox* popApplyRules = nullptr;
     // Page 3.
     QCheckBox* smtpAutoSetting = nullptr;
     QRadioButton* smtpEncryptNone = nullptr;
@@ -250,6 +252,8 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         c.popDecodeMime = Check(page2, "POPDecodeMime", Text(texts::settings::kDecodeMime));
         c.popPipelining = Check(page2, "POPPipelining", Text(texts::settings::kPipelining));
         c.popLocalDates = Check(page2, "POPLocalDates", Text(texts::settings::kLocalDates));
+        c.popMarkNew = Check(page2, "POPMarkNew", Text(texts::settings::kMarkNew));
+        c.popApplyRules = Check(page2, "POPApplyRules", Text(texts::settings::kApplyRules));
         for (QWidget* w : std::initializer_list<QWidget*>{c.popAuthLabel, c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto,
                                                           c.popPortLabel, c.popPort, c.popOptionLabel, c.popUseTop,
                                                           c.popHeaderWithBody, c.popUseCache}) {
@@ -271,7 +275,9 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         grid->addWidget(c.popDecodeMime, 6, 1, 1, 3);
         grid->addWidget(c.popPipelining, 7, 1, 1, 3);
         grid->addWidget(c.popLocalDates, 8, 1, 1, 3);
-        grid->setRowStretch(9, 1);
+        grid->addWidget(c.popMarkNew, 9, 1, 1, 3);
+        grid->addWidget(c.popApplyRules, 10, 1, 1, 3);
+        grid->setRowStretch(11, 1);
         grid->setColumnStretch(4, 1);
     }
     c.pages->addTab(page2, Text(texts::settings::kPopPage));
@@ -389,6 +395,8 @@ void TSettingForm::FormCreate() {
     c.popDecodeMime->setChecked(p.Test(POPDecodeMime));
     c.popPipelining->setChecked(p.Test(POPPipelining));
     c.popLocalDates->setChecked(p.Test(POPLocalDates));
+    c.popMarkNew->setChecked(p.Test(POPMarkNew));
+    c.popApplyRules->setChecked(p.Test(POPApplyRules));
     c.smtpAutoSetting->setChecked(s.Test(SMTPAutoSetting));
     LoadRadios(s, option_rules::kSmtpEncryption,
                {{c.smtpEncryptTLS, SMTPUseTLS}, {c.smtpEncryptSTARTTLS, SMTPUseSTARTTLS}}, c.smtpEncryptNone);
@@ -613,6 +621,8 @@ void TSettingForm::OKButtonClick() {
     SetBit(p, POPUseSTLS, c.popEncryptSTLS->isChecked());
     SetBit(p, POPPipelining, c.popPipelining->isChecked());
     SetBit(p, POPLocalDates, c.popLocalDates->isChecked());
+    SetBit(p, POPMarkNew, c.popMarkNew->isChecked());
+    SetBit(p, POPApplyRules, c.popApplyRules->isChecked());
     SetBit(s, SMTPUseTLS, c.smtpEncryptTLS->isChecked());
     SetBit(s, SMTPUseSTARTTLS, c.smtpEncryptSTARTTLS->isChecked());
     account_ = a;

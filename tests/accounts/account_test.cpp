@@ -66,8 +66,8 @@ TEST(Account, DefaultsOfANewAccount) {
     // Encrypted by default: POP3 over TLS, SMTP認証 over STARTTLS.
     EXPECT_EQ(a.popPort, 995);
     EXPECT_EQ(a.popPassword, "");
-    EXPECT_EQ(a.popOptions.ToNumber(),
-              100u | (1u << POPDecodeMime) | (1u << POPUseTLS) | (1u << POPPipelining) | (1u << POPLocalDates));
+    EXPECT_EQ(a.popOptions.ToNumber(), 100u | (1u << POPDecodeMime) | (1u << POPUseTLS) | (1u << POPPipelining) |
+                                           (1u << POPLocalDates) | (1u << POPMarkNew) | (1u << POPApplyRules));
     EXPECT_EQ(a.smtpPort, 587);
     EXPECT_EQ(a.smtpOptions.ToNumber(), 1u | (1u << SMTPAuthAUTH) | (1u << SMTPUserAsPOP) | (1u << SMTPUseSTARTTLS));
     // What the readers start from has only the original bits and ports: a

@@ -102,8 +102,8 @@ std::vector<int> RecordingOwner::SelectedRows() const {
 }
 
 std::vector<std::string> RecordingOwner::SentLines() const {
-    static const char* const kCommands[] = {"USER ", "PASS ", "APOP ", "LIST\r\n", "CAPA\r\n",
-                                            "TOP ",  "RETR ", "DELE ", "QUIT\r\n", "STLS\r\n"};
+    static const char* const kCommands[] = {"USER ", "PASS ", "APOP ",    "LIST\r\n", "CAPA\r\n", "TOP ",
+                                            "RETR ", "DELE ", "QUIT\r\n", "STLS\r\n", "UIDL\r\n"};
     std::vector<std::string> lines;
     for (const std::string& entry : log) {
         if (entry.ends_with(" ********")) {  // a masked line

@@ -26,6 +26,7 @@ public:
     std::vector<std::string> messages;  // message boxes in the order shown
     ButtonStates buttons;
     int sortResets = 0;
+    int markNotices = 0;  // EntriesMarked calls
 
     // The password prompt: what it answers and how often it was shown.
     bool promptConfirms = true;
@@ -49,6 +50,7 @@ public:
     void EntryFilled(const Mailbox& box, std::size_t index) override;
     void EntryRemoved(const Mailbox& box, std::size_t index) override;
     void EntriesCleared(const Mailbox& box) override;
+    void EntriesMarked(const Mailbox&, std::size_t, std::size_t) override { ++markNotices; }
 
     // The window's presses: Read the first selected row, Delete every
     // selected row, top to bottom. Nothing happens without a selection.

@@ -1,5 +1,7 @@
 #include "support/scripted_mailbox.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -35,6 +37,11 @@ std::string ScriptedMailbox::Respond(const std::string& line) const {
     std::string verb = Verb(line);
     if (auto it = overrides.find(verb); it != overrides.end()) return it->second;
 
+    if (line == "UIDL") {
+        std::string reply = "+OK\r\n";
+        for (std::size_t i = 0; i < messages.size(); ++i) reply += std::to_string(i + 1) + " " + UniqueId(i) + "\r\n";
+        return reply + ".\r\n";
+    }
     int n = MessageNumber(line);
     bool exists = n >= 1 && n <= static_cast<int>(messages.size());
     if (verb == "USER" || verb == "APOP") return "+OK\r\n";
@@ -55,5 +62,14 @@ std::string ScriptedMailbox::Respond(const std::string& line) const {
         return "+OK\r\n" + Stuffed(header) + ".\r\n";
     }
     if (verb == "DELE") return "+OK Marked to be deleted.\r\n";
+    if (verb == "UIDL") return "+OK " + std::to_string(n) + " " + UniqueId(static_cast<std::size_t>(n - 1)) + "\r\n";
     return "-ERR Unknown command.\r\n";
+}
+
+std::string ScriptedMailbox::UniqueId(std::size_t index) const {
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (unsigned char c : messages.at(index)) hash = (hash ^ c) * 1099511628211ull;
+    char text[20];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text;
 }

@@ -13,4 +13,7 @@ struct ScriptedMailbox {
     std::set<std::string> closeAfter;              // command lines after whose reply the server hangs up
 
     std::string Respond(const std::string& line) const;
+    // The unique id UIDL gives message index (from 0): made from its text,
+    // so it stays with the message when others are removed.
+    std::string UniqueId(std::size_t index) const;
 };
