@@ -3,6 +3,7 @@
 #include "core/command_window.h"
 #include "core/mailbox.h"
 #include "core/server_connection.h"
+#include "core/session_oauth.h"
 #include "core/session_owner.h"
 #include "core/session_state.h"
 
@@ -104,6 +105,19 @@ private:
     void OnWindowReply(const std::string& reply);
     void FinishWindow(SessionState kind);
 
+    // The OAuth2 sign-in (session_oauth.cpp). At connect: false when
+    // nothing may be sent (no TLS, no client id, no token; said in a box).
+    bool PrepareOAuth(const Account& account);
+    bool FetchOAuthToken(bool refresh);
+    void StartOAuth();  // after the greeting
+    void SendOAuthAuth();
+    // True when the reply belonged to the sign-in.
+    bool OnOAuthReply(const std::string& reply);
+    void OnOAuthRefused(const std::string& reply);
+    // Sends a line that is all secret; the log shows it masked.
+    void SendSecretLine(SessionState state, const std::string& line);
+    std::string LoggedSent(const std::string& text);
+
     // Every change of sessionState_ goes through here.
     void SetState(SessionState state);
     // Closes the connection, goes Idle and shows the text.
@@ -129,6 +143,7 @@ private:
     std::int32_t nextHeader_ = 0;         // pipelined fetch: the next entry to ask for
     std::deque<std::int32_t> deleQueue_;  // numbers of the press not sent yet
     bool deleRefused_ = false;            // a DELE of this window was refused
+    OAuthLogin oauth_;                    // the OAuth2 sign-in of this connection
     std::array<SessionState, kStatePathLength> statePath_{};  // a ring of what SetState was given
     std::size_t statePathCount_ = 0;                          // states given so far
     ServerConnection connection_;                             // last: closed and joined before the rest goes
