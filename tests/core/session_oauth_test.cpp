@@ -11,8 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -62,92 +64,54 @@ public:
     }
 };
 
+// Words of text split at sep; "LONG" stands for a token too long for the
+// AUTH line, "~" for CR LF.
+std::vector<std::string> Split(std::string_view text, char sep) {
+    std::vector<std::string> words;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = std::min(text.find(sep, at), text.size());
+        std::string word(text.substr(at, end - at));
+        if (word == "LONG") word.assign(300, 'L');
+        for (std::size_t t = word.find('~'); t != std::string::npos; t = word.find('~')) word.replace(t, 1, "\r\n");
+        words.push_back(word);
+        at = end + 1;
+    }
+    return words;
+}
+
 TEST(SessionOAuth, DovecotSignInsRefreshesAndRefusals) {
-    const std::string longToken(300, 'L');
     struct Case {
         const char* name;
-        std::vector<std::string> tokens;  // handed out in order
-        std::vector<std::string> active;  // what the endpoint accepts
-        std::vector<std::string> mechanisms;
+        const char* tokens;      // handed out in order
+        const char* active;      // what the endpoint accepts
+        const char* mechanisms;  // the preset's; empty: the default order
         bool stls;
-        std::vector<std::string> sent;  // the lines the log shows as sent, up to LIST
-        std::vector<bool> refreshes;
-        bool ready;
+        const char* sent;       // what the log shows as sent, up to LIST
+        const char* refreshes;  // per token asked for: F the held one, R a refresh
+        const char* box;        // the message box; empty: Ready
     };
+    // Dovecot makes the next attempt from an address wait a little longer
+    // after each failure, until one succeeds: successes come between.
     const Case cases[] = {
-        // Dovecot makes the next attempt from an address wait a little
-        // longer after each failure, until one succeeds: successes come
-        // between the refusals.
-        {"OAUTHBEARER",
-         {"tok-a"},
-         {"tok-a"},
-         {},
-         false,
-         {"CAPA\r\n", "AUTH OAUTHBEARER ********", "LIST\r\n"},
-         {false},
-         true},
-        {"XOAUTH2 first",
-         {"tok-b"},
-         {"tok-b"},
-         {"XOAUTH2", "OAUTHBEARER"},
-         false,
-         {"CAPA\r\n", "AUTH XOAUTH2 ********", "LIST\r\n"},
-         {false},
-         true},
-        {"after STLS",
-         {"tok-c"},
-         {"tok-c"},
-         {},
-         true,
-         {"STLS\r\n", "CAPA\r\n", "AUTH OAUTHBEARER ********", "LIST\r\n"},
-         {false},
-         true},
-        {"refreshed once",
-         {"stale", "fresh"},
-         {"fresh"},
-         {},
-         false,
-         {"CAPA\r\n", "AUTH OAUTHBEARER ********", "AQ==\r\n", "AUTH OAUTHBEARER ********", "LIST\r\n"},
-         {false, true},
-         true},
-        {"XOAUTH2 refreshed once",
-         {"stale", "fresh2"},
-         {"fresh2"},
-         {"XOAUTH2"},
-         false,
-         {"CAPA\r\n", "AUTH XOAUTH2 ********", "\r\n", "AUTH XOAUTH2 ********", "LIST\r\n"},
-         {false, true},
-         true},
-        {"no second token",
-         {"stale"},
-         {},
-         {},
-         false,
-         {"CAPA\r\n", "AUTH OAUTHBEARER ********", "AQ==\r\n"},
-         {false, true},
-         false},
-        {"long token after +",
-         {longToken},
-         {longToken},
-         {},
-         false,
-         {"CAPA\r\n", "AUTH OAUTHBEARER\r\n", "********", "LIST\r\n"},
-         {false},
-         true},
-        {"mechanism not offered", {"tok-d"}, {"tok-d"}, {"PLAIN"}, false, {"CAPA\r\n"}, {false}, false},
-        {"refused twice",
-         {"stale", "stale2"},
-         {},
-         {},
-         false,
-         {"CAPA\r\n", "AUTH OAUTHBEARER ********", "AQ==\r\n", "AUTH OAUTHBEARER ********", "AQ==\r\n"},
-         {false, true},
-         false},
+        {"OAUTHBEARER", "tokA1", "tokA1", "", false, "CAPA~|AUTH OAUTHBEARER ********|LIST~", "F", ""},
+        {"XOAUTH2 first", "tokB2", "tokB2", "XOAUTH2 OAUTHBEARER", false, "CAPA~|AUTH XOAUTH2 ********|LIST~", "F", ""},
+        {"after STLS", "tokC3", "tokC3", "", true, "STLS~|CAPA~|AUTH OAUTHBEARER ********|LIST~", "F", ""},
+        {"refreshed once", "stale1 fresh1", "fresh1", "", false,
+         "CAPA~|AUTH OAUTHBEARER ********|AQ==~|AUTH OAUTHBEARER ********|LIST~", "FR", ""},
+        {"XOAUTH2 refreshed once", "stale2 fresh2", "fresh2", "XOAUTH2", false,
+         "CAPA~|AUTH XOAUTH2 ********|~|AUTH XOAUTH2 ********|LIST~", "FR", ""},
+        {"no second token", "stale3", "", "", false, "CAPA~|AUTH OAUTHBEARER ********|AQ==~", "FR", "no token"},
+        {"long token after +", "LONG", "LONG", "", false, "CAPA~|AUTH OAUTHBEARER~|********|LIST~", "F", ""},
+        {"mechanism not offered", "tokD4", "tokD4", "PLAIN", false, "CAPA~", "F", "mechanism"},
+        {"refused twice", "stale4 stale5", "", "", false,
+         "CAPA~|AUTH OAUTHBEARER ********|AQ==~|AUTH OAUTHBEARER ********|AQ==~", "FR", "refused"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        const std::vector<std::string> tokens = Split(c.tokens, ' ');
+        const bool ready = std::string_view(c.box).empty();
         Introspection().RevokeAll();
-        for (const std::string& token : c.active) Introspection().Allow(token, "user60");
+        for (const std::string& token : Split(c.active, ' ')) Introspection().Allow(token, "user60");
         TaskQueue queue;
         TokenOwner owner;
         owner.account = DefaultAccount();
@@ -156,22 +120,24 @@ TEST(SessionOAuth, DovecotSignInsRefreshesAndRefusals) {
         owner.account.popUser = "user60";
         owner.account.popOptions.FromNumber(0);
         for (int bit : {POPAuthOAuth2, POPAuthAuto, c.stls ? POPUseSTLS : POPUseTLS}) owner.account.popOptions.Set(bit);
-        owner.tokens = c.tokens;
-        owner.mechanisms = c.mechanisms;
+        owner.tokens = tokens;
+        if (*c.mechanisms) owner.mechanisms = Split(c.mechanisms, ' ');
         auto session = std::make_unique<Pop3Session>(owner, queue.Dispatcher());
         session->ConnectButtonClick();
         ASSERT_TRUE(queue.RunUntil(
             [&] { return session->State() == SessionState::Ready || session->State() == SessionState::Idle; }, 30s))
             << SessionStatePathText(session->StatePath());
-        EXPECT_EQ(session->State() == SessionState::Ready, c.ready) << ::testing::PrintToString(owner.messages);
-        EXPECT_EQ(owner.SentLines(), c.sent) << ::testing::PrintToString(owner.log);
-        EXPECT_EQ(owner.refreshes, c.refreshes);
+        EXPECT_EQ(session->State() == SessionState::Ready, ready) << ::testing::PrintToString(owner.messages);
+        EXPECT_EQ(owner.SentLines(), Split(c.sent, '|')) << ::testing::PrintToString(owner.log);
+        std::string asked;
+        for (bool refresh : owner.refreshes) asked += refresh ? 'R' : 'F';
+        EXPECT_EQ(asked, c.refreshes);
         EXPECT_TRUE(owner.account.popPassword.empty());
         EXPECT_EQ(owner.prompts, 0);
         for (const std::string& entry : owner.log) {
-            for (const std::string& token : c.tokens) EXPECT_EQ(entry.find(token), std::string::npos) << entry;
+            for (const std::string& token : tokens) EXPECT_EQ(entry.find(token), std::string::npos) << entry;
         }
-        if (c.ready) {
+        if (ready) {
             EXPECT_TRUE(owner.messages.empty()) << ::testing::PrintToString(owner.messages);
             session->DisconnectButtonClick();
             queue.RunUntil([&] { return session->State() == SessionState::Idle && !session->IsConnectionOpen(); });
@@ -179,15 +145,15 @@ TEST(SessionOAuth, DovecotSignInsRefreshesAndRefusals) {
         }
         ASSERT_EQ(owner.messages.size(), 1u);
         const std::string& box = owner.messages[0];
-        for (const std::string& token : c.tokens) EXPECT_EQ(box.find(token), std::string::npos) << box;
-        if (std::string(c.name) == "refused twice") {
+        for (const std::string& token : tokens) EXPECT_EQ(box.find(token), std::string::npos) << box;
+        if (std::string_view(c.box) == "refused") {
             // The server's JSON in plain text, its refusal, and the way on.
             EXPECT_TRUE(box.starts_with(texts::Cp932(texts::oauth::kRefused) + "\n")) << box;
             EXPECT_NE(box.find("status: invalid_token"), std::string::npos) << box;
             EXPECT_NE(box.find("-ERR"), std::string::npos) << box;
             EXPECT_TRUE(box.ends_with(texts::Cp932(texts::oauth::kSignInAgain))) << box;
             EXPECT_EQ(owner.signInsNeeded, 1);
-        } else if (std::string(c.name) == "no second token") {
+        } else if (std::string_view(c.box) == "no token") {
             EXPECT_EQ(box, texts::Cp932(texts::oauth::kNoToken) + "\nno more tokens");
         } else {
             EXPECT_EQ(box, texts::Cp932(texts::oauth::kNoMechanism));
