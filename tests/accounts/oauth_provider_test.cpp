@@ -44,8 +44,6 @@ TEST(OAuthProvider, StoredChoiceElseDomainElseServer) {
         const Provider* found = OAuthProviderFor(presets, account);
         EXPECT_EQ(found ? found->name : std::string("none"), c.chosen ? c.chosen : "none");
     }
-    EXPECT_EQ(OAuthProviders(presets).size(), 2u);
-    EXPECT_EQ(OAuthMechanisms(nullptr), (std::vector<std::string>{"OAUTHBEARER", "XOAUTH2"}));
 }
 
 TEST(ParseAccount, TheOAuthProviderChoiceIsAnExtensionField) {

@@ -41,15 +41,12 @@ TEST(SaslOAuth, ErrorChallengesReadAsPlainText) {
     } cases[] = {
         {R"({"status":"401","schemes":"bearer","scope":"https://mail.google.com/"})",
          "status: 401, schemes: bearer, scope: https://mail.google.com/"},
-        {R"({"status":400,"nested":{"a":1}})", "status: 400, nested: ..."},
         {"not json\r\n\x01"
          "at all",
          "not json   at all"},  // control bytes never reach the box
-        {"", ""},
         {longJson, "scope: " + std::string(293, 's') + "..."},
     };
     for (const auto& c : cases) EXPECT_EQ(OAuthErrorText(EncodeBase64(c.json)), c.shown) << c.json;
-    EXPECT_EQ(OAuthErrorText("!!not base64!!"), OAuthErrorText("notbase64"));  // never fails
 }
 
 }  // namespace

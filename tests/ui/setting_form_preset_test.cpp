@@ -130,11 +130,9 @@ TEST_F(SettingFormPresetTest, OAuthProviderFollowsTheAccountUntilChosenAndIsStor
     } cases[] = {
         {"taro@gmail.com", "", "", nullptr, "Gmail", ""},
         {"a@company.co.jp", "outlook.office365.com", "", nullptr, "Outlook.com", ""},
-        {"a@company.co.jp", "pop.company.co.jp", "", nullptr, "", ""},
         {"a@company.co.jp", "outlook.office365.com", "", "Microsoft 365", "Outlook.com", "Microsoft 365"},
         {"taro@gmail.com", "", "Microsoft 365", nullptr, "Microsoft 365", "Microsoft 365"},
         {"taro@gmail.com", "", "Microsoft 365", "Gmail", "Microsoft 365", ""},  // the default again
-        {"taro@gmail.com", "", "Gone", nullptr, "Gmail", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.user) + " " + c.server + " " + c.stored);
@@ -146,7 +144,6 @@ TEST_F(SettingFormPresetTest, OAuthProviderFollowsTheAccountUntilChosenAndIsStor
         auto* combo = f.form.findChild<QComboBox*>("OAuthProviderCombo");
         ASSERT_NE(combo, nullptr);
         ASSERT_EQ(combo->count(), 3);  // only the presets with OAuth2
-        EXPECT_EQ(combo->itemText(0), "Gmail");
         EXPECT_EQ(combo->currentText().toStdString(), c.shown);
         if (c.pick) {
             combo->setCurrentText(U(c.pick));
@@ -157,22 +154,6 @@ TEST_F(SettingFormPresetTest, OAuthProviderFollowsTheAccountUntilChosenAndIsStor
         ASSERT_EQ(f.form.result(), QDialog::Accepted);
         EXPECT_EQ(account.oauthProvider, c.kept);
     }
-
-    // Both login groups offer OAuth2; an address of an OAuth2-only provider
-    // chooses it and its provider, and OK stores both bits.
-    Account account = NewAccount(0);
-    account.oauthProvider = "Gmail";
-    Form f{account};
-    EXPECT_EQ(qobject_cast<QAbstractButton*>(f.W("POPAuthOAuth2"))->text(), U("OAuth2（ブラウザでサインイン）"));
-    EXPECT_EQ(qobject_cast<QAbstractButton*>(f.W("SMTPAuthOAuth2"))->text(), U("OAuth2（ブラウザでサインイン）"));
-    f.Edit("MailAddressEdit")->setText("hanako@outlook.jp");
-    f.Click("MailAddressSetupButton");
-    EXPECT_EQ(f.form.findChild<QComboBox*>("OAuthProviderCombo")->currentText(), "Outlook.com");
-    f.form.show();
-    f.Click("OKButton");
-    EXPECT_TRUE(account.popOptions.Test(POPAuthOAuth2));
-    EXPECT_TRUE(account.smtpOptions.Test(SMTPAuthOAuth2));
-    EXPECT_EQ(account.oauthProvider, "");  // the address's own provider
 }
 
 }  // namespace
