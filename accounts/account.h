@@ -33,9 +33,9 @@ enum PopOption : int {
     POPUseCache = 7,
     POPHeaderWithBody = 8,
     // Bits beyond the original dialog; an account with them clear behaves as before.
-    POPDecodeMime = 9,   // decode today's MIME mail (any charset, Q words, multipart)
-    POPUseTLS = 10,      // TLS from the first byte
-    POPUseSTLS = 11,     // STLS upgrade after the greeting; with POPUseTLS set, POPUseTLS wins
+    POPDecodeMime = 9,          // decode today's MIME mail (any charset, Q words, multipart)
+    POPUseTLS = 10,             // TLS from the first byte
+    POPUseSTLS = 11,            // STLS upgrade after the greeting; with POPUseTLS set, POPUseTLS wins
     POPPipelining = 12,         // pipeline TOP/RETR and DELE when the server offers PIPELINING
     POPMarkNew = 13,            // ask UIDL and mark the messages not seen at the last check
     POPApplyRules = 14,         // judge each message by the rule list (junk, friend)
@@ -75,6 +75,9 @@ struct Account {
     // its server keeps it. Empty only in a record that was neither loaded
     // nor added (DefaultAccount).
     std::string id;
+    // The provider preset an OAuth2 account signs in with, by its name
+    // (stored as "oauth="); empty: the default for the account's domain.
+    std::string oauthProvider;
     // The extension tokens this program does not know, exactly as read
     // ("name=value"); written back unchanged after the known ones.
     std::vector<std::string> otherFields;
@@ -107,7 +110,7 @@ Account NewAccount(int tabCount);
 
 // The stored text form followed by one NUL byte; size() is the length
 // including that NUL. The extension fields follow the EOD marker as
-// ",name=value" tokens (the id first, then otherFields); a record without
+// ",name=value" tokens (the id first, then oauth, then otherFields); a record without
 // an id or other fields ends at EOD as it always did. Older readers stop
 // before EOD, and older programs read an entry through a 1,024-byte
 // buffer: extension fields must keep the entry below that (the id takes 36

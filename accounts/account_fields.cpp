@@ -23,7 +23,7 @@ bool operator==(const Account& a, const Account& b) {
     return a.name == b.name && a.popServer == b.popServer && a.popPort == b.popPort && a.popUser == b.popUser &&
            a.popPassword == b.popPassword && a.popOptions == b.popOptions && a.smtpServer == b.smtpServer &&
            a.smtpPort == b.smtpPort && a.smtpUser == b.smtpUser && a.smtpOptions == b.smtpOptions &&
-           a.otherFields == b.otherFields;
+           a.oauthProvider == b.oauthProvider && a.otherFields == b.otherFields;
 }
 
 std::string NewAccountId() {

@@ -70,6 +70,10 @@ std::string FormatAccount(const Account& account) {
         text += ",id=";
         text += EncodeFieldValue(account.id);
     }
+    if (!account.oauthProvider.empty()) {
+        text += ",oauth=";
+        text += EncodeFieldValue(account.oauthProvider);
+    }
     for (const std::string& field : account.otherFields) {
         text += ',';
         text += field;
@@ -113,7 +117,13 @@ void ParseAccount(std::string_view text, Account& account) {
     if (!tokens.Next(token) || token != "EOD") return;
     account.otherFields.clear();
     bool idSeen = false;
+    bool oauthSeen = false;
     while (tokens.Next(token)) {
+        if (!oauthSeen && token.starts_with("oauth=")) {
+            account.oauthProvider = DecodeFieldValue(token.substr(6));
+            oauthSeen = true;
+            continue;
+        }
         if (!idSeen && token.starts_with("id=")) {
             const std::string id = DecodeFieldValue(token.substr(3));
             if (IsAccountId(id)) {

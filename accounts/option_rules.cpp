@@ -28,6 +28,8 @@ Encryption SmtpEncryptionOf(const AccountOptions& smtpOptions) {
 
 PopLogin PopLoginOf(const AccountOptions& popOptions) {
     switch (option_rules::WinningBit(popOptions, option_rules::kPopLogin)) {
+        case POPAuthOAuth2:
+            return PopLogin::OAuth2;
         case POPAuthAuto:
             return PopLogin::Automatic;
         case POPAuthAPOP:
@@ -39,6 +41,8 @@ PopLogin PopLoginOf(const AccountOptions& popOptions) {
 
 SmtpLogin SmtpLoginOf(const AccountOptions& smtpOptions) {
     switch (option_rules::WinningBit(smtpOptions, option_rules::kSmtpLogin)) {
+        case SMTPAuthOAuth2:
+            return SmtpLogin::OAuth2;
         case SMTPAuthAUTH:
             return SmtpLogin::Auth;
         case SMTPAuthPbS:

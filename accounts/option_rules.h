@@ -11,9 +11,9 @@
 namespace option_rules {
 
 inline constexpr int kPopEncryption[] = {POPUseTLS, POPUseSTLS};
-inline constexpr int kPopLogin[] = {POPAuthAuto, POPAuthAPOP, POPAuthBasic};
+inline constexpr int kPopLogin[] = {POPAuthOAuth2, POPAuthAuto, POPAuthAPOP, POPAuthBasic};
 inline constexpr int kSmtpEncryption[] = {SMTPUseTLS, SMTPUseSTARTTLS};
-inline constexpr int kSmtpLogin[] = {SMTPAuthAUTH, SMTPAuthPbS, SMTPAuthNone};
+inline constexpr int kSmtpLogin[] = {SMTPAuthOAuth2, SMTPAuthAUTH, SMTPAuthPbS, SMTPAuthNone};
 
 // The first bit of the list that is set, or -1 when none is.
 int WinningBit(const AccountOptions& options, std::span<const int> precedence);
@@ -28,13 +28,14 @@ enum class Encryption {
 
 // How the POP3 login is chosen. Automatic picks APOP when the greeting
 // carries a timestamp and USER/PASS otherwise; with no login bit set the
-// login is USER/PASS.
-enum class PopLogin { UserPass, Apop, Automatic };
+// login is USER/PASS. OAuth2 signs in with an access token (AUTH).
+enum class PopLogin { UserPass, Apop, Automatic, OAuth2 };
 
 enum class SmtpLogin {
     None,
     PopBeforeSmtp,  // a POP3 login to the account's POP3 server first
     Auth,           // EHLO and AUTH
+    OAuth2,         // EHLO and AUTH with an OAuth2 access token
 };
 
 Encryption PopEncryptionOf(const AccountOptions& popOptions);

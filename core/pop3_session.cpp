@@ -39,17 +39,21 @@ Pop3Session::~Pop3Session() {
 void Pop3Session::ConnectButtonClick() {
     if (sessionState_ != SessionState::Idle) return;
     Account& account = owner_.CurrentAccount();
+    // An OAuth2 account has no password to ask for or send.
+    const bool oauth = PopLoginOf(account.popOptions) == PopLogin::OAuth2;
     bool complete = !account.popServer.empty() && !account.popUser.empty() && !HasLineBreak(account.popServer) &&
                     !HasLineBreak(account.popUser);
-    if (complete && account.popPassword.empty()) {
+    if (complete && account.popPassword.empty() && !oauth) {
         std::string password;
         if (!owner_.PromptPassword(password)) return;
         account.popPassword = password;
     }
-    complete = complete && !HasLineBreak(account.popPassword);
+    complete = complete && (oauth || !HasLineBreak(account.popPassword));
 
     if (!complete) {
         owner_.ShowMessage(texts::Cp932(texts::pop3::kSettingsIncomplete));
+    } else if (oauth && !PrepareOAuth(account)) {
+        // Nothing was sent; the box said why.
     } else {
         // Rows left by an earlier connection that ended in an error would
         // otherwise stay in front of the new listing.
@@ -179,7 +183,7 @@ void Pop3Session::OnEvent(ConnectionEvent event, const std::string& text) {
             }
             break;
         case ConnectionEvent::Sent:
-            owner_.AppendLog(LoggedCommand(text));
+            owner_.AppendLog(LoggedSent(text));
             break;
         case ConnectionEvent::Closed:
             owner_.AppendLog("Disconnected.");
@@ -224,6 +228,7 @@ void Pop3Session::OnReply(const std::string& reply) {
         OnWindowReply(reply);
         return;
     }
+    if (OnOAuthReply(reply)) return;
     std::string rest;
     bool ok = ClassifyReply(reply, rest) != ReplyStatus::Negative;
     Account& account = owner_.CurrentAccount();
@@ -312,6 +317,10 @@ void Pop3Session::OnReply(const std::string& reply) {
                 FailTls(texts::Cp932(texts::connection::kStartTlsFailed).c_str(),
                         "the server sent data after its answer to STLS");
             break;
+        case SessionState::OAuthCapaSent:
+        case SessionState::AuthSent:
+        case SessionState::AuthResponseSent:
+        case SessionState::AuthAbortSent:  // taken by OnOAuthReply
         case SessionState::Idle:
         case SessionState::Ready:
             break;
@@ -356,6 +365,10 @@ void Pop3Session::OnGreeting(const std::string& rest) {
     Account& account = owner_.CurrentAccount();
     std::optional<std::string_view> timestamp = ApopTimestamp(rest);
     PopLogin login = PopLoginOf(account.popOptions);
+    if (login == PopLogin::OAuth2) {
+        StartOAuth();
+        return;
+    }
     if (login == PopLogin::Automatic) {
         // The choice is written into the account's bits.
         if (timestamp) {

@@ -4,6 +4,7 @@
 #include "core/command_window.h"
 #include "core/mailbox.h"
 #include "core/server_connection.h"
+#include "core/session_oauth.h"
 #include "core/session_owner.h"
 #include "core/session_state.h"
 
@@ -127,6 +128,19 @@ private:
     void OnWindowReply(const std::string& reply);
     void FinishWindow(SessionState kind);
 
+    // The OAuth2 sign-in (session_oauth.cpp). At connect: false when
+    // nothing may be sent (no TLS, no client id, no token; said in a box).
+    bool PrepareOAuth(const Account& account);
+    bool FetchOAuthToken(bool refresh);
+    void StartOAuth();  // after the greeting
+    void SendOAuthAuth();
+    // True when the reply belonged to the sign-in.
+    bool OnOAuthReply(const std::string& reply);
+    void OnOAuthRefused(const std::string& reply);
+    // Sends a line that is all secret; the log shows it masked.
+    void SendSecretLine(SessionState state, const std::string& line);
+    std::string LoggedSent(const std::string& text);
+
     // Every change of sessionState_ goes through here.
     void SetState(SessionState state);
     // Closes the connection, goes Idle and shows the text.
@@ -156,6 +170,7 @@ private:
     bool seenPending_ = false;            // ids came: the list is replaced on reaching Ready
     bool writeSeen_ = true;
     std::string seenDirectory_;
+    OAuthLogin oauth_;                    // the OAuth2 sign-in of this connection
     std::array<SessionState, kStatePathLength> statePath_{};  // a ring of what SetState was given
     std::size_t statePathCount_ = 0;                          // states given so far
     ServerConnection connection_;                             // last: closed and joined before the rest goes

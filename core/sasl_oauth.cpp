@@ -1,5 +1,8 @@
 #include "core/sasl_oauth.h"
 
+#include "accounts/json.h"
+#include "mime/mime_header.h"
+
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -65,4 +68,30 @@ std::string OAuthBearerResponse(std::string_view user, std::string_view host, st
 
 bool InitialResponseFits(std::string_view mechanism, std::string_view response, std::size_t limit) {
     return 5 + mechanism.size() + 1 + response.size() + 2 <= limit;
+}
+
+std::string OAuthErrorText(std::string_view challenge) {
+    constexpr std::size_t kMaxShown = 300;
+    const std::string decoded = DecodeBase64Lenient(challenge);
+    std::string text;
+    JsonValue json;
+    std::string ignored;
+    if (ParseJson(decoded, json, ignored) && json.IsObject()) {
+        for (const JsonValue::Member& member : json.Members()) {
+            if (!text.empty()) text += ", ";
+            text += member.first + ": ";
+            if (member.second.IsString())
+                text += member.second.AsString();
+            else if (member.second.IsNumber())
+                text += std::to_string(static_cast<long long>(member.second.AsNumber()));
+            else
+                text += "...";
+        }
+    } else {
+        text = decoded;
+    }
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+    if (text.size() > kMaxShown) text = text.substr(0, kMaxShown) + "...";
+    return text;
 }

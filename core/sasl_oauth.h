@@ -23,6 +23,13 @@ std::string OAuthBearerResponse(std::string_view user, std::string_view host, st
 // exchange (a lone ^A), as Base64.
 inline constexpr std::string_view kOAuthBearerAbort = "AQ==";
 
+// An error challenge's text (Base64 of a JSON object such as
+// {"status":"invalid_token","scope":"..."}) as plain text for a message
+// box: "status: invalid_token, scope: ...". Text that is not such an
+// object is shown as decoded; control bytes become spaces, and the whole
+// is cut at 300 bytes.
+std::string OAuthErrorText(std::string_view challenge);
+
 // Whether "AUTH " mechanism " " response CR LF fits in limit octets (POP3
 // allows 255, RFC 5034; SMTP 512, RFC 4954); otherwise the response goes
 // alone after the server's "+ ".

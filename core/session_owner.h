@@ -1,9 +1,11 @@
 #pragma once
 
 #include "accounts/account.h"
+#include "accounts/providers.h"
 #include "core/mailbox.h"
 
 #include <string>
+#include <vector>
 
 // What the POP3 session needs from the window that owns it: what only the
 // window can do, and the notices of what changed. The session's mailbox
@@ -30,6 +32,25 @@ public:
     virtual bool PromptPassword(std::string& password) = 0;
     // A modal message box captioned "Boxsweeper" with one OK button.
     virtual void ShowMessage(const std::string& text) = 0;
+
+    // An OAuth2 access token for the current account. refresh false: the
+    // token held in memory, or a sign-in when there is none; refresh true:
+    // the held token was refused, so it is dropped and a new one fetched
+    // (with the refresh token, or by signing in again). False when there is
+    // none to be had; error then says why (Shift_JIS), or is empty when the
+    // user cancelled. May run a modal wait.
+    virtual bool OAuthAccessToken(bool refresh, std::string& token, std::string& error) {
+        (void)refresh;
+        (void)token;
+        (void)error;
+        return false;
+    }
+    // The server refused a freshly fetched token too: whatever is held for
+    // the account (access and refresh token) is dropped, so the next
+    // connect signs in in the browser.
+    virtual void OAuthSignInNeeded() {}
+    // The provider presets in use (the shipped table and the user's file).
+    virtual std::vector<Provider> OAuthProviderPresets() { return LoadUserProviderCatalog().providers; }
 
     // read and remove say that the session would take a Read or a Delete
     // now; the owner enables those buttons only while a row is selected.

@@ -30,6 +30,14 @@ std::string SessionStateName(SessionState state) {
             return "StlsSent";
         case SessionState::CapaSent:
             return "CapaSent";
+        case SessionState::OAuthCapaSent:
+            return "OAuthCapaSent";
+        case SessionState::AuthSent:
+            return "AuthSent";
+        case SessionState::AuthResponseSent:
+            return "AuthResponseSent";
+        case SessionState::AuthAbortSent:
+            return "AuthAbortSent";
         case SessionState::UidlSent:
             return "UidlSent";
     }

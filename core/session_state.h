@@ -20,7 +20,12 @@ enum class SessionState : std::uint8_t {
     TopSent = 12,   // TOP n 0 for one row's header
     StlsSent = 13,  // STLS sent after the greeting; also the handshake that follows
     CapaSent = 14,  // CAPA after the login, asking whether the server pipelines
-    UidlSent = 20,  // UIDL after LIST, for the unique ids
+    // Signing in with OAuth2 (AUTH, RFC 5034).
+    OAuthCapaSent = 20,     // CAPA before the login, for the SASL mechanisms
+    AuthSent = 21,          // AUTH, with or without its initial response
+    AuthResponseSent = 22,  // the response after the server's "+ "
+    AuthAbortSent = 23,     // the answer to an error challenge; the refusal follows
+    UidlSent = 24,  // UIDL after LIST, for the unique ids
 };
 
 // The state's name as written above ("Idle", "TopSent"); "State<n>" for a

@@ -30,6 +30,7 @@ TPopLogin::TPopLogin(const Account& account, std::string password)
     const PopLogin login = PopLoginOf(account.popOptions);
     automatic_ = login == PopLogin::Automatic;
     apop_ = login == PopLogin::Apop;
+    oauth_ = login == PopLogin::OAuth2;
 }
 
 std::string TPopLogin::Expect(const std::string& command, const std::string& headline) {
@@ -43,6 +44,8 @@ std::string TPopLogin::Expect(const std::string& command, const std::string& hea
 }
 
 void TPopLogin::Run() {
+    // Never a password in place of the token.
+    if (oauth_) throw std::runtime_error(Headline() + "\nPOP before SMTP does not sign in with OAuth2");
     Connect();
     try {
         if (tls_) StartTls();

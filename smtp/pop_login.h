@@ -31,4 +31,5 @@ private:
     bool stls_ = false;
     bool apop_ = false;
     bool automatic_ = false;
+    bool oauth_ = false;  // an OAuth2 account: no password to log in with
 };

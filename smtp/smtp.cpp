@@ -1,5 +1,6 @@
 #include "smtp/smtp.h"
 
+#include "core/sasl_oauth.h"
 #include "md5/md5.h"
 #include "texts/texts.h"
 
@@ -237,6 +238,13 @@ void TNMSMTP::Connect() {
     busy_ = true;
     stage_ = TSendStage::Before;
     if (HasLineBreakOrNul(UserID)) throw std::runtime_error("CR, LF or NUL in the user ID");
+    std::string token;
+    if (OAuth2) {
+        // Refused before anything is sent; the sign-in, which may wait for
+        // the user, comes before the server's idle time-out starts.
+        if (Security == TSmtpSecurity::None) throw std::runtime_error(texts::Cp932(texts::oauth::kTlsOnly));
+        token = OAuthToken(false);
+    }
     TPowersock::Connect();
     try {
         if (Security == TSmtpSecurity::Tls) StartTls();
@@ -251,10 +259,13 @@ void TNMSMTP::Connect() {
         if (code >= 400) throw std::runtime_error(greeting);
 
         mechanism_.clear();
-        if (Security != TSmtpSecurity::None || Authenticate) {
+        if (Security != TSmtpSecurity::None || Authenticate || OAuth2) {
             Hello();
             if (Security == TSmtpSecurity::StartTls) UpgradeToTls();
-            if (Authenticate) Login();
+            if (OAuth2)
+                LoginOAuth(std::move(token));
+            else if (Authenticate)
+                Login();
         } else {
             for (bool asked = false;;) {
                 Reply("HELO " + UserID);
@@ -324,13 +335,71 @@ void TNMSMTP::UpgradeToTls() {
     Hello();  // the first EHLO's answer is forgotten
 }
 
-void TNMSMTP::Login() {
+std::vector<std::string> TNMSMTP::OfferedMechanisms() const {
     std::vector<std::string> offered;
     for (const std::string& line : Extensions()) {
         std::vector<std::string> words = Words(line);
         if (words.empty() || !SameWord(words[0], "AUTH")) continue;
         offered.insert(offered.end(), words.begin() + 1, words.end());
     }
+    return offered;
+}
+
+std::string TNMSMTP::OAuthToken(bool refresh) {
+    std::string token;
+    std::string error;
+    const bool got = OnOAuthToken && OnOAuthToken(refresh, token, error);
+    if (got && !token.empty() && !HasLineBreakOrNul(token)) return token;
+    if (!got && error.empty()) throw EAbortError("Send aborted");  // the user cancelled the sign-in
+    throw Failure(texts::Cp932(texts::oauth::kNoToken), error);
+}
+
+void TNMSMTP::LoginOAuth(std::string token) {
+    mechanism_.clear();
+    const std::vector<std::string> offered = OfferedMechanisms();
+    for (const std::string& wanted : OAuthMechanisms) {
+        if (!SameWord(wanted, "XOAUTH2") && !SameWord(wanted, "OAUTHBEARER")) continue;
+        for (const std::string& word : offered) {
+            if (SameWord(word, wanted)) mechanism_ = SameWord(wanted, "XOAUTH2") ? "XOAUTH2" : "OAUTHBEARER";
+        }
+        if (!mechanism_.empty()) break;
+    }
+    if (mechanism_.empty()) throw std::runtime_error(texts::Cp932(texts::oauth::kNoMechanism));
+    // RFC 4954: the AUTH line, initial response included, in 512 octets.
+    constexpr std::size_t kCommandLimit = 512;
+    for (bool refreshed = false;; refreshed = true) {
+        const std::string response =
+            mechanism_ == "XOAUTH2" ? XOAuth2Response(UserID, token) : OAuthBearerResponse(UserID, Host, Port, token);
+        std::string reply;
+        if (InitialResponseFits(mechanism_, response, kCommandLimit)) {
+            reply = Reply("AUTH " + mechanism_ + " " + response);
+        } else {
+            reply = Reply("AUTH " + mechanism_);
+            if (ReplyNumber() == 334) reply = Reply(response);
+        }
+        std::string error;
+        if (ReplyNumber() == 334) {
+            // An error challenge: end the exchange; the refusal follows.
+            std::string challenge = reply.size() > 4 ? reply.substr(4) : std::string();
+            while (!challenge.empty() && (challenge.back() == '\n' || challenge.back() == '\r')) challenge.pop_back();
+            error = OAuthErrorText(challenge);
+            reply = Reply(mechanism_ == "OAUTHBEARER" ? std::string(kOAuthBearerAbort) : std::string());
+        }
+        if (ReplyNumber() == 235) return;
+        if (!refreshed) {
+            token = OAuthToken(true);  // it may have run out since it was fetched
+            continue;
+        }
+        if (OnOAuthSignInNeeded) OnOAuthSignInNeeded();
+        std::string detail = error.empty() ? std::string() : error + "\n";
+        detail += reply;
+        while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) detail.pop_back();
+        throw Failure(texts::Cp932(texts::oauth::kRefused), detail + "\n" + texts::Cp932(texts::oauth::kSignInAgain));
+    }
+}
+
+void TNMSMTP::Login() {
+    const std::vector<std::string> offered = OfferedMechanisms();
     auto offers = [&](std::string_view name) {
         for (const std::string& word : offered) {
             if (SameWord(word, name)) return true;

@@ -84,6 +84,17 @@ public:
     TSmtpSecurity Security = TSmtpSecurity::None;
     bool Authenticate = false;  // AUTH as UserID with Password after EHLO
     std::string Password;
+    // AUTH as UserID with an OAuth2 access token instead (wins over
+    // Authenticate): only with Security set, else nothing is sent; the
+    // first of OAuthMechanisms that EHLO offers. The token comes from
+    // OnOAuthToken before the connection opens (refresh false) and once
+    // more after a refusal (refresh true); it answers false with an error
+    // text (CP932), empty when the user cancelled. A second refusal calls
+    // OnOAuthSignInNeeded and fails with the server's error.
+    bool OAuth2 = false;
+    std::vector<std::string> OAuthMechanisms = {"OAUTHBEARER", "XOAUTH2"};
+    std::function<bool(bool refresh, std::string& token, std::string& error)> OnOAuthToken;
+    std::function<void()> OnOAuthSignInNeeded;
 
     std::function<void()> OnConnect;  // after HELO succeeded
     std::function<void(bool& handled)> OnAuthenticationFailed;
@@ -115,7 +126,7 @@ public:
     // Every line of the last whole reply read (an EHLO reply's keywords).
     const std::vector<std::string>& ReplyLines() const { return replyLines_; }
     // The AUTH mechanism of the last Connect ("PLAIN", "LOGIN",
-    // "CRAM-MD5"); "" without AUTH.
+    // "CRAM-MD5", "XOAUTH2", "OAUTHBEARER"); "" without AUTH.
     const std::string& AuthMechanism() const { return mechanism_; }
 
 private:
@@ -130,6 +141,10 @@ private:
     std::vector<std::string> Extensions() const;
     void UpgradeToTls();
     void Login();
+    // The AUTH line's mechanisms of the last EHLO reply (upper case as sent).
+    std::vector<std::string> OfferedMechanisms() const;
+    std::string OAuthToken(bool refresh);
+    void LoginOAuth(std::string token);
 
     // Raises unless every envelope value and header line is safe to write.
     void CheckEnvelopeAndHeader() const;

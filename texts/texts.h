@@ -42,6 +42,20 @@ inline constexpr std::string_view kSettingsIncomplete =
     "サーバー名、ユーザー名、パスワードのすべてを正しく設定してください";
 }  // namespace pop3
 
+// Signing in with OAuth2, POP3 and SMTP alike.
+namespace oauth {
+inline constexpr std::string_view kTlsOnly = "OAuth2は暗号化した接続でのみ使えます";
+inline constexpr std::string_view kNoClientId = "OAuth2のクライアントIDが設定されていません";
+// Followed by the user's presets file, on the line after kNoClientId.
+inline constexpr std::string_view kClientIdFile = "クライアントIDを設定するファイル：";
+inline constexpr std::string_view kNoMechanism =
+    "サーバーがOAuth2（OAUTHBEARER・XOAUTH2）でのサインインに対応していません";
+inline constexpr std::string_view kNoToken = "OAuth2のサインインができませんでした";
+// Followed by the server's error, then kSignInAgain.
+inline constexpr std::string_view kRefused = "サーバーがOAuth2のサインインを受け付けませんでした";
+inline constexpr std::string_view kSignInAgain = "次の接続でもう一度ブラウザでサインインしてください";
+}  // namespace oauth
+
 // The sending side's failures.
 namespace smtp {
 inline constexpr std::string_view kAuthFailed = "SMTP認証に失敗しました";
@@ -181,6 +195,8 @@ inline constexpr std::string_view kPopBeforeSmtp = "POP before SMTP";
 inline constexpr std::string_view kSmtpAuth = "SMTP認証";
 inline constexpr std::string_view kAccountName = "アカウント設定名：";
 inline constexpr std::string_view kAccountNameExample = "例：会社のメール";
+inline constexpr std::string_view kOAuth2 = "OAuth2（ブラウザでサインイン）";
+inline constexpr std::string_view kOAuthProvider = "OAuth2のプロバイダー：";
 inline constexpr std::string_view kNoProvider = "このメールアドレスのプロバイダーは登録されていません";
 // Field names, put into the refusals below.
 inline constexpr std::string_view kAccountNameField = "アカウント設定名";
@@ -221,6 +237,7 @@ inline constexpr std::string_view kNoEncryption = "暗号化なし";
 inline constexpr std::string_view kSmtpAuth = "SMTP認証";
 inline constexpr std::string_view kPopBeforeSmtp = "POP before SMTP";
 inline constexpr std::string_view kNoLogin = "認証なし";
+inline constexpr std::string_view kOAuth2 = "OAuth2";
 inline constexpr std::string_view kEmptyFields = "全ての欄が埋まっていません";
 // Field names, put into kLineBreak.
 inline constexpr std::string_view kSmtpServerField = "SMTPサーバー";

@@ -852,6 +852,9 @@ void TMainForm::SweepButtonClick() {
 void TMainForm::SendButtonClick() {
     // Modal and made for one use; it works on its own copy of the account.
     TSendMailForm form(this, CurrentAccount());
+    form.SetOAuthTokenSource([this](bool refresh, std::string& token,
+                                    std::string& error) { return OAuthAccessToken(refresh, token, error); },
+                             [this] { OAuthSignInNeeded(); });
     form.exec();
 }
 

@@ -1,5 +1,7 @@
 #include "ui/send_mail_form.h"
 
+#include "accounts/oauth_provider.h"
+
 #include "mime/jis_encode.h"
 #include "platform/cp932.h"
 #include "smtp/address_list.h"
@@ -157,10 +159,18 @@ void TSendMailForm::UpdateRouteLabel() {
                              : plan.security == TSmtpSecurity::StartTls ? Text(texts::compose::kStartTls)
                                                                         : Text(texts::compose::kNoEncryption);
     const QString login = plan.login == TSmtpLogin::Auth            ? Text(texts::compose::kSmtpAuth)
+                          : plan.login == TSmtpLogin::OAuth2        ? Text(texts::compose::kOAuth2)
                           : plan.login == TSmtpLogin::PopBeforeSmtp ? Text(texts::compose::kPopBeforeSmtp)
                                                                     : Text(texts::compose::kNoLogin);
     routeLabel_->setText(
         Text(texts::compose::kRoute).arg(smtpServerEdit_->text().trimmed()).arg(plan.port).arg(security, login));
+}
+
+void TSendMailForm::SetOAuthTokenSource(
+    std::function<bool(bool refresh, std::string& token, std::string& error)> source,
+    std::function<void()> signInNeeded) {
+    nmsmtp_->OnOAuthToken = std::move(source);
+    nmsmtp_->OnOAuthSignInNeeded = std::move(signInNeeded);
 }
 
 bool TSendMailForm::ObtainPassword() {
@@ -233,11 +243,23 @@ void TSendMailForm::SendButtonClick() {
     smtp.PostMessage.Date = MailDate(std::time(nullptr));
 
     const TSmtpPlan plan = SmtpPlanFor(account_);
-    if (plan.login != TSmtpLogin::None && !ObtainPassword()) return;
+    const bool oauth = plan.login == TSmtpLogin::OAuth2;
+    if (oauth) {
+        // The POP3 side's provider serves SMTP too.
+        const std::vector<Provider> presets = LoadUserProviderCatalog().providers;
+        const Provider* provider = OAuthProviderFor(presets, account_);
+        if (const std::string problem = OAuthSetupProblem(provider); !problem.empty()) {
+            ShowBox(FromCp932(problem), true);
+            return;
+        }
+        smtp.OAuthMechanisms = OAuthMechanisms(provider);
+    }
+    if (plan.login != TSmtpLogin::None && !oauth && !ObtainPassword()) return;
     smtp.Port = plan.port;
     smtp.Security = plan.security;
     smtp.Authenticate = plan.login == TSmtpLogin::Auth;
     smtp.Password = smtp.Authenticate ? password_ : std::string();
+    smtp.OAuth2 = oauth;
 
     sendButton_->setEnabled(false);
     sending_ = true;

@@ -4,7 +4,9 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <memory>
+#include <string>
 
 class QLabel;
 class QLineEdit;
@@ -19,7 +21,8 @@ class TPopLogin;
 // chosen). A read-only line under the server field names the server, port,
 // encryption and authentication. The password for AUTH and POP before SMTP
 // is the account's POP3 password; when that is empty the password prompt
-// asks once per window. The subject and display name go out as
+// asks once per window. An OAuth2 account sends no password: the token
+// comes from the source set with SetOAuthTokenSource. The subject and display name go out as
 // ISO-2022-JP encoded words, the body as ISO-2022-JP.
 //   TSendMailForm form(mainWindow, CurrentAccount());
 //   form.exec();
@@ -36,6 +39,10 @@ public:
     ~TSendMailForm() override;
 
     TNMSMTP& NMSMTP() { return *nmsmtp_; }
+    // Where an OAuth2 account's access token comes from (the window's
+    // sign-in), and what to do when the server refused a fresh one too.
+    void SetOAuthTokenSource(std::function<bool(bool refresh, std::string& token, std::string& error)> source,
+                             std::function<void()> signInNeeded);
     bool Sending() const { return sending_; }
 
 public slots:

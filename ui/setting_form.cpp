@@ -1,5 +1,6 @@
 #include "ui/setting_form.h"
 
+#include "accounts/oauth_provider.h"
 #include "accounts/option_rules.h"
 #include "texts/texts.h"
 #include "ui/app_font.h"
@@ -10,6 +11,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -106,6 +108,11 @@ struct TSettingForm::Controls {
     // Page 1.
     QLineEdit* mailAddress = nullptr;
     QPushButton* mailAddressSetup = nullptr;
+    QComboBox* oauthProvider = nullptr;  // the presets with OAuth2, by name
+    bool oauthProviderChosen = false;    // by the user: it no longer follows the user and server
+    // What a connect chooses from; read here without a box, which the
+    // presets of メールアドレスから設定 show at their first use.
+    std::vector<Provider> oauthPresets = LoadUserProviderCatalog().providers;
     QLineEdit* popServerName = nullptr;
     QRadioButton* popEncryptNone = nullptr;
     QRadioButton* popEncryptTLS = nullptr;
@@ -123,6 +130,7 @@ struct TSettingForm::Controls {
     QRadioButton* popAuthBasic = nullptr;
     QRadioButton* popAuthAPOP = nullptr;
     QRadioButton* popAuthAuto = nullptr;
+    QRadioButton* popAuthOAuth2 = nullptr;
     QLabel* popPortLabel = nullptr;
     QLineEdit* popPort = nullptr;
     QLabel* popOptionLabel = nullptr;
@@ -143,6 +151,7 @@ struct TSettingForm::Controls {
     QRadioButton* smtpAuthNone = nullptr;
     QRadioButton* smtpAuthPbS = nullptr;
     QRadioButton* smtpAuthAUTH = nullptr;
+    QRadioButton* smtpAuthOAuth2 = nullptr;
     QLabel* smtpPortLabel = nullptr;
     QLineEdit* smtpPort = nullptr;
 };
@@ -175,6 +184,13 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         addressRow->addWidget(Label(page1, Text(texts::settings::kMailAddress)));
         addressRow->addWidget(c.mailAddress, 1);
         addressRow->addWidget(c.mailAddressSetup);
+        c.oauthProvider = Named(new QComboBox(page1), "OAuthProviderCombo");
+        for (const Provider* p : OAuthProviders(c.oauthPresets)) {
+            c.oauthProvider->addItem(QString::fromStdString(p->name));
+        }
+        auto* oauthRow = new QHBoxLayout;
+        oauthRow->addWidget(Label(page1, Text(texts::settings::kOAuthProvider)));
+        oauthRow->addWidget(c.oauthProvider, 1);
 
         auto* pop = new QGroupBox(Text(texts::settings::kPopGroup), page1);
         c.popServerName = Edit(pop, "POPServerName");
@@ -225,6 +241,7 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
 
         auto* box = new QVBoxLayout(page1);
         box->addLayout(addressRow);
+        box->addLayout(oauthRow);
         box->addWidget(pop);
         box->addWidget(smtp);
         box->addStretch();
@@ -240,6 +257,7 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         c.popAuthBasic = Radio(page2, "POPAuthBasic", Text(texts::settings::kUserPass));
         c.popAuthAPOP = Radio(page2, "POPAuthAPOP", Text(texts::settings::kApop));
         c.popAuthAuto = Radio(page2, "POPAuthAuto", Text(texts::settings::kAutoDetect));
+        c.popAuthOAuth2 = Radio(page2, "POPAuthOAuth2", Text(texts::settings::kOAuth2));
         c.popPortLabel = Label(page2, Text(texts::settings::kPort), "POPPortLabel");
         c.popPort = Edit(page2, "POPPort");
         c.popPort->setText(QStringLiteral("110"));
@@ -255,8 +273,8 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         c.popMarkNew = Check(page2, "POPMarkNew", Text(texts::settings::kMarkNew));
         c.popApplyRules = Check(page2, "POPApplyRules", Text(texts::settings::kApplyRules));
         for (QWidget* w : std::initializer_list<QWidget*>{c.popAuthLabel, c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto,
-                                                          c.popPortLabel, c.popPort, c.popOptionLabel, c.popUseTop,
-                                                          c.popHeaderWithBody, c.popUseCache}) {
+                                                          c.popAuthOAuth2, c.popPortLabel, c.popPort, c.popOptionLabel,
+                                                          c.popUseTop, c.popHeaderWithBody, c.popUseCache}) {
             w->setEnabled(false);
         }
 
@@ -266,6 +284,7 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         grid->addWidget(c.popAuthBasic, 1, 1);
         grid->addWidget(c.popAuthAPOP, 1, 2);
         grid->addWidget(c.popAuthAuto, 1, 3);
+        grid->addWidget(c.popAuthOAuth2, 1, 4);
         grid->addWidget(c.popPortLabel, 2, 0);
         grid->addWidget(c.popPort, 2, 1);
         grid->addWidget(c.popOptionLabel, 3, 0);
@@ -275,10 +294,10 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         grid->addWidget(c.popDecodeMime, 6, 1, 1, 3);
         grid->addWidget(c.popPipelining, 7, 1, 1, 3);
         grid->addWidget(c.popLocalDates, 8, 1, 1, 3);
-        grid->addWidget(c.popMarkNew, 9, 1, 1, 3);
-        grid->addWidget(c.popApplyRules, 10, 1, 1, 3);
+        grid->addWidget(c.popMarkNew, 9, 1, 1, 4);
+        grid->addWidget(c.popApplyRules, 10, 1, 1, 4);
         grid->setRowStretch(11, 1);
-        grid->setColumnStretch(4, 1);
+        grid->setColumnStretch(5, 1);
     }
     c.pages->addTab(page2, Text(texts::settings::kPopPage));
 
@@ -291,6 +310,7 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         c.smtpAuthNone = Radio(page3, "SMTPAuthNone", Text(texts::settings::kNone));
         c.smtpAuthPbS = Radio(page3, "SMTPAuthPbS", Text(texts::settings::kPopBeforeSmtp));
         c.smtpAuthAUTH = Radio(page3, "SMTPAuthAUTH", Text(texts::settings::kSmtpAuth));
+        c.smtpAuthOAuth2 = Radio(page3, "SMTPAuthOAuth2", Text(texts::settings::kOAuth2));
         c.smtpEncryptNone = Radio(page3, "SMTPEncryptNone", Text(texts::settings::kNone));
         c.smtpEncryptTLS = Radio(page3, "SMTPEncryptTLS", Text(texts::settings::kSslTls));
         c.smtpEncryptSTARTTLS = Radio(page3, "SMTPEncryptSTARTTLS", Text(texts::settings::kStartTls));
@@ -302,8 +322,9 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         c.smtpPortLabel = Label(page3, Text(texts::settings::kPort), "SMTPPortLabel");
         c.smtpPort = Edit(page3, "SMTPPort");
         c.smtpPort->setText(QStringLiteral("25"));
-        for (QWidget* w : std::initializer_list<QWidget*>{c.smtpAuthLabel, c.smtpAuthNone, c.smtpAuthPbS,
-                                                          c.smtpAuthAUTH, c.smtpPortLabel, c.smtpPort}) {
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{c.smtpAuthLabel, c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH,
+                                             c.smtpAuthOAuth2, c.smtpPortLabel, c.smtpPort}) {
             w->setEnabled(false);
         }
 
@@ -317,9 +338,10 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         grid->addWidget(c.smtpAuthNone, 2, 1);
         grid->addWidget(c.smtpAuthPbS, 2, 2);
         grid->addWidget(c.smtpAuthAUTH, 2, 3);
-        grid->addWidget(c.smtpPortLabel, 3, 0);
-        grid->addWidget(c.smtpPort, 3, 1);
-        grid->setRowStretch(4, 1);
+        grid->addWidget(c.smtpAuthOAuth2, 3, 3);
+        grid->addWidget(c.smtpPortLabel, 4, 0);
+        grid->addWidget(c.smtpPort, 4, 1);
+        grid->setRowStretch(5, 1);
         grid->setColumnStretch(4, 1);
     }
     c.pages->addTab(page3, Text(texts::settings::kSmtpPage));
@@ -351,6 +373,10 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
 
     connect(c.mailAddress, &QLineEdit::textChanged, this, [this] { MailAddressChanged(); });
     connect(c.mailAddressSetup, &QPushButton::clicked, this, &TSettingForm::MailAddressSetupButtonClick);
+    // Until the user picks one, the provider follows the user name and server.
+    connect(c.oauthProvider, &QComboBox::activated, this, [this] { controls_->oauthProviderChosen = true; });
+    connect(c.popUserName, &QLineEdit::textChanged, this, [this] { OAuthProviderFollow(); });
+    connect(c.popServerName, &QLineEdit::textChanged, this, [this] { OAuthProviderFollow(); });
 
     FormCreate();
 
@@ -387,7 +413,10 @@ void TSettingForm::FormCreate() {
     c.smtpUserAsPOP->setChecked(s.Test(SMTPUserAsPOP));
     c.popAutoSetting->setChecked(p.Test(POPAutoSetting));
     LoadRadios(p, option_rules::kPopLogin,
-               {{c.popAuthBasic, POPAuthBasic}, {c.popAuthAPOP, POPAuthAPOP}, {c.popAuthAuto, POPAuthAuto}});
+               {{c.popAuthBasic, POPAuthBasic},
+                {c.popAuthAPOP, POPAuthAPOP},
+                {c.popAuthAuto, POPAuthAuto},
+                {c.popAuthOAuth2, POPAuthOAuth2}});
     c.popPort->setText(QString::number(a.popPort));
     c.popUseTop->setChecked(p.Test(POPUseTop));
     c.popUseCache->setChecked(p.Test(POPUseCache));
@@ -401,8 +430,19 @@ void TSettingForm::FormCreate() {
     LoadRadios(s, option_rules::kSmtpEncryption,
                {{c.smtpEncryptTLS, SMTPUseTLS}, {c.smtpEncryptSTARTTLS, SMTPUseSTARTTLS}}, c.smtpEncryptNone);
     LoadRadios(s, option_rules::kSmtpLogin,
-               {{c.smtpAuthNone, SMTPAuthNone}, {c.smtpAuthPbS, SMTPAuthPbS}, {c.smtpAuthAUTH, SMTPAuthAUTH}});
+               {{c.smtpAuthNone, SMTPAuthNone},
+                {c.smtpAuthPbS, SMTPAuthPbS},
+                {c.smtpAuthAUTH, SMTPAuthAUTH},
+                {c.smtpAuthOAuth2, SMTPAuthOAuth2}});
     c.smtpPort->setText(QString::number(a.smtpPort));
+    // A stored choice the table still has; else the default for the account.
+    const int stored =
+        a.oauthProvider.empty() ? -1 : c.oauthProvider->findText(QString::fromStdString(a.oauthProvider));
+    c.oauthProviderChosen = stored >= 0;
+    if (stored >= 0)
+        c.oauthProvider->setCurrentIndex(stored);
+    else
+        OAuthProviderFollow();
 
     POPAutoSettingClick();
     SMTPAutoSettingClick();
@@ -411,16 +451,16 @@ void TSettingForm::FormCreate() {
 void TSettingForm::POPAutoSettingClick() {
     auto& c = *controls_;
     const bool automatic = c.popAutoSetting->isChecked();
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{c.popAuthLabel, c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto, c.popPortLabel,
-                                         c.popPort, c.popOptionLabel, c.popUseTop, c.popHeaderWithBody}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{c.popAuthLabel, c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto,
+                                                      c.popAuthOAuth2, c.popPortLabel, c.popPort, c.popOptionLabel,
+                                                      c.popUseTop, c.popHeaderWithBody}) {
         w->setEnabled(!automatic);
     }
     c.popUseCache->setEnabled(false);
     if (!automatic) {
         return;
     }
-    CheckOnly({c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto}, c.popAuthAuto);
+    CheckOnly({c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto, c.popAuthOAuth2}, c.popAuthAuto);
     c.popPort->setText(QString::number(UsualPopPort(c.popEncryptTLS->isChecked()    ? Encryption::Tls
                                                     : c.popEncryptSTLS->isChecked() ? Encryption::StartTls
                                                                                     : Encryption::None)));
@@ -433,7 +473,7 @@ void TSettingForm::SMTPAutoSettingClick() {
     auto& c = *controls_;
     const bool automatic = c.smtpAutoSetting->isChecked();
     for (QWidget* w : std::initializer_list<QWidget*>{c.smtpAuthLabel, c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH,
-                                                      c.smtpPortLabel, c.smtpPort}) {
+                                                      c.smtpAuthOAuth2, c.smtpPortLabel, c.smtpPort}) {
         w->setEnabled(!automatic);
     }
     if (!automatic) {
@@ -441,7 +481,8 @@ void TSettingForm::SMTPAutoSettingClick() {
     }
     // Over an encrypted connection the submission port expects a login.
     const bool encrypted = c.smtpEncryptTLS->isChecked() || c.smtpEncryptSTARTTLS->isChecked();
-    CheckOnly({c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH}, encrypted ? c.smtpAuthAUTH : c.smtpAuthNone);
+    CheckOnly({c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH, c.smtpAuthOAuth2},
+              encrypted ? c.smtpAuthAUTH : c.smtpAuthNone);
     c.smtpPort->setText(QString::number(UsualSmtpPort(c.smtpEncryptTLS->isChecked()        ? Encryption::Tls
                                                       : c.smtpEncryptSTARTTLS->isChecked() ? Encryption::StartTls
                                                                                            : Encryption::None)));
@@ -472,11 +513,13 @@ void TSettingForm::MailAddressSetupButtonClick() {
                                                                          ? c.popEncryptSTLS
                                                                          : c.popEncryptNone);
     c.popUserName->setText(address);
-    // A sign-in this program cannot make yet leaves the user's choice alone.
+    const std::vector<QRadioButton*> popLogins = {c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto, c.popAuthOAuth2};
     if (p->pop.login == "password") {
-        CheckOnly({c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto}, c.popAuthBasic);
+        CheckOnly(popLogins, c.popAuthBasic);
     } else if (p->pop.login == "apop") {
-        CheckOnly({c.popAuthBasic, c.popAuthAPOP, c.popAuthAuto}, c.popAuthAPOP);
+        CheckOnly(popLogins, c.popAuthAPOP);
+    } else if (p->pop.login == "oauth2") {
+        CheckOnly(popLogins, c.popAuthOAuth2);
     }
 
     c.smtpServerName->setText(QString::fromStdString(p->smtp.host));
@@ -486,11 +529,33 @@ void TSettingForm::MailAddressSetupButtonClick() {
               : p->smtp.encryption == "starttls" ? c.smtpEncryptSTARTTLS
                                                  : c.smtpEncryptNone);
     c.smtpUserName->setText(address);
+    const std::vector<QRadioButton*> smtpLogins = {c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH, c.smtpAuthOAuth2};
     if (p->smtp.login == "password") {
-        CheckOnly({c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH}, c.smtpAuthAUTH);
+        CheckOnly(smtpLogins, c.smtpAuthAUTH);
     } else if (p->smtp.login == "none") {
-        CheckOnly({c.smtpAuthNone, c.smtpAuthPbS, c.smtpAuthAUTH}, c.smtpAuthNone);
+        CheckOnly(smtpLogins, c.smtpAuthNone);
+    } else if (p->smtp.login == "oauth2") {
+        CheckOnly(smtpLogins, c.smtpAuthOAuth2);
     }
+    // The address's own provider, whatever was picked before.
+    if (p->oauth2) {
+        c.oauthProviderChosen = false;
+        OAuthProviderFollow();
+    }
+}
+
+Account TSettingForm::OAuthDefaultsFor() const {
+    Account a;
+    a.popUser = ToCp932(controls_->popUserName->text());
+    a.popServer = ToCp932(controls_->popServerName->text());
+    return a;
+}
+
+void TSettingForm::OAuthProviderFollow() {
+    auto& c = *controls_;
+    if (c.oauthProviderChosen) return;
+    const Provider* p = DefaultOAuthProvider(c.oauthPresets, OAuthDefaultsFor());
+    c.oauthProvider->setCurrentIndex(p ? c.oauthProvider->findText(QString::fromStdString(p->name)) : -1);
 }
 
 void TSettingForm::accept() {
@@ -607,6 +672,7 @@ void TSettingForm::OKButtonClick() {
     SetBit(p, POPAuthBasic, c.popAuthBasic->isChecked());
     SetBit(p, POPAuthAPOP, c.popAuthAPOP->isChecked());
     SetBit(p, POPAuthAuto, c.popAuthAuto->isChecked());
+    SetBit(p, POPAuthOAuth2, c.popAuthOAuth2->isChecked());
     a.popPort = popPort;
     SetBit(p, POPUseTop, c.popUseTop->isChecked());
     SetBit(p, POPUseCache, c.popUseCache->isChecked());
@@ -615,6 +681,7 @@ void TSettingForm::OKButtonClick() {
     SetBit(s, SMTPAuthPbS, c.smtpAuthPbS->isChecked());
     SetBit(s, SMTPAuthAUTH, c.smtpAuthAUTH->isChecked());
     SetBit(s, SMTPAuthNone, c.smtpAuthNone->isChecked());
+    SetBit(s, SMTPAuthOAuth2, c.smtpAuthOAuth2->isChecked());
     a.smtpPort = smtpPort;
     SetBit(p, POPDecodeMime, c.popDecodeMime->isChecked());
     SetBit(p, POPUseTLS, c.popEncryptTLS->isChecked());
@@ -625,6 +692,11 @@ void TSettingForm::OKButtonClick() {
     SetBit(p, POPApplyRules, c.popApplyRules->isChecked());
     SetBit(s, SMTPUseTLS, c.smtpEncryptTLS->isChecked());
     SetBit(s, SMTPUseSTARTTLS, c.smtpEncryptSTARTTLS->isChecked());
+    // Stored only when it is not what the account's user and server give
+    // anyway, so that one left alone keeps following them.
+    const Provider* fallback = DefaultOAuthProvider(c.oauthPresets, a);
+    const std::string chosen = c.oauthProvider->currentIndex() >= 0 ? c.oauthProvider->currentText().toStdString() : "";
+    a.oauthProvider = chosen.empty() || (fallback && fallback->name == chosen) ? std::string() : chosen;
     account_ = a;
     QDialog::accept();
 }

@@ -30,6 +30,10 @@ private:
     void SMTPAutoSettingClick();
     void MailAddressChanged();
     void MailAddressSetupButtonClick();
+    // Sets OAuthProviderCombo to the default for the user and server
+    // typed, unless the user has picked one.
+    void OAuthProviderFollow();
+    Account OAuthDefaultsFor() const;
     void OKButtonClick();
     bool Validate();
 

@@ -22,6 +22,7 @@ TEST(OptionRules, TheFirstSetBitOfEachListWins) {
         {With({POPUseSTLS, POPAuthBasic}), Encryption::StartTls, PopLogin::UserPass},
         {With({POPUseTLS, POPUseSTLS, POPAuthAPOP, POPAuthBasic}), Encryption::Tls, PopLogin::Apop},
         {With({POPAuthAuto, POPAuthAPOP, POPAuthBasic}), Encryption::None, PopLogin::Automatic},
+        {With({POPUseTLS, POPAuthOAuth2, POPAuthAuto, POPAuthAPOP, POPAuthBasic}), Encryption::Tls, PopLogin::OAuth2},
     };
     for (const auto& c : pop) {
         SCOPED_TRACE(c.pop.ToNumber());
@@ -36,6 +37,7 @@ TEST(OptionRules, TheFirstSetBitOfEachListWins) {
         {With({SMTPAuthNone}), Encryption::None, SmtpLogin::None},
         {With({SMTPUseSTARTTLS, SMTPAuthPbS, SMTPAuthNone}), Encryption::StartTls, SmtpLogin::PopBeforeSmtp},
         {With({SMTPUseTLS, SMTPUseSTARTTLS, SMTPAuthAUTH, SMTPAuthPbS}), Encryption::Tls, SmtpLogin::Auth},
+        {With({SMTPUseSTARTTLS, SMTPAuthOAuth2, SMTPAuthAUTH, SMTPAuthPbS}), Encryption::StartTls, SmtpLogin::OAuth2},
     };
     for (const auto& c : smtp) {
         SCOPED_TRACE(c.smtp.ToNumber());

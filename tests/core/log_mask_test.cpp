@@ -15,6 +15,8 @@ TEST(LoggedCommand, MasksEverySecretAndLeavesOtherLinesAsSent) {
         {"APOP mrose\r\n", "APOP mrose\r\n"},  // no digest to hide
         {"AUTH XOAUTH2 dXNlcj1hAWF1dGg9QmVhcmVyIHQBAQ==\r\n", "AUTH XOAUTH2 ********"},
         {"AUTH OAUTHBEARER\r\n", "AUTH OAUTHBEARER\r\n"},  // the response follows alone
+        {"auth oauthbearer bixhPXUsAWF1dGg9QmVhcmVyIHQBAQ==\r\n", "auth oauthbearer ********"},
+        {"AUTH  XOAUTH2  dA==\r\n", "AUTH  XOAUTH2 ********"},
         {"USER taro\r\n", "USER taro\r\n"},
         {"PASSWORD x\r\n", "PASSWORD x\r\n"},
         {"TOP 1 0\r\nTOP 2 0\r\n", "TOP 1 0\r\nTOP 2 0\r\n"},

@@ -33,4 +33,20 @@ TEST(SaslOAuth, InitialResponseFitsCountsTheWholeLine) {
     EXPECT_TRUE(InitialResponseFits("XOAUTH2", std::string(241, 'A'), 512));
 }
 
+TEST(SaslOAuth, ErrorChallengesReadAsPlainText) {
+    const std::string longJson = "{\"scope\":\"" + std::string(400, 's') + "\"}";
+    const struct {
+        std::string json;  // what the server put in Base64
+        std::string shown;
+    } cases[] = {
+        {R"({"status":"401","schemes":"bearer","scope":"https://mail.google.com/"})",
+         "status: 401, schemes: bearer, scope: https://mail.google.com/"},
+        {"not json\r\n\x01"
+         "at all",
+         "not json   at all"},  // control bytes never reach the box
+        {longJson, "scope: " + std::string(293, 's') + "..."},
+    };
+    for (const auto& c : cases) EXPECT_EQ(OAuthErrorText(EncodeBase64(c.json)), c.shown) << c.json;
+}
+
 }  // namespace

@@ -35,12 +35,17 @@ std::string Script() {
 
 DovecotServer::DovecotServer() : DovecotServer("", "") {}
 
-DovecotServer::DovecotServer(const std::string& certificate, const std::string& key) {
+DovecotServer::DovecotServer(const std::string& certificate, const std::string& key)
+    : DovecotServer(certificate, key, "") {}
+
+DovecotServer::DovecotServer(const std::string& certificate, const std::string& key,
+                             const std::string& introspectionUrl) {
     char templ[] = "/tmp/bs-dovecot-XXXXXX";
     if (!::mkdtemp(templ)) throw std::runtime_error("mkdtemp failed");
     dir_ = templ;
     std::string command = Script() + " start " + dir_;
     if (!certificate.empty()) command = Script() + " start-tls " + dir_ + " '" + certificate + "' '" + key + "'";
+    if (!introspectionUrl.empty()) command += " '" + introspectionUrl + "'";
     std::string ports = RunCapture(command);
     if (ports.empty()) throw std::runtime_error("Dovecot did not start (is dovecot-pop3d installed?); see " + dir_);
     std::istringstream in(ports);

@@ -11,6 +11,9 @@ public:
     DovecotServer();  // starts it; throws std::runtime_error when it cannot
     // With TLS: STLS on port() and TLS from the first byte on tlsPort().
     DovecotServer(const std::string& certificate, const std::string& key);
+    // With TLS and also OAuth2 (XOAUTH2, OAUTHBEARER): tokens are checked
+    // against the introspection endpoint at the URL.
+    DovecotServer(const std::string& certificate, const std::string& key, const std::string& introspectionUrl);
     ~DovecotServer();  // stops it and removes the directory
 
     DovecotServer(const DovecotServer&) = delete;

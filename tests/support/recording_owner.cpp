@@ -103,10 +103,12 @@ std::vector<int> RecordingOwner::SelectedRows() const {
 
 std::vector<std::string> RecordingOwner::SentLines() const {
     static const char* const kCommands[] = {"USER ", "PASS ", "APOP ",    "LIST\r\n", "CAPA\r\n", "TOP ",
-                                            "RETR ", "DELE ", "QUIT\r\n", "STLS\r\n", "UIDL\r\n"};
+                                            "RETR ", "DELE ", "QUIT\r\n", "STLS\r\n", "UIDL\r\n",
+                                            "AUTH "};
     std::vector<std::string> lines;
     for (const std::string& entry : log) {
-        if (entry.ends_with(" ********")) {  // a masked line
+        // A masked line; a SASL response or the empty answer alone on its line.
+        if (entry.ends_with(" ********") || entry == "********" || entry == "AQ==\r\n" || entry == "\r\n") {
             lines.push_back(entry);
             continue;
         }

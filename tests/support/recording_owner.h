@@ -64,7 +64,8 @@ public:
     std::vector<std::string> Captions() const;
     std::vector<int> SelectedRows() const;
     // Log entries that the session wrote for sent commands (ending in CR LF,
-    // or masked: PASS and the APOP digest), in order.
+    // or masked: PASS, the APOP digest and SASL responses; the answers to
+    // an OAuth2 error challenge), in order.
     std::vector<std::string> SentLines() const;
 
 private:

@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 namespace {
@@ -427,6 +429,49 @@ TEST(SendMailForm, StartTlsWithAuthOnTheAccountsPortAsksForTheMissingPasswordOnc
     EXPECT_EQ(mail["subject"].toString(), QString::fromUtf8("暗号化"));
     EXPECT_EQ(mail["body"].toString(), QString::fromUtf8("\n安全に届く\n"));
     EXPECT_EQ(sink.File("1.auth"), "PLAIN taro\n");
+}
+
+TEST(SendMailForm, OAuth2SendsWithTheWindowsTokenAndNoPassword) {
+    TempHome home;  // the user's presets file lives there
+    const TestCertificates& certificates = TrustedTestCertificates();
+    SmtpSink sink("127.0.0.1", 0,
+                  {"--starttls", "--cert", certificates.server.certificate, "--key", certificates.server.key, "--oauth",
+                   "tok-9:taro@gmail.com"});
+    ASSERT_TRUE(sink.started()) << sink.failure();
+    Account account = DefaultAccount();
+    account.smtpServer = "127.0.0.1";
+    account.smtpPort = sink.port();
+    account.popUser = "taro@gmail.com";  // Gmail's preset: XOAUTH2
+    for (int bit : {SMTPUserAsPOP, SMTPUseSTARTTLS, SMTPAuthOAuth2}) account.smtpOptions.Set(bit);
+    TSendMailForm form(nullptr, account);
+    int asked = 0;
+    form.SetOAuthTokenSource(
+        [&](bool, std::string& token, std::string&) {
+            ++asked;
+            token = "tok-9";
+            return true;
+        },
+        {});
+    form.show();
+    EXPECT_EQ(Child<QLabel>(form, "SMTPRouteLabel")->text(),
+              QString::fromUtf8("127.0.0.1 ポート%1、STARTTLS、OAuth2").arg(sink.port()));
+    Compose(form, "you@example.jp", "taro@gmail.com", QStringLiteral("oauth"), QStringLiteral("token"));
+    ModalHandler answerer(ModalHandler::kAnswerEveryBox);
+
+    // The shipped presets carry no client id: nothing is sent.
+    Send(form);
+    ASSERT_EQ(answerer.boxes.size(), 1u);
+    EXPECT_TRUE(answerer.boxes[0].text.startsWith(QString::fromUtf8("OAuth2のクライアントIDが設定されていません\n")));
+    EXPECT_EQ(asked, 0);
+    const std::string store = home.path() + "/config/kirabo/Boxsweeper";
+    std::filesystem::create_directories(store);
+    std::ofstream(store + "/providers.json")
+        << R"({"providers": [{"name": "Gmail", "oauth2": {"client_id": "mine.apps.example"}}]})";
+    Send(form);
+    ASSERT_EQ(answerer.boxes.size(), 2u);
+    EXPECT_EQ(answerer.boxes[1].text, QString::fromUtf8("メールを送信しました"));
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(sink.File("1.auth"), "XOAUTH2 taro@gmail.com\n");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "ui_support.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QLineEdit>
 
 #include <gtest/gtest.h>
@@ -30,9 +31,10 @@ struct Form {
         std::string out;
         for (const char* e : {"POPServerName", "POPPort", "POPUserName", "SMTPServerName", "SMTPPort", "SMTPUserName"})
             out += Edit(e)->text().toStdString() + " ";
-        for (const char* b : {"POPAutoSetting", "POPEncryptNone", "POPEncryptTLS", "POPEncryptSTLS", "POPAuthBasic",
-                              "POPAuthAPOP", "POPAuthAuto", "SMTPAutoSetting", "SMTPEncryptNone", "SMTPEncryptTLS",
-                              "SMTPEncryptSTARTTLS", "SMTPAuthNone", "SMTPAuthPbS", "SMTPAuthAUTH"})
+        for (const char* b :
+             {"POPAutoSetting", "POPEncryptNone", "POPEncryptTLS", "POPEncryptSTLS", "POPAuthBasic", "POPAuthAPOP",
+              "POPAuthAuto", "POPAuthOAuth2", "SMTPAutoSetting", "SMTPEncryptNone", "SMTPEncryptTLS",
+              "SMTPEncryptSTARTTLS", "SMTPAuthNone", "SMTPAuthPbS", "SMTPAuthAUTH", "SMTPAuthOAuth2"})
             if (On(b)) out += std::string(b) + " ";
         return out;
     }
@@ -58,10 +60,10 @@ TEST_F(SettingFormPresetTest, AddressFillsTheProvidersSettingsAndOkStoresThem) {
         {"jiro@nifty.com",
          "pop.nifty.com 995 jiro@nifty.com smtp.nifty.com 587 jiro@nifty.com POPEncryptTLS POPAuthBasic "
          "SMTPEncryptSTARTTLS SMTPAuthAUTH "},
-        // OAuth2 only: servers and encryption, the login method as it was.
+        // OAuth2 only: both logins by OAuth2.
         {"a@outlook.jp",
-         "outlook.office365.com 995 a@outlook.jp smtp-mail.outlook.com 587 a@outlook.jp POPEncryptTLS POPAuthAuto "
-         "SMTPEncryptSTARTTLS SMTPAuthAUTH "},
+         "outlook.office365.com 995 a@outlook.jp smtp-mail.outlook.com 587 a@outlook.jp POPEncryptTLS POPAuthOAuth2 "
+         "SMTPEncryptSTARTTLS SMTPAuthOAuth2 "},
     };
     for (const auto& c : cases) {
         Account account = NewAccount(0);
@@ -81,7 +83,9 @@ TEST_F(SettingFormPresetTest, AddressFillsTheProvidersSettingsAndOkStoresThem) {
         EXPECT_TRUE(account.popOptions.Test(POPUseTLS));
         EXPECT_EQ(account.popPort, 995);
         EXPECT_EQ(account.popUser, QString(U(c.address)).trimmed().toStdString());
-        EXPECT_TRUE(account.smtpOptions.Test(SMTPAuthAUTH));
+        const bool oauth = std::string(c.settings).find("OAuth2") != std::string::npos;
+        EXPECT_TRUE(account.smtpOptions.Test(oauth ? SMTPAuthOAuth2 : SMTPAuthAUTH));
+        EXPECT_EQ(account.popOptions.Test(POPAuthOAuth2), oauth);
     }
 }
 
@@ -113,6 +117,43 @@ TEST_F(SettingFormPresetTest, UnknownDomainChangesNothingAndABrokenUserFileIsNam
     f.Click("MailAddressSetupButton");
     EXPECT_TRUE(answerer.boxes.empty());
     EXPECT_EQ(f.Edit("POPPort")->text(), "995");
+}
+
+TEST_F(SettingFormPresetTest, OAuthProviderFollowsTheAccountUntilChosenAndIsStoredOnlyWhenChosen) {
+    const struct {
+        const char* user;
+        const char* server;
+        const char* stored;
+        const char* pick;   // chosen in the combo before OK; nullptr: left alone
+        const char* shown;  // at opening
+        const char* kept;   // oauthProvider after OK
+    } cases[] = {
+        {"taro@gmail.com", "", "", nullptr, "Gmail", ""},
+        {"a@company.co.jp", "outlook.office365.com", "", nullptr, "Outlook.com", ""},
+        {"a@company.co.jp", "outlook.office365.com", "", "Microsoft 365", "Outlook.com", "Microsoft 365"},
+        {"taro@gmail.com", "", "Microsoft 365", nullptr, "Microsoft 365", "Microsoft 365"},
+        {"taro@gmail.com", "", "Microsoft 365", "Gmail", "Microsoft 365", ""},  // the default again
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.user) + " " + c.server + " " + c.stored);
+        Account account = NewAccount(0);
+        account.popUser = c.user;
+        account.popServer = c.server;
+        account.oauthProvider = c.stored;
+        Form f{account};
+        auto* combo = f.form.findChild<QComboBox*>("OAuthProviderCombo");
+        ASSERT_NE(combo, nullptr);
+        ASSERT_EQ(combo->count(), 3);  // only the presets with OAuth2
+        EXPECT_EQ(combo->currentText().toStdString(), c.shown);
+        if (c.pick) {
+            combo->setCurrentText(U(c.pick));
+            emit combo->activated(combo->currentIndex());
+        }
+        f.form.show();
+        f.Click("OKButton");
+        ASSERT_EQ(f.form.result(), QDialog::Accepted);
+        EXPECT_EQ(account.oauthProvider, c.kept);
+    }
 }
 
 }  // namespace
