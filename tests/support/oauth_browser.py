@@ -4,13 +4,16 @@
     oauth_browser.py URL
 
 Fetches URL (the authorization request), follows its redirect to the
-loopback listener on 127.0.0.1 and reads the page it answers. When
+loopback listener on 127.0.0.1 and reads the page it answers. As a real
+browser may, it first opens a connection to the listener that never sends
+and asks it for /favicon.ico. When
 BOXSWEEPER_TEST_BROWSER_LOG names a file, appends one line per run:
 the URL given, then the listener's status and page, tab-separated.
 Exits 0 once the listener answered.
 """
 import http.client
 import os
+import socket
 import sys
 import urllib.parse
 
@@ -40,7 +43,13 @@ def main():
     code = 1
     if status == 302 and location.startswith("http://127.0.0.1:"):
         try:
+            parts = urllib.parse.urlsplit(location)
+            idle = socket.create_connection((parts.hostname, parts.port))
+            icon, _, _ = get("http://%s:%d/favicon.ico" % (parts.hostname, parts.port))
+            if icon != 404:
+                raise OSError("favicon answered %d" % icon)
             status, body, _ = get(location)
+            idle.close()
             result = "%d\t%s" % (status, " ".join(body.split()))
             code = 0
         except OSError as e:
