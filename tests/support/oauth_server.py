@@ -34,6 +34,17 @@ serves until SIGTERM or SIGINT, or until process PID has ended:
 
 The user a token belongs to is the login_hint of the authorization request,
 else --user.
+
+Dovecot 2.3 checks the tokens here with
+    passdb { driver = oauth2  mechanisms = xoauth2 oauthbearer  args = FILE }
+    auth_mechanisms = xoauth2 oauthbearer
+and in FILE:
+    introspection_mode = post
+    introspection_url = http://127.0.0.1:PORT/introspect
+    username_attribute = username
+    active_attribute = active
+    active_value = true
+An expired or revoked token then gets Dovecot's "+ " error challenge.
 """
 import argparse
 import base64
