@@ -29,6 +29,7 @@ OAuthWaitForm::OAuthWaitForm(QWidget* owner, const QString& note)
     auto* prompt = new QLabel(Text(texts::signin::kWaitPrompt), this);
     prompt->setObjectName(QStringLiteral("PromptLabel"));
     prompt->setAlignment(Qt::AlignCenter);
+    prompt->setMinimumWidth(300);
     layout->addWidget(prompt);
 
     auto* cancel = new QPushButton(Text(texts::signin::kCancel), this);
