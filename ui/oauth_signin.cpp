@@ -171,7 +171,8 @@ bool OAuthSignIn::SignIn(bool again, std::string& error) {
         error = Fill(texts::signin::kListenFailed, QStringLiteral("random"));
         return false;
     }
-    const std::string redirectUri = "http://127.0.0.1:" + std::to_string(listener.serverPort()) + "/";
+    // No path: the form Google and Microsoft document for a loopback redirect.
+    const std::string redirectUri = "http://127.0.0.1:" + std::to_string(listener.serverPort());
     const std::string url = AuthorizationUrl(provider_, redirectUri, state, PkceChallengeS256(verifier), user_);
 
     OAuthWaitForm form(owner_, again ? Text(texts::signin::kSignInAgain) : QString());
