@@ -252,6 +252,36 @@ inline constexpr std::string_view kAbortedMayHaveArrived =
 inline constexpr std::string_view kAborted = "送信を中止しました";
 }  // namespace compose
 
+// The OAuth2 sign-in in the browser.
+namespace signin {
+inline constexpr std::string_view kWaitTitle = "OAuth2サインイン";
+inline constexpr std::string_view kWaitPrompt = "ブラウザでサインインしてください…";
+inline constexpr std::string_view kCancel = "キャンセル";
+// Above the prompt when the stored sign-in was refused.
+inline constexpr std::string_view kSignInAgain =
+    "保存されていたサインインは使えなくなりました。もう一度サインインしてください。";
+inline constexpr std::string_view kCancelled = "サインインを中止しました";
+inline constexpr std::string_view kTimedOut = "5分以内にサインインが終わらなかったため、中止しました";
+inline constexpr std::string_view kStateMismatch =
+    "ブラウザからの応答がこのサインインのものではないため、受け付けませんでした";
+inline constexpr std::string_view kBadRedirect = "ブラウザからの応答を読み取れませんでした";
+// %1: the provider's error code and description.
+inline constexpr std::string_view kDenied = "サインインできませんでした（%1）";
+// %1: the token endpoint's error, or the network's.
+inline constexpr std::string_view kTokenFailed = "アクセストークンを取得できませんでした（%1）";
+// %1: the endpoint's URL.
+inline constexpr std::string_view kInsecureEndpoint = "OAuth2の接続先が https ではないため使えません：%1";
+// %1: the preset's field name.
+inline constexpr std::string_view kIncomplete = "OAuth2の設定に %1 がありません";
+// %1: why.
+inline constexpr std::string_view kListenFailed = "サインインの応答を受け取る準備ができませんでした（%1）";
+inline constexpr std::string_view kBrowserFailed = "ブラウザを開けませんでした";
+// The pages the browser shows at the end.
+inline constexpr std::string_view kPageDone =
+    "サインインが終わりました。このページを閉じて Boxsweeper に戻ってください。";
+inline constexpr std::string_view kPageFailed = "サインインできませんでした。Boxsweeper に戻ってください。";
+}  // namespace signin
+
 // The password prompt.
 namespace password {
 inline constexpr std::string_view kTitle = "パスワードの入力";
