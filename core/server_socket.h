@@ -133,9 +133,11 @@ public:
     // byte after the answer is ever taken as plain text.
     void ExpectUpgrade();
     // The answer was positive: the receive thread starts the handshake,
-    // timed like an awaited reply. Bytes the server sent after its answer
-    // refuse the upgrade (ReportKind::UpgradeRefused).
-    void StartTls();
+    // timed like an awaited reply. held: bytes after the answer that the
+    // caller has already taken in. False, and nothing starts, when the
+    // server sent anything after its answer; a first byte after this that
+    // opens no TLS record ends as ReportKind::UpgradeRefused.
+    bool StartTls(std::size_t held);
     bool IsOpen() const;
 
     const std::shared_ptr<SocketCore>& core() const { return core_; }
