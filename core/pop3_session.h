@@ -2,6 +2,7 @@
 
 #include "core/command_window.h"
 #include "core/mailbox.h"
+#include "core/pop3_login.h"
 #include "core/server_connection.h"
 #include "core/session_owner.h"
 #include "core/session_state.h"
@@ -72,6 +73,7 @@ private:
     void OnEvent(ConnectionEvent event, const std::string& text);
     void OnReply(const std::string& reply);
     void OnGreeting(const std::string& rest);
+    void OnLoginStep(const LoginStep& step);
     void OnHeader(const std::string& rest);
     void OnRetr(const std::string& rest);
     void OnDele();
@@ -123,6 +125,7 @@ private:
     ServerConnection::Security security_ = ServerConnection::Security::Plain;  // of this connection
     bool secured_ = false;                // the handshake of this connection succeeded
     std::string greeting_;                // the greeting's rest, kept across the STLS upgrade
+    Pop3Login login_;                     // this connection's login
     bool stopRequested_ = false;          // Disconnect pressed while a reply was awaited; cleared in Idle
     bool pipelining_ = false;             // this connection's server listed PIPELINING in CAPA
     CommandWindow window_;                // pipelined commands awaiting replies; empty in lock-step
