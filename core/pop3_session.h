@@ -61,6 +61,8 @@ public:
     std::int32_t MessageCount() const { return messageCount_; }
     // The window refuses to close while this holds.
     bool IsConnectionOpen() const { return connection_.IsOpen(); }
+    // Connections run over streams this makes instead of sockets (tests).
+    void SetStreamSource(ServerSocket::StreamSource source) { connection_.SetStreamSource(std::move(source)); }
     // The last kStatePathLength states passed to SetState, oldest first
     // (repeats included), for a failing test to print.
     static constexpr std::size_t kStatePathLength = 32;

@@ -278,3 +278,7 @@ void ServerConnection::Send(const std::vector<std::string>& texts) {
 bool ServerConnection::IsOpen() const {
     return impl_->socket->IsOpen();
 }
+
+void ServerConnection::SetStreamSource(ServerSocket::StreamSource source) {
+    impl_->socket->SetStreamSource(std::move(source));
+}

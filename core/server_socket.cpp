@@ -319,12 +319,20 @@ ServerSocket::OpenResult ServerSocket::Open(const std::string& host, int port, S
     }
     ReapFinished();
 
-    std::unique_ptr<platform::Transport> transport = platform::Transport::OpenSocket(true);
-    if (!transport) return OpenResult::CreateFailed;
+    std::unique_ptr<platform::Transport> transport;
     std::uint32_t address = 0;
-    if (!platform::ResolveIPv4(host, address)) return OpenResult::InvalidName;
+    if (streamSource_) {
+        std::unique_ptr<platform::ByteStream> stream = streamSource_(host, port);
+        if (!stream) return OpenResult::InvalidName;
+        transport = std::make_unique<platform::Transport>(std::move(stream));
+    } else {
+        transport = platform::Transport::OpenSocket(true);
+        if (!transport) return OpenResult::CreateFailed;
+        if (!platform::ResolveIPv4(host, address)) return OpenResult::InvalidName;
+    }
 
-    const int fd = transport->Descriptor();
+    // A scripted stream has no descriptor; any handle but -1 means open.
+    const int fd = std::max(transport->Descriptor(), 0);
     auto link = std::make_shared<SocketCore::Link>(generation, std::move(transport), host, security);
     {
         std::lock_guard<std::mutex> lock(core_->mutex_);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/transport.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -140,6 +142,11 @@ public:
     bool StartTls(std::size_t held);
     bool IsOpen() const;
 
+    // Makes the stream of each Open instead of a socket (and its name
+    // lookup); for scripted streams in tests. Call while closed.
+    using StreamSource = std::function<std::unique_ptr<platform::ByteStream>(const std::string& host, int port)>;
+    void SetStreamSource(StreamSource source) { streamSource_ = std::move(source); }
+
     const std::shared_ptr<SocketCore>& core() const { return core_; }
 
 private:
@@ -150,6 +157,7 @@ private:
     void ReapFinished();
 
     std::shared_ptr<SocketCore> core_;
+    StreamSource streamSource_;
     std::mutex workersMutex_;
     std::vector<Worker> workers_;
 };

@@ -393,8 +393,14 @@ void TPowersock::Connect() {
     // A socket whose connect failed cannot be used again: every attempt
     // gets a fresh one.
     RequestCloseSocket();
-    transport_ = platform::Transport::OpenSocket(false);
-    if (!transport_) RaiseErrno(errno);
+    if (StreamSource) {
+        std::unique_ptr<platform::ByteStream> stream = StreamSource(Host, Port);
+        if (stream) transport_ = std::make_unique<platform::Transport>(std::move(stream));
+        if (!transport_) RaiseErrno(ECONNREFUSED);
+    } else {
+        transport_ = platform::Transport::OpenSocket(false);
+        if (!transport_) RaiseErrno(errno);
+    }
     errno = 0;
     const platform::ConnectStart start = transport_->StartConnect(remoteAddress_, Port);
     const int startError = errno;

@@ -90,6 +90,9 @@ public:
     // Looks a name up (on a thread of its own); platform::ResolveIPv4
     // unless replaced.
     std::function<bool(const std::string& host, std::uint32_t& address)> Resolver;
+    // Makes the connection's stream instead of a socket (scripted streams
+    // in tests); null means the connect failed.
+    std::function<std::unique_ptr<platform::ByteStream>(const std::string& host, std::uint16_t port)> StreamSource;
 
     // Events, each optional.
     std::function<void()> OnConnect;
