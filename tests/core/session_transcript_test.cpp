@@ -23,7 +23,12 @@ TEST_F(SessionScript, TranscriptsEndInTheirBoxesLogsAndRows) {
     const std::string connectFailed = texts::Cp932(texts::pop3::kConnectFailed);
     const Played cases[] = {
         {"negative greeting", {POPAuthBasic}, {"S: -ERR go away"}, {connectFailed}, {"-ERR go away\r\n"}, {}},
-        {"negative greeting split", {POPAuthBasic}, {"S| -ER", "S: R busy"}, {connectFailed}, {"-ER", "R busy\r\n"}, {}},
+        {"negative greeting split",
+         {POPAuthBasic},
+         {"S| -ER", "S: R busy"},
+         {connectFailed},
+         {"-ER", "R busy\r\n"},
+         {}},
         {"USER refused: QUIT, no box",
          {POPAuthBasic},
          {"S: +OK hi", "C: USER alice", "S: -ERR no such user", "C: QUIT", "S: +OK Logging out."},
@@ -76,6 +81,42 @@ TEST_F(SessionScript, TranscriptsEndInTheirBoxesLogsAndRows) {
         EXPECT_TRUE(player.ClientClosed());
         session.reset();  // before the player goes
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Two sessions on one window thread: one whose server falls silent holds
+// nothing up for the other.
+TEST_F(SessionScript, ASilentServerDoesNotHoldUpASecondSession) {
+    const std::vector<std::string> stalled = {"S: +OK hi", "C: USER alice"};
+    const std::vector<std::string> listed = {"S: +OK hi", "C: USER alice",        "S: +OK",  "C: PASS s3cret", "S: +OK",
+                                             "C: LIST",   "S: +OK 1\r\n1 5\r\n.", "C: QUIT", "S: +OK bye"};
+    TranscriptPlayer silent(stalled);
+    TranscriptPlayer lively(listed);
+    MakeSession();
+    session->SetStreamSource([&silent](const std::string&, int) { return silent.Stream(); });
+    RecordingOwner other;
+    other.account = owner.account;
+    Pop3Session second(other, queue.Dispatcher());
+    second.SetStreamSource([&lively](const std::string&, int) { return lively.Stream(); });
+
+    session->ConnectButtonClick();
+    ASSERT_TRUE(RunUntilState(SessionState::UserSent));
+    second.ConnectButtonClick();
+    ASSERT_TRUE(queue.RunUntil([&] { return second.State() == SessionState::Ready; }));
+    EXPECT_EQ(other.Captions(), std::vector<std::string>{"1"});
+    EXPECT_EQ(session->State(), SessionState::UserSent);
+
+    second.DisconnectButtonClick();
+    ASSERT_TRUE(queue.RunUntil([&] { return second.State() == SessionState::Idle && !second.IsConnectionOpen(); }));
+    session->DisconnectButtonClick();  // asks to stop after the reply
+    session->DisconnectButtonClick();  // and does not wait for it
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_EQ(silent.Received(), ClientLines(stalled));
+    EXPECT_EQ(lively.Received(), ClientLines(listed));
+    session.reset();
 }
 
 }  // namespace
