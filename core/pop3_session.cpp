@@ -3,7 +3,6 @@
 #include "accounts/option_rules.h"
 #include "core/log_mask.h"
 #include "core/reply.h"
-#include "core/session_apop.h"
 #include "core/session_list.h"
 #include "mime/display_text.h"
 #include "texts/texts.h"
@@ -241,22 +240,9 @@ void Pop3Session::OnReply(const std::string& reply) {
                 Fail(texts::Cp932(texts::pop3::kConnectFailed).c_str());
             break;
         case SessionState::UserSent:
-            if (ok)
-                SendCommand(SessionState::PassSent, "PASS " + account.popPassword, kLineEnd);
-            else
-                SendCommand(SessionState::QuitSent, "QUIT", kLineEnd);
-            break;
         case SessionState::PassSent:
-            if (ok)
-                SendAfterLogin();
-            else
-                Fail(texts::Cp932(texts::pop3::kAuthFailed).c_str());
-            break;
         case SessionState::ApopSent:
-            if (IsPositiveReply(reply))
-                SendAfterLogin();
-            else
-                Fail(texts::Cp932(texts::pop3::kApopFailed).c_str());
+            OnLoginStep(login_.OnReply(reply));
             break;
         case SessionState::CapaSent:
             // Refused or without PIPELINING: the lock-step dialogue as before.
@@ -363,33 +349,42 @@ void Pop3Session::FailTls(const char* message, const std::string& reason) {
 void Pop3Session::OnGreeting(const std::string& rest) {
     if (StartUpgrade(rest)) return;
     Account& account = owner_.CurrentAccount();
-    std::optional<std::string_view> timestamp = ApopTimestamp(rest);
-    PopLogin login = PopLoginOf(account.popOptions);
+    const PopLogin login = PopLoginOf(account.popOptions);
     if (login == PopLogin::OAuth2) {
         StartOAuth();
         return;
     }
+    login_ = Pop3Login(ReplyReading::Session);
+    const LoginStep step = login_.Begin(rest, login, account.popUser, account.popPassword);
     if (login == PopLogin::Automatic) {
         // The choice is written into the account's bits.
-        if (timestamp) {
+        const bool apop = login_.chosen() == PopLogin::Apop;
+        if (apop)
             account.popOptions.Set(POPAuthAPOP);
-            account.popOptions.Clear(POPAuthBasic);
-            login = PopLogin::Apop;
-        } else {
+        else
             account.popOptions.Clear(POPAuthAPOP);
+        if (apop)
+            account.popOptions.Clear(POPAuthBasic);
+        else
             account.popOptions.Set(POPAuthBasic);
-            login = PopLogin::UserPass;
-        }
     }
-    if (login != PopLogin::Apop) {
-        SendCommand(SessionState::UserSent, "USER " + account.popUser, kLineEnd);
-    } else if (!timestamp) {
-        // APOP chosen by hand, but nothing to digest: never fall back to
-        // sending the password in clear.
-        Fail(texts::Cp932(texts::pop3::kApopFailed).c_str());
-    } else {
-        SendCommand(SessionState::ApopSent,
-                    "APOP " + account.popUser + " " + ApopDigest(*timestamp, account.popPassword), kLineEnd);
+    OnLoginStep(step);
+}
+
+void Pop3Session::OnLoginStep(const LoginStep& step) {
+    switch (step.outcome) {
+        case LoginOutcome::Send:
+        case LoginOutcome::Quit:
+            SendCommand(step.state, step.command, kLineEnd);
+            break;
+        case LoginOutcome::LoggedIn:
+            SendAfterLogin();
+            break;
+        case LoginOutcome::Failed:
+            Fail(texts::Cp932(step.failure == LoginFailure::PassRefused ? texts::pop3::kAuthFailed
+                                                                        : texts::pop3::kApopFailed)
+                     .c_str());
+            break;
     }
 }
 

@@ -3,6 +3,7 @@
 #include "accounts/seen_ids.h"
 #include "core/command_window.h"
 #include "core/mailbox.h"
+#include "core/pop3_login.h"
 #include "core/server_connection.h"
 #include "core/session_oauth.h"
 #include "core/session_owner.h"
@@ -76,6 +77,8 @@ public:
     std::int32_t MessageCount() const { return messageCount_; }
     // The window refuses to close while this holds.
     bool IsConnectionOpen() const { return connection_.IsOpen(); }
+    // Connections run over streams this makes instead of sockets (tests).
+    void SetStreamSource(ServerSocket::StreamSource source) { connection_.SetStreamSource(std::move(source)); }
     // The last kStatePathLength states passed to SetState, oldest first
     // (repeats included), for a failing test to print.
     static constexpr std::size_t kStatePathLength = 32;
@@ -88,6 +91,7 @@ private:
     void OnEvent(ConnectionEvent event, const std::string& text);
     void OnReply(const std::string& reply);
     void OnGreeting(const std::string& rest);
+    void OnLoginStep(const LoginStep& step);
     void OnHeader(const std::string& rest);
     void OnRetr(const std::string& rest);
     void OnDele();
@@ -160,6 +164,7 @@ private:
     ServerConnection::Security security_ = ServerConnection::Security::Plain;  // of this connection
     bool secured_ = false;                // the handshake of this connection succeeded
     std::string greeting_;                // the greeting's rest, kept across the STLS upgrade
+    Pop3Login login_;                     // this connection's login
     bool stopRequested_ = false;          // Disconnect pressed while a reply was awaited; cleared in Idle
     bool pipelining_ = false;             // this connection's server listed PIPELINING in CAPA
     CommandWindow window_;                // pipelined commands awaiting replies; empty in lock-step

@@ -38,3 +38,10 @@ bool IsPositiveReply(std::string_view reply, std::string* rest) {
     std::string ignored;
     return ClassifyReply(reply, rest ? *rest : ignored) == ReplyStatus::Positive;
 }
+
+bool ReplyAccepted(std::string_view reply, ReplyReading reading, bool apopReply) {
+    if (reading == ReplyReading::PopBeforeSmtp) return reply.starts_with("+OK");
+    if (apopReply) return IsPositiveReply(reply);
+    std::string rest;
+    return ClassifyReply(reply, rest) != ReplyStatus::Negative;
+}

@@ -22,3 +22,13 @@ ReplyStatus ClassifyReply(std::string_view reply, std::string& rest);
 // given it receives the text after "+OK " or "-ERR " (nothing after a bare
 // "-ERR"), or the whole reply.
 bool IsPositiveReply(std::string_view reply, std::string* rest = nullptr);
+
+// How a login step's reply is read; one rule, two readings.
+//   Session: as the POP3 session reads every reply: only a negative one
+//     (ClassifyReply's Negative) fails, so "+OK" alone and unknown replies
+//     go on; the reply to APOP alone must be positive ("+OK ").
+//   PopBeforeSmtp: the login before sending mail: a reply that begins
+//     with "+OK" succeeds at every step, APOP included, with or without
+//     text after it (a bare "+OK" as Dovecot sends it); anything else fails.
+enum class ReplyReading { Session, PopBeforeSmtp };
+bool ReplyAccepted(std::string_view reply, ReplyReading reading, bool apopReply = false);

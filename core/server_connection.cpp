@@ -248,15 +248,15 @@ void ServerConnection::ExpectUpgrade() {
 bool ServerConnection::StartTls() {
     Reception& r = *impl_->reception;
     std::lock_guard<std::recursive_mutex> lock(r.mutex);
-    if (!r.framing.Buffered().empty() || !r.backlog.empty()) return false;
+    // Reports read before the decision but not yet framed are plain text
+    // the server sent after its answer just as much as framed ones.
+    std::size_t held = r.framing.Buffered().size();
+    for (const RawReport& report : r.backlog) held += report.text.size() + 1;
     {
-        // A report read before the decision but not yet framed is plain
-        // text the server sent after its answer just as much.
         std::lock_guard<std::mutex> inbox(r.inboxMutex);
-        if (!r.inbox.empty()) return false;
+        for (const RawReport& report : r.inbox) held += report.text.size() + 1;
     }
-    impl_->socket->StartTls();
-    return true;
+    return impl_->socket->StartTls(held);
 }
 
 void ServerConnection::Send(const std::string& text) {
@@ -277,4 +277,8 @@ void ServerConnection::Send(const std::vector<std::string>& texts) {
 
 bool ServerConnection::IsOpen() const {
     return impl_->socket->IsOpen();
+}
+
+void ServerConnection::SetStreamSource(ServerSocket::StreamSource source) {
+    impl_->socket->SetStreamSource(std::move(source));
 }

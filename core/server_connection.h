@@ -74,6 +74,8 @@ public:
     // for each text in order.
     void Send(const std::vector<std::string>& texts);
     bool IsOpen() const;
+    // See ServerSocket::SetStreamSource.
+    void SetStreamSource(ServerSocket::StreamSource source);
 
 private:
     struct Impl;

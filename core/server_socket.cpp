@@ -1,9 +1,6 @@
 #include "core/server_socket.h"
 
-#include "platform/socket.h"
-#include "platform/tls.h"
-
-#include <sys/socket.h>
+#include "platform/transport.h"
 
 #include <algorithm>
 #include <utility>
@@ -41,26 +38,22 @@ enum class Phase : int {
 };
 
 struct SocketCore::Link {
-    Link(std::uint64_t g, int f, std::string h, ServerSocket::Security s)
+    Link(std::uint64_t g, std::unique_ptr<platform::Transport> t, std::string h, ServerSocket::Security s)
         : generation(g),
-          fd(f),
+          transport(std::move(t)),
           host(std::move(h)),
           security(s),
           phase(s == ServerSocket::Security::Tls ? Phase::Handshake : Phase::Plain) {}
     const std::uint64_t generation;
-    int fd;  // guarded by the core's mutex; -1 once the receive thread closed it
+    // Null once the receive thread closed it. Only the receive thread resets
+    // it, holding both the core's sendMutex_ and mutex_; others look at it
+    // holding one of them.
+    std::unique_ptr<platform::Transport> transport;
     const std::string host;
     const ServerSocket::Security security;
     std::atomic<bool> ownerClosed{false};
     std::atomic<bool> finished{false};
-
     std::atomic<Phase> phase;
-    // The TLS state is used by the receive thread (handshake, reads) and by
-    // Send (writes), never by both at once: every call holds tlsMutex, and
-    // no wait on the socket does. Set and freed by the receive thread, freed
-    // only while it also holds the core's sendMutex_.
-    std::mutex tlsMutex;
-    std::unique_ptr<platform::TlsClient> tls;
 
     // The receive thread waits here after the answer to the upgrade command.
     std::mutex decisionMutex;
@@ -119,10 +112,10 @@ SocketCore::Verdict SocketCore::Admit(const RawReport& report) {
 
 void SocketCore::Receive(std::shared_ptr<SocketCore> core, std::shared_ptr<Link> link, std::uint32_t address,
                          int port) {
-    int fd = -1;
+    platform::Transport* transport = nullptr;
     {
         std::lock_guard<std::mutex> lock(core->mutex_);
-        fd = link->fd;
+        transport = link->transport.get();
     }
     ReplyClock& clock = core->clock_;
     const milliseconds slice = WaitSlice(clock.timeout());
@@ -132,102 +125,66 @@ void SocketCore::Receive(std::shared_ptr<SocketCore> core, std::shared_ptr<Link>
     auto finish = [&](int count, std::string text, ReportKind kind = ReportKind::Data) {
         {
             std::lock_guard<std::mutex> sending(core->sendMutex_);
-            {
-                std::lock_guard<std::mutex> tls(link->tlsMutex);
-                link->tls.reset();
-            }
+            std::unique_ptr<platform::Transport> closing;
             {
                 std::lock_guard<std::mutex> lock(core->mutex_);
-                link->fd = -1;
+                closing = std::move(link->transport);
             }
-            platform::CloseSocket(fd);
+            closing.reset();
         }
         core->Report(RawReport{link->generation, count, std::move(text), true, kind});
         link->finished = true;
     };
 
-    // Waits for the socket as TLS or a read asked; false when the wait failed.
-    enum class Need { Read, Write };
-    auto waitFor = [&](Need need, nanoseconds left) {
-        milliseconds most = Shorter(left, slice);
-        platform::Wait w = need == Need::Read ? platform::WaitReadable(fd, most) : platform::WaitWritable(fd, most);
-        return w != platform::Wait::Failed;
+    // Waits as TLS or a read asked; false when the wait failed.
+    auto waitFor = [&](platform::IoStatus want, nanoseconds left) {
+        return transport->WaitFor(want, Shorter(left, slice)) != platform::Wait::Failed;
     };
 
     // The TLS handshake; false once it failed and the thread has finished.
     auto secure = [&]() -> bool {
-        std::string error;
-        std::unique_ptr<platform::TlsClient> client = platform::TlsClient::Create(fd, link->host, error);
-        if (!client) {
-            finish(-1, error, ReportKind::TlsFailed);
-            return false;
-        }
-        {
-            std::lock_guard<std::mutex> lock(link->tlsMutex);
-            link->tls = std::move(client);
-        }
-        // After STLS the server's first byte must open a TLS record (a
-        // handshake or an alert); anything else is plain text it sent
-        // after its answer.
-        bool firstByteSeen = link->security != ServerSocket::Security::Upgrade;
-        for (;;) {
-            if (link->ownerClosed) {
-                finish(-1, "");
-                return false;
-            }
-            platform::TlsStatus status;
-            std::string summary;
-            platform::TlsFailure failure = platform::TlsFailure::None;
-            std::string reason;
-            {
-                std::lock_guard<std::mutex> lock(link->tlsMutex);
-                status = link->tls->Handshake();
-                if (status == platform::TlsStatus::Done) {
-                    summary = link->tls->Summary();
-                    link->phase = Phase::Secured;
-                } else if (status == platform::TlsStatus::Failed) {
-                    failure = link->tls->failure();
-                    reason = link->tls->FailureText();
-                }
-            }
-            if (status == platform::TlsStatus::Done) {
-                clock.Touch();
-                core->Report(RawReport{link->generation, 0, std::move(summary), false, ReportKind::Secured});
-                return true;
-            }
-            if (status != platform::TlsStatus::WantRead && status != platform::TlsStatus::WantWrite) {
-                if (link->ownerClosed)
-                    finish(-1, "");
-                else
-                    finish(-1, reason,
-                           failure == platform::TlsFailure::Certificate ? ReportKind::CertificateRejected
-                                                                        : ReportKind::TlsFailed);
-                return false;
-            }
+        bool timedOut = false;
+        auto wait = [&](platform::IoStatus want) {
+            if (link->ownerClosed) return false;
             nanoseconds left = clock.Left();
             if (left <= nanoseconds(0)) {
-                finish(-1, kTimedOut, ReportKind::TlsFailed);
+                timedOut = true;
                 return false;
             }
-            Need need = status == platform::TlsStatus::WantRead ? Need::Read : Need::Write;
-            if (!waitFor(need, left)) {
-                finish(-1, "");
-                return false;
-            }
-            if (!firstByteSeen && need == Need::Read) {
-                unsigned char first = 0;
-                if (::recv(fd, &first, 1, MSG_PEEK | MSG_DONTWAIT) == 1) {
-                    firstByteSeen = true;
-                    if (first != 0x16 && first != 0x15) {
-                        finish(-1, kDataAfterAnswer, ReportKind::UpgradeRefused);
-                        return false;
-                    }
-                }
-            }
+            return waitFor(want, left);
+        };
+        const platform::HandshakeEnd end = transport->Secure(link->host, wait);
+        if (end == platform::HandshakeEnd::Secured) {
+            link->phase = Phase::Secured;
+            clock.Touch();
+            core->Report(RawReport{link->generation, 0, transport->Summary(), false, ReportKind::Secured});
+            return true;
         }
+        if (link->ownerClosed) {
+            finish(-1, "");
+            return false;
+        }
+        switch (end) {
+            case platform::HandshakeEnd::Stopped:
+                if (timedOut)
+                    finish(-1, kTimedOut, ReportKind::TlsFailed);
+                else
+                    finish(-1, "");
+                break;
+            case platform::HandshakeEnd::CertificateRejected:
+                finish(-1, transport->FailureText(), ReportKind::CertificateRejected);
+                break;
+            case platform::HandshakeEnd::DataAfterAnswer:
+                finish(-1, kDataAfterAnswer, ReportKind::UpgradeRefused);
+                break;
+            default:
+                finish(-1, transport->FailureText(), ReportKind::TlsFailed);
+                break;
+        }
+        return false;
     };
 
-    switch (platform::StartConnect(fd, address, port)) {
+    switch (transport->StartConnect(address, port)) {
         case platform::ConnectStart::Failed:
             return finish(-1, kOpenFailed);
         case platform::ConnectStart::InProgress: {
@@ -236,10 +193,10 @@ void SocketCore::Receive(std::shared_ptr<SocketCore> core, std::shared_ptr<Link>
                 if (link->ownerClosed) return finish(-1, "");
                 auto left = deadline - std::chrono::steady_clock::now();
                 if (left <= nanoseconds(0)) return finish(-1, kTimedOut);
-                platform::Wait w = platform::WaitWritable(fd, Shorter(left, slice));
+                platform::Wait w = transport->WaitWritable(Shorter(left, slice));
                 if (w == platform::Wait::TimedOut) continue;
                 if (link->ownerClosed) return finish(-1, "");
-                if (w == platform::Wait::Ready && platform::ConnectSucceeded(fd)) break;
+                if (w == platform::Wait::Ready && transport->ConnectSucceeded()) break;
                 return finish(-1, kOpenFailed);
             }
             break;
@@ -258,38 +215,15 @@ void SocketCore::Receive(std::shared_ptr<SocketCore> core, std::shared_ptr<Link>
         if (link->ownerClosed) return finish(-1, "");
         const Phase phase = link->phase;
         const bool lineWise = link->security == ServerSocket::Security::Upgrade && phase != Phase::Secured;
-        bool wouldBlock = false;
-        Need need = Need::Read;
-        ssize_t n = -1;
-        if (phase == Phase::Secured) {
-            std::size_t got = 0;
-            platform::TlsStatus status;
-            {
-                std::lock_guard<std::mutex> lock(link->tlsMutex);
-                status = link->tls->Read(buffer, kReadSize, got);
-            }
-            switch (status) {
-                case platform::TlsStatus::Done:
-                    n = static_cast<ssize_t>(got);
-                    break;
-                case platform::TlsStatus::Closed:
-                    n = 0;
-                    break;
-                case platform::TlsStatus::WantRead:
-                    wouldBlock = true;
-                    break;
-                case platform::TlsStatus::WantWrite:
-                    wouldBlock = true;
-                    need = Need::Write;
-                    break;
-                case platform::TlsStatus::Failed:
-                    break;  // a cut without the closing alert is a failed read
-            }
-        } else {
-            // Before an upgrade, one byte at a time, so that nothing behind
-            // the line end of the server's answer is ever taken in.
-            n = platform::ReceiveSome(fd, buffer, lineWise ? 1 : kReadSize, wouldBlock);
-        }
+        // Before an upgrade, one byte at a time, so that nothing behind the
+        // line end of the server's answer is ever taken in. A TLS failure
+        // (a cut without the closing alert included) is a failed read.
+        std::size_t got = 0;
+        const platform::IoStatus status = transport->Read(buffer, lineWise ? 1 : kReadSize, got);
+        const bool wouldBlock = status == platform::IoStatus::WantRead || status == platform::IoStatus::WantWrite;
+        const ssize_t n = status == platform::IoStatus::Done     ? static_cast<ssize_t>(got)
+                          : status == platform::IoStatus::Closed ? 0
+                                                                 : -1;
         // After the owner's Close nothing more is reported but a failed read.
         if (link->ownerClosed) return finish(-1, "");
         if (n <= 0 && !wouldBlock && !line.empty()) {
@@ -322,9 +256,6 @@ void SocketCore::Receive(std::shared_ptr<SocketCore> core, std::shared_ptr<Link>
                 }
             }
             if (link->ownerClosed) return finish(-1, "");
-            unsigned char next = 0;
-            if (::recv(fd, &next, 1, MSG_PEEK | MSG_DONTWAIT) == 1)
-                return finish(-1, kDataAfterAnswer, ReportKind::UpgradeRefused);
             if (!secure()) return;
             continue;
         }
@@ -343,7 +274,7 @@ void SocketCore::Receive(std::shared_ptr<SocketCore> core, std::shared_ptr<Link>
         }
         nanoseconds left = clock.Left();
         if (left <= nanoseconds(0)) return finish(-1, kTimedOut);
-        if (!waitFor(need, left)) return finish(-1, "");
+        if (!waitFor(wouldBlock ? status : platform::IoStatus::WantRead, left)) return finish(-1, "");
     }
 }
 
@@ -388,22 +319,25 @@ ServerSocket::OpenResult ServerSocket::Open(const std::string& host, int port, S
     }
     ReapFinished();
 
-    int fd = platform::CreateTcpSocket();
-    if (fd < 0) return OpenResult::CreateFailed;
-    platform::SetNoDelay(fd);
+    std::unique_ptr<platform::Transport> transport;
     std::uint32_t address = 0;
-    if (!platform::ResolveIPv4(host, address)) {
-        platform::CloseSocket(fd);
-        return OpenResult::InvalidName;
+    if (streamSource_) {
+        std::unique_ptr<platform::ByteStream> stream = streamSource_(host, port);
+        if (!stream) return OpenResult::InvalidName;
+        transport = std::make_unique<platform::Transport>(std::move(stream));
+    } else {
+        transport = platform::Transport::OpenSocket(true);
+        if (!transport) return OpenResult::CreateFailed;
+        if (!platform::ResolveIPv4(host, address)) return OpenResult::InvalidName;
     }
 
-    auto link = std::make_shared<SocketCore::Link>(generation, fd, host, security);
+    // A scripted stream has no descriptor; any handle but -1 means open.
+    const int fd = std::max(transport->Descriptor(), 0);
+    auto link = std::make_shared<SocketCore::Link>(generation, std::move(transport), host, security);
     {
         std::lock_guard<std::mutex> lock(core_->mutex_);
         if (core_->handle_ != -1 || core_->generation_ != generation) {
-            // Another Open got there first.
-            platform::CloseSocket(fd);
-            return OpenResult::AlreadyOpen;
+            return OpenResult::AlreadyOpen;  // another Open got there first
         }
         core_->link_ = link;
         core_->handle_ = fd;
@@ -416,13 +350,13 @@ ServerSocket::OpenResult ServerSocket::Open(const std::string& host, int port, S
         std::thread thread(&SocketCore::Receive, core_, link, address, port);
         workers_.push_back(Worker{std::move(thread), link});
     } catch (...) {
+        std::unique_ptr<platform::Transport> closing;
         {
             std::lock_guard<std::mutex> lock(core_->mutex_);
             core_->handle_ = -1;
             core_->link_.reset();
-            link->fd = -1;
+            closing = std::move(link->transport);
         }
-        platform::CloseSocket(fd);
         return OpenResult::ThreadFailed;
     }
     return OpenResult::Started;
@@ -436,7 +370,7 @@ void ServerSocket::Close() {
         if (!core_->link_) return;
         core_->link_->ownerClosed = true;
         // Wakes the receive thread; it closes the descriptor itself.
-        if (core_->link_->fd != -1) platform::Shutdown(core_->link_->fd);
+        if (core_->link_->transport) core_->link_->transport->Shutdown();
         core_->link_->Wake();  // in case it waits for StartTls
     }
     core_->clock_.Wake();  // in case it waits for the owner to catch up
@@ -449,71 +383,60 @@ void ServerSocket::ExpectUpgrade() {
     core_->link_->phase.compare_exchange_strong(plain, Phase::Answering);
 }
 
-void ServerSocket::StartTls() {
+bool ServerSocket::StartTls(std::size_t held) {
+    // The receive thread reads nothing while it waits for the decision, and
+    // cannot close the socket while we look at it.
+    std::lock_guard<std::mutex> sending(core_->sendMutex_);
     std::shared_ptr<SocketCore::Link> link;
     {
         std::lock_guard<std::mutex> lock(core_->mutex_);
-        if (core_->handle_ == -1 || !core_->link_) return;
+        if (core_->handle_ == -1 || !core_->link_ || !core_->link_->transport) return true;
         link = core_->link_;
     }
+    if (link->phase != Phase::Answering) return true;
+    if (!link->transport->MayUpgrade(held)) return false;
     Phase answering = Phase::Answering;
-    if (!link->phase.compare_exchange_strong(answering, Phase::Handshake)) return;
+    if (!link->phase.compare_exchange_strong(answering, Phase::Handshake)) return true;
     core_->clock_.Await();  // the handshake is timed like a reply
     std::lock_guard<std::mutex> lock(link->decisionMutex);
     link->startTls = true;
     link->decided.notify_all();
+    return true;
 }
 
 bool ServerSocket::Send(const std::string& text) {
-    // The receive thread cannot close the descriptor while we write.
+    // The receive thread cannot close the socket while we write.
     std::lock_guard<std::mutex> sending(core_->sendMutex_);
-    int fd = -1;
     std::shared_ptr<SocketCore::Link> link;
     {
         std::lock_guard<std::mutex> lock(core_->mutex_);
-        if (core_->handle_ == -1 || !core_->link_ || core_->link_->fd == -1) return false;
-        fd = core_->link_->fd;
+        if (core_->handle_ == -1 || !core_->link_ || !core_->link_->transport) return false;
         link = core_->link_;
     }
-    const Phase phase = link->phase;
+    platform::Transport& transport = *link->transport;
     // Nothing may leave in clear once TLS is due.
-    if (phase == Phase::Handshake) return false;
-    const bool secured = phase == Phase::Secured;
+    if (link->phase == Phase::Handshake) return false;
     const auto deadline = std::chrono::steady_clock::now() + core_->clock_.timeout();
     const char* data = text.data();
     std::size_t left = text.size();
     while (left > 0) {
-        bool wouldBlock = false;
-        bool wantRead = false;
-        ssize_t n = -1;
-        if (secured) {
-            std::size_t written = 0;
-            platform::TlsStatus status = platform::TlsStatus::Failed;
-            {
-                std::lock_guard<std::mutex> lock(link->tlsMutex);
-                if (link->tls) status = link->tls->Write(data, left, written);
-            }
-            if (status == platform::TlsStatus::Done) n = static_cast<ssize_t>(written);
-            wouldBlock = status == platform::TlsStatus::WantWrite;
-            wantRead = status == platform::TlsStatus::WantRead;
-        } else {
-            n = platform::SendSome(fd, data, left, wouldBlock);
-        }
-        if (n > 0) {
-            data += n;
-            left -= static_cast<std::size_t>(n);
+        std::size_t written = 0;
+        const platform::IoStatus status = transport.Write(data, left, written);
+        if (status == platform::IoStatus::Done) {
+            data += written;
+            left -= written;
             continue;
         }
         auto rest = std::chrono::ceil<milliseconds>(deadline - std::chrono::steady_clock::now());
         if (rest <= milliseconds(0)) break;
         // TLS wants the server's data first (a renegotiation): the receive
         // thread reads it; look again shortly.
-        if (wantRead) {
+        if (status == platform::IoStatus::WantRead) {
             std::this_thread::sleep_for(milliseconds(2));
             continue;
         }
         // Still connecting or the peer is slow to read: wait, but not forever.
-        if (!wouldBlock || platform::WaitWritable(fd, rest) != platform::Wait::Ready) break;
+        if (status != platform::IoStatus::WantWrite || transport.WaitWritable(rest) != platform::Wait::Ready) break;
     }
     return left == 0;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/transport.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -133,10 +135,17 @@ public:
     // byte after the answer is ever taken as plain text.
     void ExpectUpgrade();
     // The answer was positive: the receive thread starts the handshake,
-    // timed like an awaited reply. Bytes the server sent after its answer
-    // refuse the upgrade (ReportKind::UpgradeRefused).
-    void StartTls();
+    // timed like an awaited reply. held: bytes after the answer that the
+    // caller has already taken in. False, and nothing starts, when the
+    // server sent anything after its answer; a first byte after this that
+    // opens no TLS record ends as ReportKind::UpgradeRefused.
+    bool StartTls(std::size_t held);
     bool IsOpen() const;
+
+    // Makes the stream of each Open instead of a socket (and its name
+    // lookup); for scripted streams in tests. Call while closed.
+    using StreamSource = std::function<std::unique_ptr<platform::ByteStream>(const std::string& host, int port)>;
+    void SetStreamSource(StreamSource source) { streamSource_ = std::move(source); }
 
     const std::shared_ptr<SocketCore>& core() const { return core_; }
 
@@ -148,6 +157,7 @@ private:
     void ReapFinished();
 
     std::shared_ptr<SocketCore> core_;
+    StreamSource streamSource_;
     std::mutex workersMutex_;
     std::vector<Worker> workers_;
 };

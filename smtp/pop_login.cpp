@@ -1,7 +1,7 @@
 #include "smtp/pop_login.h"
 
 #include "accounts/option_rules.h"
-#include "core/session_apop.h"
+#include "core/pop3_login.h"
 #include "texts/texts.h"
 
 #include <stdexcept>
@@ -27,20 +27,21 @@ TPopLogin::TPopLogin(const Account& account, std::string password)
     const Encryption encryption = PopEncryptionOf(account.popOptions);
     tls_ = encryption == Encryption::Tls;
     stls_ = encryption == Encryption::StartTls;
-    const PopLogin login = PopLoginOf(account.popOptions);
-    automatic_ = login == PopLogin::Automatic;
-    apop_ = login == PopLogin::Apop;
-    oauth_ = login == PopLogin::OAuth2;
+    login_ = PopLoginOf(account.popOptions);
 }
 
-std::string TPopLogin::Expect(const std::string& command, const std::string& headline) {
+std::string TPopLogin::Exchange(const std::string& command, const std::string& headline) {
     if (!command.empty()) Writeln(command);
     std::string line = ReadLn();
     if (line.empty()) throw std::runtime_error(headline + "\nConnection closed by server");
-    if (line.compare(0, 3, "+OK") != 0) {
-        throw std::runtime_error(headline + "\n" + Trimmed(line).substr(0, 200));
-    }
     return Trimmed(line);
+}
+
+std::string TPopLogin::Expect(const std::string& command, const std::string& headline) {
+    std::string line = Exchange(command, headline);
+    if (!ReplyAccepted(line, ReplyReading::PopBeforeSmtp))
+        throw std::runtime_error(headline + "\n" + line.substr(0, 200));
+    return line;
 }
 
 void TPopLogin::Run() {
@@ -52,23 +53,25 @@ void TPopLogin::Run() {
         const std::string greeting = Expect("", Headline());
         if (stls_) {
             Expect("STLS", texts::Cp932(texts::connection::kStartTlsFailed));
-            if (DataAvailable()) {
+            if (!MayUpgrade()) {
                 throw std::runtime_error(texts::Cp932(texts::connection::kStartTlsFailed) +
                                          "\nthe server sent data after its answer to STLS");
             }
             StartTls();
         }
-        const std::optional<std::string_view> timestamp = ApopTimestamp(greeting);
-        if (apop_ && !timestamp) {
-            // APOP chosen by hand: never fall back to sending the password.
-            throw std::runtime_error(texts::Cp932(texts::pop3::kApopFailed) +
-                                     "\nthe server's greeting has no APOP timestamp");
+        Pop3Login login(ReplyReading::PopBeforeSmtp);
+        LoginStep step = login.Begin(greeting, login_, user_, password_);
+        std::string reply;
+        while (step.outcome == LoginOutcome::Send) {
+            reply = Exchange(step.command, Headline());
+            step = login.OnReply(reply);
         }
-        if (timestamp && (apop_ || automatic_)) {
-            Expect("APOP " + user_ + " " + ApopDigest(*timestamp, password_), Headline());
-        } else {
-            Expect("USER " + user_, Headline());
-            Expect("PASS " + password_, Headline());
+        if (step.outcome != LoginOutcome::LoggedIn) {
+            if (step.failure == LoginFailure::NoTimestamp) {
+                throw std::runtime_error(texts::Cp932(texts::pop3::kApopFailed) +
+                                         "\nthe server's greeting has no APOP timestamp");
+            }
+            throw std::runtime_error(Headline() + "\n" + reply.substr(0, 200));
         }
         Expect("QUIT", Headline());
     } catch (...) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "accounts/account.h"
+#include "accounts/option_rules.h"
 #include "smtp/powersock.h"
 
 #include <string>
@@ -21,15 +22,16 @@ public:
     void Run();
 
 private:
-    // One command (when given) and its reply line; a reply that is not
-    // "+OK" ends the login with headline and the reply.
+    // One command (when given) and its reply line without CR LF; the
+    // connection closing first ends the login with headline.
+    std::string Exchange(const std::string& command, const std::string& headline);
+    // The same, and a reply that is not "+OK" ends the login with headline
+    // and the reply.
     std::string Expect(const std::string& command, const std::string& headline);
 
     std::string user_;
     std::string password_;
     bool tls_ = false;
     bool stls_ = false;
-    bool apop_ = false;
-    bool automatic_ = false;
-    bool oauth_ = false;  // an OAuth2 account: no password to log in with
+    PopLogin login_ = PopLogin::UserPass;
 };

@@ -1,13 +1,11 @@
 #include "smtp/powersock.h"
 
-#include "platform/socket.h"
-#include "platform/tls.h"
+#include "platform/transport.h"
 #include "smtp/stream.h"
 #include "texts/texts.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -256,68 +254,42 @@ void TPowersock::TimerOn() {
     timer_.Start();
 }
 
-TPowersock::Round TPowersock::WaitRound(short events, std::chrono::milliseconds slice) {
+TPowersock::Round TPowersock::WaitRound(platform::IoStatus want, std::chrono::milliseconds slice) {
     if (Stopped()) return Round::Stop;
-    if (fd_ >= 0) {
-        pollfd p{fd_, events, 0};
-        if (::poll(&p, 1, static_cast<int>(slice.count())) > 0) return Round::Ready;
-    }
+    if (transport_ && transport_->WaitFor(want, slice) == platform::Wait::Ready) return Round::Ready;
     if (Pump) Pump();
     return Stopped() ? Round::Stop : Round::Ready;
 }
 
-namespace {
+ssize_t TPowersock::ReceiveBytes(char* buffer, std::size_t size, platform::IoStatus& want) {
+    std::size_t got = 0;
+    want = transport_->Read(buffer, size, got);
+    return Moved(want, got);
+}
 
-// The waits' view of a TLS step: bytes moved, 0 at the end, -1 with
-// waitFor set when it must wait; -1 with waitFor 0 when the connection
-// cannot be used any further.
-ssize_t TlsStep(platform::TlsStatus status, std::size_t moved, short& waitFor) {
-    waitFor = 0;
+ssize_t TPowersock::SendBytes(const char* data, std::size_t size, platform::IoStatus& want) {
+    std::size_t written = 0;
+    want = transport_->Write(data, size, written);
+    return Moved(want, written);
+}
+
+ssize_t TPowersock::Moved(platform::IoStatus& status, std::size_t moved) {
     switch (status) {
-        case platform::TlsStatus::Done:
+        case platform::IoStatus::Done:
             return static_cast<ssize_t>(moved);
-        case platform::TlsStatus::WantRead:
-            waitFor = POLLIN;
-            return -1;
-        case platform::TlsStatus::WantWrite:
-            waitFor = POLLOUT;
-            return -1;
-        case platform::TlsStatus::Closed:
+        case platform::IoStatus::Closed:
             return 0;
-        case platform::TlsStatus::Failed:
+        case platform::IoStatus::WantRead:
+        case platform::IoStatus::WantWrite:
+            return -1;
+        case platform::IoStatus::Failed:
             break;
     }
+    // errno says why on a plain stream; under TLS the connection is done.
+    const int saved = errno;
+    if (transport_->IsSecure()) FailTls();
+    errno = saved;
     return -1;
-}
-
-}  // namespace
-
-ssize_t TPowersock::ReceiveBytes(char* buffer, std::size_t size, short& waitFor) {
-    if (tls_) {
-        std::size_t got = 0;
-        const platform::TlsStatus status = tls_->Read(buffer, size, got);
-        const ssize_t n = TlsStep(status, got, waitFor);
-        if (n < 0 && waitFor == 0) FailTls();
-        return n;
-    }
-    bool wouldBlock = false;
-    const ssize_t n = platform::ReceiveSome(fd_, buffer, size, wouldBlock);
-    waitFor = n < 0 && wouldBlock ? POLLIN : 0;
-    return n;
-}
-
-ssize_t TPowersock::SendBytes(const char* data, std::size_t size, short& waitFor) {
-    if (tls_) {
-        std::size_t written = 0;
-        const platform::TlsStatus status = tls_->Write(data, size, written);
-        const ssize_t n = TlsStep(status, written, waitFor);
-        if (n < 0 && waitFor == 0) FailTls();
-        return n;
-    }
-    bool wouldBlock = false;
-    const ssize_t n = platform::SendSome(fd_, data, size, wouldBlock);
-    waitFor = n < 0 && wouldBlock ? POLLOUT : 0;
-    return n;
 }
 
 void TPowersock::Cancel() {
@@ -421,23 +393,27 @@ void TPowersock::Connect() {
     // A socket whose connect failed cannot be used again: every attempt
     // gets a fresh one.
     RequestCloseSocket();
-    fd_ = platform::CreateTcpSocket();
-    if (fd_ < 0) RaiseErrno(errno);
+    if (StreamSource) {
+        std::unique_ptr<platform::ByteStream> stream = StreamSource(Host, Port);
+        if (stream) transport_ = std::make_unique<platform::Transport>(std::move(stream));
+        if (!transport_) RaiseErrno(ECONNREFUSED);
+    } else {
+        transport_ = platform::Transport::OpenSocket(false);
+        if (!transport_) RaiseErrno(errno);
+    }
     errno = 0;
-    const platform::ConnectStart start = platform::StartConnect(fd_, remoteAddress_, Port);
+    const platform::ConnectStart start = transport_->StartConnect(remoteAddress_, Port);
     const int startError = errno;
     bool ok = start == platform::ConnectStart::Connected;
     if (start == platform::ConnectStart::Failed && !IsConnectOutcome(startError)) {
-        platform::CloseSocket(fd_);
-        fd_ = -1;
+        transport_.reset();
         RaiseErrno(startError);
     }
     if (start == platform::ConnectStart::InProgress) {
         TimerOn();
         for (;;) {
-            pollfd p{fd_, POLLOUT, 0};
-            if (::poll(&p, 1, static_cast<int>(kConnectSlice.count())) > 0) {
-                ok = platform::ConnectSucceeded(fd_);
+            if (transport_->WaitWritable(kConnectSlice) == platform::Wait::Ready) {
+                ok = transport_->ConnectSucceeded();
                 break;
             }
             if (Stopped()) break;
@@ -451,8 +427,7 @@ void TPowersock::Connect() {
         if (OnConnect) OnConnect();
         return;
     }
-    platform::CloseSocket(fd_);
-    fd_ = -1;
+    transport_.reset();
     if (OnConnectionFailed) OnConnectionFailed();
     if (timedOut_) throw ESockError("Connection Timed out");
     if (cancel_) throw ESockError("Connection Canceled");
@@ -463,14 +438,10 @@ void TPowersock::RequestCloseSocket() {
     StatusMessage(4, "Request Close Socket");
     connected_ = false;
     pending_.clear();
-    if (tls_) {
-        tls_->Shutdown();
-        tls_.reset();
-    }
     tlsSummary_.clear();
-    if (fd_ < 0) return;
-    platform::CloseSocket(fd_);
-    fd_ = -1;
+    if (!transport_) return;
+    transport_->EndTls();
+    transport_.reset();
     if (!destroying_ && OnDisconnect) OnDisconnect();
 }
 
@@ -516,17 +487,17 @@ void TPowersock::SendBuffer(const char* data, std::size_t length) {
     TimerOn();
     std::size_t sent = 0;
     while (sent < length && !Stopped()) {
-        if (fd_ < 0) {
+        if (!transport_) {
             TimerOff();
             RaiseErrno(ENOTCONN);
         }
-        short waitFor = 0;
+        platform::IoStatus waitFor = platform::IoStatus::Done;
         const ssize_t n = SendBytes(data + sent, length - sent, waitFor);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
         } else if (n == 0) {
             break;
-        } else if (waitFor != 0) {
+        } else if (waitFor == platform::IoStatus::WantRead || waitFor == platform::IoStatus::WantWrite) {
             WaitRound(waitFor, kIoSlice);
         } else {
             TimerOff();
@@ -553,8 +524,8 @@ void TPowersock::SendStream(TStream& stream) {
             if (got == 0) break;
             std::size_t sent = 0;
             while (sent < got && !cancel_) {
-                if (fd_ < 0) RaiseErrno(ENOTCONN);
-                short waitFor = 0;
+                if (!transport_) RaiseErrno(ENOTCONN);
+                platform::IoStatus waitFor = platform::IoStatus::Done;
                 const ssize_t n = SendBytes(chunk.data() + sent, got - sent, waitFor);
                 if (n > 0) {
                     sent += static_cast<std::size_t>(n);
@@ -563,7 +534,7 @@ void TPowersock::SendStream(TStream& stream) {
                 } else if (n == 0) {
                     ended = true;
                     break;
-                } else if (waitFor != 0) {
+                } else if (waitFor == platform::IoStatus::WantRead || waitFor == platform::IoStatus::WantWrite) {
                     WaitRound(waitFor, kIoSlice);
                     continue;
                 } else {
@@ -595,7 +566,7 @@ std::string TPowersock::ReadLn() {
             TimerOff();
             throw ESockError("Line too long");
         }
-        if (fd_ < 0) {
+        if (!transport_) {
             TimerOff();
             return {};
         }
@@ -604,7 +575,7 @@ std::string TPowersock::ReadLn() {
             cancel_ = false;
             throw EAbortError("Socket readln aborted");
         }
-        short waitFor = 0;
+        platform::IoStatus waitFor = platform::IoStatus::Done;
         const ssize_t n = ReceiveBytes(buffer, sizeof buffer, waitFor);
         if (n > 0) {
             pending_.append(buffer, static_cast<std::size_t>(n));
@@ -613,7 +584,7 @@ std::string TPowersock::ReadLn() {
             TimerOff();
             RequestCloseSocket();
             return {};
-        } else if (waitFor != 0) {
+        } else if (waitFor == platform::IoStatus::WantRead || waitFor == platform::IoStatus::WantWrite) {
             WaitRound(waitFor, kIoSlice);
         } else {
             const int e = errno;
@@ -652,8 +623,8 @@ void TPowersock::ClearInput() {
     pending_.erase(0, fromPending);
     budget -= fromPending;
     char buffer[4096];
-    while (budget > 0 && fd_ >= 0) {
-        short waitFor = 0;
+    while (budget > 0 && transport_) {
+        platform::IoStatus waitFor = platform::IoStatus::Done;
         const ssize_t n = ReceiveBytes(buffer, std::min(budget, sizeof buffer), waitFor);
         if (n <= 0) break;
         budget -= static_cast<std::size_t>(n);
@@ -662,16 +633,18 @@ void TPowersock::ClearInput() {
 
 bool TPowersock::DataAvailable() {
     if (!pending_.empty()) return true;
-    if (fd_ < 0) return false;
-    char byte = 0;
-    return ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+    return transport_ && transport_->DataWaiting();
 }
 
 void TPowersock::FailTls() {
-    const std::string reason = tls_->FailureText();
+    const std::string reason = transport_->FailureText();
     TimerOff();
     RequestCloseSocket();
     throw ESockError(texts::Cp932(texts::connection::kTlsFailed) + "\n" + reason);
+}
+
+bool TPowersock::MayUpgrade() {
+    return transport_ && transport_->MayUpgrade(pending_.size());
 }
 
 void TPowersock::StartTls() {
@@ -681,38 +654,44 @@ void TPowersock::StartTls() {
         RequestCloseSocket();
         throw ESockError(texts::Cp932(headline) + "\n" + reason);
     };
-    if (fd_ < 0 || !connected_) RaiseErrno(ENOTCONN);
+    if (!transport_ || !connected_) RaiseErrno(ENOTCONN);
     pending_.clear();
-    std::string error;
-    std::unique_ptr<platform::TlsClient> tls = platform::TlsClient::Create(fd_, Host, error);
-    if (!tls) fail(texts::connection::kTlsFailed, error);
     TimerOn();
-    for (;;) {
-        const platform::TlsStatus status = tls->Handshake();
-        if (status == platform::TlsStatus::Done) break;
-        if (status == platform::TlsStatus::Failed) {
-            fail(tls->failure() == platform::TlsFailure::Certificate ? texts::connection::kCertificateFailed
-                                                                     : texts::connection::kTlsFailed,
-                 tls->FailureText());
-        }
-        if (WaitRound(status == platform::TlsStatus::WantRead ? POLLIN : POLLOUT, kIoSlice) == Round::Stop) {
+    bool stopped = false;
+    const platform::HandshakeEnd end = transport_->Secure(Host, [&](platform::IoStatus want) {
+        stopped = WaitRound(want, kIoSlice) == Round::Stop;
+        return !stopped;
+    });
+    switch (end) {
+        case platform::HandshakeEnd::Secured:
+            break;
+        case platform::HandshakeEnd::Stopped: {
             const bool timedOut = timedOut_;
             TimerOff();
             cancel_ = false;
             RequestCloseSocket();
             throw EAbortError(timedOut ? "TLS handshake timed out" : "TLS handshake aborted");
         }
+        case platform::HandshakeEnd::CertificateRejected:
+            fail(texts::connection::kCertificateFailed, transport_->FailureText());
+            break;
+        case platform::HandshakeEnd::DataAfterAnswer:
+            fail(texts::connection::kStartTlsFailed, kDataAfterUpgrade);
+            break;
+        case platform::HandshakeEnd::Failed:
+            fail(texts::connection::kTlsFailed, transport_->FailureText());
+            break;
     }
     TimerOff();
-    tls_ = std::move(tls);
-    tlsSummary_ = tls_->Summary();
+    tlsSummary_ = transport_->Summary();
 }
 
 std::string TPowersock::LocalAddressLiteral() const {
-    if (fd_ < 0) return {};
+    const int fd = transport_ ? transport_->Descriptor() : -1;
+    if (fd < 0) return {};
     sockaddr_in local{};
     socklen_t length = sizeof local;
-    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length) != 0 || local.sin_family != AF_INET) {
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0 || local.sin_family != AF_INET) {
         return {};
     }
     char text[INET_ADDRSTRLEN] = {};

@@ -10,10 +10,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/transport.h"
+
 class TStream;
-namespace platform {
-class TlsClient;
-}
 
 // Socket and connection failures; the text is a fixed English text or a
 // SocketErrorStr text ("10061:Connection refused").
@@ -53,6 +52,10 @@ constexpr int kNotConnected = 10057;
 constexpr int kUnmappedErrnoBase = 12000;
 int SocketErrorCode(int errnoValue);
 
+// Why an upgrade stopped: the server's first byte after its answer opened
+// no TLS record.
+inline constexpr char kDataAfterUpgrade[] = "the server sent data after its answer to the upgrade command";
+
 // Writeln's refusal of a line holding CR, LF or NUL.
 inline constexpr char kUnsafeLine[] = "Line holds CR, LF or NUL";
 
@@ -87,6 +90,9 @@ public:
     // Looks a name up (on a thread of its own); platform::ResolveIPv4
     // unless replaced.
     std::function<bool(const std::string& host, std::uint32_t& address)> Resolver;
+    // Makes the connection's stream instead of a socket (scripted streams
+    // in tests); null means the connect failed.
+    std::function<std::unique_ptr<platform::ByteStream>(const std::string& host, std::uint16_t port)> StreamSource;
 
     // Events, each optional.
     std::function<void()> OnConnect;
@@ -140,7 +146,7 @@ public:
     long long BytesSent() const { return bytesSent_; }
     long long BytesTotal() const { return bytesTotal_; }
     // True once the connection runs over TLS.
-    bool Secure() const { return tls_ != nullptr; }
+    bool Secure() const { return transport_ && transport_->IsSecure(); }
     // After StartTls: protocol, cipher and certificate, for the log.
     const std::string& TlsSummary() const { return tlsSummary_; }
     // "[127.0.0.1]": this end's address as an address literal; "" when
@@ -158,30 +164,34 @@ protected:
     // and raises ESockError (a Japanese headline, then the reason on a
     // line of its own, as CP932) or EAbortError.
     void StartTls();
+    // After the positive answer to an upgrade command: false when anything
+    // follows it, read already or waiting; then the upgrade must not start.
+    bool MayUpgrade();
 
 private:
     enum class Round { Ready, Stop };
-    // One round of a wait: polls the socket for `slice`, then pumps.
-    // Stop when the cancel flag is set or the deadline passed.
-    Round WaitRound(short events, std::chrono::milliseconds slice);
+    // One round of a wait: waits on the transport as asked for `slice`,
+    // then pumps. Stop when the cancel flag is set or the deadline passed.
+    Round WaitRound(platform::IoStatus want, std::chrono::milliseconds slice);
     bool Stopped();
     void TimerOn();
     void TimerOff() { timer_.Stop(); }
     void ResolveRemoteHost();
-    // One non-blocking step of the byte transfer: bytes moved, 0 at the end
-    // of the stream, -1 with waitFor set (POLLIN or POLLOUT) when it must
-    // wait, or with waitFor 0 and errno on failure. Everything the
-    // protocol reads and writes passes here, so a secure layer over the
-    // same socket goes in these two places.
-    ssize_t ReceiveBytes(char* buffer, std::size_t size, short& waitFor);
-    ssize_t SendBytes(const char* data, std::size_t size, short& waitFor);
+    // One step of the byte transfer: bytes moved, 0 at the end of the
+    // stream, -1 with want WantRead or WantWrite when it must wait, or
+    // with want Failed and errno set on failure. Every byte the protocol
+    // reads and writes passes here.
+    ssize_t ReceiveBytes(char* buffer, std::size_t size, platform::IoStatus& want);
+    ssize_t SendBytes(const char* data, std::size_t size, platform::IoStatus& want);
+    ssize_t Moved(platform::IoStatus& status, std::size_t moved);
     void RaiseErrno(int errnoValue);
     // A TLS read or write failed: closes the socket and raises ESockError.
     void FailTls();
 
     struct Lookup;
 
-    int fd_ = -1;
+    // The connection; null when there is none.
+    std::unique_ptr<platform::Transport> transport_;
     bool connected_ = false;
     std::atomic<bool> cancel_{false};
     bool timedOut_ = false;
@@ -196,7 +206,5 @@ private:
     std::string pending_;
     TThreadTimer timer_;
     bool destroying_ = false;
-    // Set by StartTls; every read and write goes through it from then on.
-    std::unique_ptr<platform::TlsClient> tls_;
     std::string tlsSummary_;
 };

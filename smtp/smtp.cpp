@@ -327,7 +327,7 @@ void TNMSMTP::UpgradeToTls() {
     // Anything already here came before the handshake and cannot be the
     // server's: a line slipped in by someone on the path. It is never
     // read, and the send stops.
-    if (DataAvailable()) {
+    if (!MayUpgrade()) {
         RequestCloseSocket();  // not even QUIT: the stream is not the server's
         throw Failure(refused, "the server sent data after its answer to STARTTLS");
     }

@@ -21,35 +21,6 @@ ScriptedMailbox ThreeMessages() {
     return box;
 }
 
-TEST_F(SessionScript, NegativeGreetingShowsOneBoxAndGoesIdle) {
-    struct Case {
-        const char* name;
-        std::vector<std::string> pieces;
-    };
-    const Case cases[] = {
-        {"whole", {"-ERR go away\r\n"}},
-        {"split", {"-ER", "R busy\r\n"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Restart({POPAuthBasic});
-        server.Serve([&c](ScriptPeer& peer) {
-            for (const std::string& piece : c.pieces) peer.Send(piece);
-            peer.WaitForClose();
-        });
-        session->ConnectButtonClick();
-        EXPECT_EQ(session->State(), SessionState::Greeting);
-        ASSERT_TRUE(RunUntilIdle());
-        server.Join();
-        queue.RunPending();
-        EXPECT_EQ(owner.messages, std::vector<std::string>{texts::Cp932(texts::pop3::kConnectFailed)});
-        EXPECT_TRUE(owner.SentLines().empty());
-        EXPECT_TRUE(owner.buttons.connect);
-    }
-}
-
-// The path through SetState, as a failing test prints it; a long session
-// keeps only its last stretch.
 TEST_F(SessionScript, StatePathHoldsTheLastStatesPassedThrough) {
     SetOptions({POPAuthBasic, POPReadHeader, POPUseTop});
     MakeSession();
@@ -147,35 +118,6 @@ TEST_F(SessionScript, AutomaticModeChoosesApopFromTimestamp) {
     ASSERT_FALSE(received.empty());
     // The timestamp ends at its ">": the text after it is not digested.
     EXPECT_EQ(received[0], "APOP alice " + ApopDigest("<1.2@host>", "s3cret"));
-}
-
-TEST_F(SessionScript, UserRefusedSendsQuitWithoutBox) {
-    MakeSession();
-    ScriptedMailbox box;
-    box.overrides = {{"USER", "-ERR no such user\r\n"}};
-    ServeMailbox("+OK hi\r\n", box);
-
-    session->ConnectButtonClick();
-    ASSERT_TRUE(RunUntilIdle());
-    server.Join();
-    EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "QUIT"}));
-    EXPECT_TRUE(owner.messages.empty());
-    ExpectLog(owner.log, {"+OK hi\r\n", "USER alice\r\n", "-ERR no such user\r\n", "QUIT\r\n", "+OK Logging out.\r\n"});
-}
-
-TEST_F(SessionScript, PassRefusedClosesWithBox) {
-    MakeSession();
-    ScriptedMailbox box;
-    box.overrides = {{"PASS", "-ERR [AUTH] Authentication failed.\r\n"}};
-    ServeMailbox("+OK hi\r\n", box);
-
-    session->ConnectButtonClick();
-    ASSERT_TRUE(RunUntilIdle());
-    server.Join();
-    EXPECT_EQ(received, (std::vector<std::string>{"USER alice", "PASS s3cret"}));
-    EXPECT_EQ(owner.messages, std::vector<std::string>{texts::Cp932(texts::pop3::kAuthFailed)});
-    ExpectLog(owner.log,
-              {"+OK hi\r\n", "USER alice\r\n", "+OK\r\n", "PASS ********", "-ERR [AUTH] Authentication failed.\r\n"});
 }
 
 TEST_F(SessionScript, TopRefusedFallsBackToRetrForEveryRow) {

@@ -38,10 +38,3 @@ void PlayTranscript(ScriptServer& server, std::vector<std::string> rows, Transcr
         result.wire = peer.Wire();
     });
 }
-
-std::vector<std::string> ClientLines(const std::vector<std::string>& rows) {
-    std::vector<std::string> lines;
-    for (const std::string& row : rows)
-        if (row[0] == 'C') lines.push_back(row.substr(3));
-    return lines;
-}

@@ -3,6 +3,7 @@
 // A scripted SMTP server playing a transcript, for the client's tests.
 
 #include "support/script_server.h"
+#include "support/transcript.h"
 
 #include <string>
 #include <vector>
@@ -21,6 +22,3 @@ struct Transcript {
 
 // Starts serving rows; read the result only after server.Join().
 void PlayTranscript(ScriptServer& server, std::vector<std::string> rows, Transcript& result);
-
-// The texts of the "C:" rows.
-std::vector<std::string> ClientLines(const std::vector<std::string>& rows);
