@@ -219,6 +219,15 @@ inline constexpr std::string_view kAbortedMayHaveArrived =
 inline constexpr std::string_view kAborted = "送信を中止しました";
 }  // namespace compose
 
+// The rule list that marks junk and friends.
+namespace rules {
+// Log lines: %1 the rule's name, %2 the message number.
+inline constexpr std::string_view kGaveUpLog =
+    "規則「%1」はメッセージ %2 で正規表現の照合の上限に達したため、一致しないものとしました";
+inline constexpr std::string_view kOutOfTimeLog =
+    "メッセージ %2 の規則の判定が時間内に終わらなかったため、残りの規則は一致しないものとしました";
+}  // namespace rules
+
 // The password prompt.
 namespace password {
 inline constexpr std::string_view kTitle = "パスワードの入力";
