@@ -26,6 +26,9 @@ public:
     std::vector<std::string> messages;  // message boxes in the order shown
     ButtonStates buttons;
     int sortResets = 0;
+    // The rule list the session is given, and how often it said marks changed.
+    const RuleSet* rules = nullptr;
+    int markNotices = 0;
 
     // The password prompt: what it answers and how often it was shown.
     bool promptConfirms = true;
@@ -44,11 +47,13 @@ public:
     bool PromptPassword(std::string& password) override;
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
     void SetButtonStates(const ButtonStates& states) override;
+    const RuleSet* Rules() const override { return rules; }
 
     void EntriesAdded(const Mailbox& box, std::size_t first, std::size_t count) override;
     void EntryFilled(const Mailbox& box, std::size_t index) override;
     void EntryRemoved(const Mailbox& box, std::size_t index) override;
     void EntriesCleared(const Mailbox& box) override;
+    void EntriesMarked(const Mailbox&, std::size_t, std::size_t) override { ++markNotices; }
 
     // The window's presses: Read the first selected row, Delete every
     // selected row, top to bottom. Nothing happens without a selection.
