@@ -122,8 +122,6 @@ std::string Normalized(std::string_view utf8, bool fold) {
     return out;
 }
 
-// The addr-spec of a From text: inside the last <> when there is one,
-// otherwise the whole text.
 std::string_view AddressOf(std::string_view from) {
     const std::size_t open = from.rfind('<');
     if (open != std::string_view::npos) {
@@ -256,6 +254,28 @@ std::string RuleLineText(const Rule& rule) {
     line += '\t';
     line += rule.value;
     return line;
+}
+
+std::string_view RuleAddressOf(std::string_view from) {
+    return AddressOf(from);
+}
+
+std::size_t AddSenderRules(RuleFile& file, RuleKind kind, const std::vector<std::string>& senders) {
+    std::size_t added = 0;
+    for (const std::string& sender : senders) {
+        const Rule rule{kind,       std::string(AddressOf(sender)), RuleField::FromAddress, {},
+                        RuleOp::Is, std::string(AddressOf(sender))};
+        if (CheckRule(rule) != RuleProblem::None) continue;
+        const bool known = std::any_of(file.Lines().begin(), file.Lines().end(), [&](const RuleFileLine& line) {
+            return line.type == RuleFileLine::Type::Rule && line.rule.kind == kind &&
+                   line.rule.field == RuleField::FromAddress && line.rule.op == RuleOp::Is &&
+                   Normalized(line.rule.value, true) == Normalized(rule.value, true);
+        });
+        if (known) continue;
+        file.Append(rule);
+        ++added;
+    }
+    return added;
 }
 
 // --- the file ------------------------------------------------------------------

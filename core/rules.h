@@ -107,6 +107,14 @@ struct RuleMessage {
     bool decodeMime = false;  // how To, Cc and header:NAME values are decoded
 };
 
+// The addr-spec of a From text: inside the last <> when there is one,
+// otherwise the whole text, trimmed.
+std::string_view RuleAddressOf(std::string_view from);
+// Appends a rule "from-address is <address>" named after the address for
+// each sender whose address is not empty, not a line break holder and not
+// already in such a rule of that kind. Returns how many were added.
+std::size_t AddSenderRules(RuleFile& file, RuleKind kind, const std::vector<std::string>& senders);
+
 // The rules of a file compiled once, in file order.
 class RuleSet {
 public:

@@ -1,6 +1,7 @@
 #include "ui/main_form.h"
 
 #include "accounts/settings.h"
+#include "core/rules_store.h"
 #include "mime/display_text.h"
 #include "mime/log_text.h"
 #include "mime/message_file.h"
@@ -196,6 +197,8 @@ void TMainForm::BuildWindow() {
     deleteButton_ = makeButton("DeleteButton", texts::main_window::kDelete);
     buttons->addSpacing(16);
     sendButton_ = makeButton("SendButton", texts::main_window::kWrite);
+    buttons->addSpacing(16);
+    rulesButton_ = makeButton("RulesButton", texts::rules::kRulesButton);
     buttons->addStretch(1);
     readButton_->setEnabled(false);
     deleteButton_->setEnabled(false);
@@ -353,6 +356,7 @@ void TMainForm::BuildMenus() {
     saveMessage->setData(-1);  // not a sort key
     connect(saveMessage, &QAction::triggered, this, &TMainForm::SaveMessageAsClick);
     connect(mailListPopup_, &QMenu::triggered, this, &TMainForm::SortByXClick);
+    BuildRuleControls();
 
     logPopup_ = new QMenu(this);
     logPopup_->setObjectName(QStringLiteral("LogPopup"));
@@ -364,6 +368,8 @@ void TMainForm::BuildMenus() {
 
 bool TMainForm::FormCreate() {
     accounts_ = LoadSettings();
+    ruleFile_ = LoadRuleFile();
+    ruleSet_ = RuleSet(ruleFile_);
     for (const Account& account : accounts_) AddTab(account);
     while (accounts_.empty()) {
         FirstRunBox box(this);
@@ -705,6 +711,7 @@ void TMainForm::ApplyButtonStates() {
     readButton_->setEnabled(states.read && chosen);
     deleteButton_->setEnabled(states.remove && chosen);
     sendButton_->setEnabled(states.send);
+    UpdateRuleControls();
 }
 
 // --- buttons and commands --------------------------------------------------------
@@ -807,6 +814,7 @@ void TMainForm::MailListSelectItem() {
 
 void TMainForm::MailListPopupPopup() {
     for (QAction* action : sortActions_) action->setChecked(action->data().toInt() == sortTag_);
+    UpdateRuleControls();
 }
 
 void TMainForm::SortByXClick(QAction* item) {
