@@ -249,12 +249,13 @@ int TRulesForm::CurrentLine() const {
 
 void TRulesForm::UpdateButtons() {
     const int line = CurrentLine();
-    const std::vector<std::size_t> shown = Shown();
+    const std::vector<std::size_t> rules = RuleLines();
     const bool any = line >= 0;
+    const bool rule = any && file_.Lines()[static_cast<std::size_t>(line)].type == RuleFileLine::Type::Rule;
     edit_->setEnabled(any);
     remove_->setEnabled(any);
-    up_->setEnabled(any && !shown.empty() && static_cast<int>(shown.front()) != line);
-    down_->setEnabled(any && !shown.empty() && static_cast<int>(shown.back()) != line);
+    up_->setEnabled(rule && static_cast<int>(rules.front()) != line);
+    down_->setEnabled(rule && static_cast<int>(rules.back()) != line);
 }
 
 void TRulesForm::AddButtonClick() {
@@ -299,15 +300,23 @@ void TRulesForm::RemoveButtonClick() {
 }
 
 void TRulesForm::MoveButtonClick(int step) {
+    // Rules trade places with rules only: comments and invalid lines stay.
     const int line = CurrentLine();
-    const std::vector<std::size_t> shown = Shown();
-    for (std::size_t k = 0; k < shown.size(); ++k) {
-        if (static_cast<int>(shown[k]) != line) continue;
+    const std::vector<std::size_t> rules = RuleLines();
+    for (std::size_t k = 0; k < rules.size(); ++k) {
+        if (static_cast<int>(rules[k]) != line) continue;
         const std::ptrdiff_t other = static_cast<std::ptrdiff_t>(k) + step;
-        if (other < 0 || other >= static_cast<std::ptrdiff_t>(shown.size())) return;
-        const std::size_t target = shown[static_cast<std::size_t>(other)];
-        file_.Swap(shown[k], target);
+        if (other < 0 || other >= static_cast<std::ptrdiff_t>(rules.size())) return;
+        const std::size_t target = rules[static_cast<std::size_t>(other)];
+        file_.Swap(rules[k], target);
         Fill(static_cast<int>(target));
         return;
     }
+}
+
+std::vector<std::size_t> TRulesForm::RuleLines() const {
+    std::vector<std::size_t> rules;
+    for (std::size_t i = 0; i < file_.Lines().size(); ++i)
+        if (file_.Lines()[i].type == RuleFileLine::Type::Rule) rules.push_back(i);
+    return rules;
 }

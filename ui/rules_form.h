@@ -60,6 +60,7 @@ private:
     void UpdateButtons();
     // Lines that the list shows: rules and invalid lines, in file order.
     std::vector<std::size_t> Shown() const;
+    std::vector<std::size_t> RuleLines() const;
 
     RuleFile file_;
     QTreeWidget* list_ = nullptr;
