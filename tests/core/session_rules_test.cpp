@@ -4,9 +4,11 @@
 #include "core/rules.h"
 #include "live_session_support.h"
 #include "support/dovecot.h"
+#include "texts/texts.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -83,6 +85,19 @@ TEST_P(SessionRules, WithTheBitClearNothingIsMarked) {
     EXPECT_EQ(Verdicts(session->Mailbox(), rules), std::vector<std::string>(5, ""));
     session->JudgeAllEntries();
     EXPECT_EQ(owner.markNotices, 0);
+    Disconnect();
+}
+
+TEST_P(SessionRules, ARegexPastItsLimitIsNoMatchAndOneLogLine) {
+    Dovecot().AddMessage(kUser, "From: a@b.example\r\nSubject: " + std::string(40, 'a') + "!\r\n\r\nx\r\n");
+    rules = RuleSet(RuleFile::Parse("junk\tslow\tsubject\tregex\t^(\\w+\\s?)*$\n"));
+    Prepare({POPReadHeader, POPAuthBasic, POPUseTop, POPApplyRules});
+    ConnectToReady();
+    // "message 5" matches in no time; the sixth subject makes it backtrack without end.
+    EXPECT_EQ(Verdicts(session->Mailbox(), rules), (std::vector<std::string>{"", "", "", "", "junk:slow", ""}));
+    const std::string line =
+        texts::Cp932("規則「slow」はメッセージ 6 で正規表現の照合の上限に達したため、一致しないものとしました");
+    EXPECT_EQ(std::count(owner.log.begin(), owner.log.end(), line), 1) << ::testing::PrintToString(owner.log);
     Disconnect();
 }
 
