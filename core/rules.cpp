@@ -297,6 +297,8 @@ RuleFile RuleFile::Parse(std::string_view text) {
             }
         }
         line.text = std::string(body);
+        // A byte order mark, as some editors write, is kept but not read.
+        if (number == 1 && body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
         const std::string_view trimmed = TrimBlanks(body);
         if (trimmed.empty() || body.front() == '#') {
             line.type = RuleFileLine::Type::Comment;
@@ -586,7 +588,7 @@ RuleSet::Verdict RuleSet::Judge(const RuleMessage& message) const {
             if (!data) data = pcre2_match_data_create(1, nullptr);
             for (const std::string& text : texts.Nfkc(c.slot)) {
                 const int rc = pcre2_match(c.code.get(), reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0, 0,
-                                           data, regex_->context);
+                                           data, regex_ ? regex_->context : nullptr);
                 if (rc >= 0) {
                     match = true;
                     break;

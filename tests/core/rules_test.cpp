@@ -170,6 +170,7 @@ TEST(Rules, HostileFilesLoadAndJudge) {
     for (int i = 0; i < 10000; ++i)
         text += "junk\tr" + std::to_string(i) + "\tsubject\tcontains\tword" + std::to_string(i) + "x\r\n";
     text += std::string("\x00\x01\xfe\xff\tjunk\r\n\x80\x81\x82", 12);
+    text.insert(0, "\xEF\xBB\xBF");  // a byte order mark before the first rule
     const RuleFile file = RuleFile::Parse(text);
     const RuleSet rules(file);
     EXPECT_EQ(rules.Count(), 10000u);
