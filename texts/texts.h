@@ -252,10 +252,15 @@ inline constexpr std::string_view kLineNumber = "%1行目";
 // Kinds, fields and ops, in the order of their keywords in the file
 // (junk, friend; from-address .. size; contains .. under).
 inline constexpr std::string_view kKinds[] = {"迷惑", "友人"};
-inline constexpr std::string_view kFields[] = {"差出人のアドレス", "差出人", "題名",  "あて先（To）",
-                                               "CC",               "ヘッダー", "サイズ"};
-inline constexpr std::string_view kOps[] = {"を含む", "と一致する", "で始まる", "で終わる", "正規表現に一致する",
-                                            "より大きい（バイト）", "より小さい（バイト）"};
+inline constexpr std::string_view kFields[] = {"差出人のアドレス", "差出人", "題名", "あて先（To）", "CC",
+                                               "ヘッダー",         "サイズ"};
+inline constexpr std::string_view kOps[] = {"を含む",
+                                            "と一致する",
+                                            "で始まる",
+                                            "で終わる",
+                                            "正規表現に一致する",
+                                            "より大きい（バイト）",
+                                            "より小さい（バイト）"};
 // The editor of one rule.
 inline constexpr std::string_view kEditTitle = "規則の編集";
 inline constexpr std::string_view kKindLabel = "種類：";
