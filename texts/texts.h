@@ -249,18 +249,24 @@ inline constexpr std::string_view kValueColumn = "値";
 // A line of the file that is not a rule, and its line number.
 inline constexpr std::string_view kInvalid = "無効な規則";
 inline constexpr std::string_view kLineNumber = "%1行目";
-// Kinds, fields and ops, in the order of their keywords in the file
-// (junk, friend; from-address .. size; contains .. under).
-inline constexpr std::string_view kKinds[] = {"迷惑", "友人"};
-inline constexpr std::string_view kFields[] = {"差出人のアドレス", "差出人", "題名", "あて先（To）", "CC",
-                                               "ヘッダー",         "サイズ"};
-inline constexpr std::string_view kOps[] = {"を含む",
-                                            "と一致する",
-                                            "で始まる",
-                                            "で終わる",
-                                            "正規表現に一致する",
-                                            "より大きい（バイト）",
-                                            "より小さい（バイト）"};
+// Kinds, fields and ops as the dialog shows them; the file keeps its
+// English keywords.
+inline constexpr std::string_view kJunk = "迷惑";
+inline constexpr std::string_view kFriend = "友人";
+inline constexpr std::string_view kFromAddress = "差出人のアドレス";
+inline constexpr std::string_view kFrom = "差出人";
+inline constexpr std::string_view kSubject = "題名";
+inline constexpr std::string_view kTo = "あて先（To）";
+inline constexpr std::string_view kCc = "CC";
+inline constexpr std::string_view kHeader = "ヘッダー";
+inline constexpr std::string_view kSize = "サイズ";
+inline constexpr std::string_view kContains = "を含む";
+inline constexpr std::string_view kIs = "と一致する";
+inline constexpr std::string_view kStarts = "で始まる";
+inline constexpr std::string_view kEnds = "で終わる";
+inline constexpr std::string_view kRegex = "正規表現に一致する";
+inline constexpr std::string_view kOver = "より大きい（バイト）";
+inline constexpr std::string_view kUnder = "より小さい（バイト）";
 // The editor of one rule.
 inline constexpr std::string_view kEditTitle = "規則の編集";
 inline constexpr std::string_view kKindLabel = "種類：";

@@ -29,6 +29,15 @@ std::string ToUtf8(const QString& text) {
     return text.toUtf8().toStdString();
 }
 
+// In the order of the enumerations, as the file's keywords are.
+constexpr std::string_view kKinds[] = {texts::rules::kJunk, texts::rules::kFriend};
+constexpr std::string_view kFields[] = {texts::rules::kFromAddress, texts::rules::kFrom, texts::rules::kSubject,
+                                        texts::rules::kTo,          texts::rules::kCc,   texts::rules::kHeader,
+                                        texts::rules::kSize};
+constexpr std::string_view kOps[] = {texts::rules::kContains, texts::rules::kIs,    texts::rules::kStarts,
+                                     texts::rules::kEnds,     texts::rules::kRegex, texts::rules::kOver,
+                                     texts::rules::kUnder};
+
 std::string_view ProblemText(RuleProblem problem) {
     switch (problem) {
         case RuleProblem::BadText:
@@ -80,11 +89,11 @@ TRuleEditForm::TRuleEditForm(QWidget* owner, const Rule& rule) : QDialog(owner, 
         line->setMinimumWidth(260);
         return line;
     };
-    kind_ = combo("RuleKind", texts::rules::kKinds, static_cast<int>(rule.kind));
+    kind_ = combo("RuleKind", kKinds, static_cast<int>(rule.kind));
     name_ = edit("RuleName", rule.name);
-    field_ = combo("RuleField", texts::rules::kFields, static_cast<int>(rule.field));
+    field_ = combo("RuleField", kFields, static_cast<int>(rule.field));
     header_ = edit("RuleHeader", rule.header);
-    op_ = combo("RuleOp", texts::rules::kOps, static_cast<int>(rule.op));
+    op_ = combo("RuleOp", kOps, static_cast<int>(rule.op));
     value_ = edit("RuleValue", rule.value);
 
     auto* form = new QFormLayout;
@@ -197,17 +206,17 @@ TRulesForm::TRulesForm(QWidget* owner, RuleFile file) : QDialog(owner, kDialogFl
 }
 
 QString TRulesForm::KindText(RuleKind kind) {
-    return Text(texts::rules::kKinds[static_cast<std::size_t>(kind)]);
+    return Text(kKinds[static_cast<std::size_t>(kind)]);
 }
 
 QString TRulesForm::FieldText(const Rule& rule) {
-    QString text = Text(texts::rules::kFields[static_cast<std::size_t>(rule.field)]);
+    QString text = Text(kFields[static_cast<std::size_t>(rule.field)]);
     if (rule.field == RuleField::Header) text += QStringLiteral(" ") + FromUtf8(rule.header);
     return text;
 }
 
 QString TRulesForm::OpText(RuleOp op) {
-    return Text(texts::rules::kOps[static_cast<std::size_t>(op)]);
+    return Text(kOps[static_cast<std::size_t>(op)]);
 }
 
 std::vector<std::size_t> TRulesForm::Shown() const {
