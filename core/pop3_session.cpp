@@ -406,6 +406,7 @@ void Pop3Session::FillEntry(std::size_t index, const std::string& rest) {
     if (index >= mailbox_.Count()) return;
     const RowTexts texts = MailRowTexts(rest, owner_.CurrentAccount().popOptions.Test(POPDecodeMime));
     mailbox_.Fill(index, rest, texts.date, texts.subject, texts.sender);
+    JudgeEntries(index, 1);
 }
 
 void Pop3Session::OnDele() {
@@ -467,7 +468,9 @@ void Pop3Session::ParseList(const std::string& text) {
     std::vector<Mailbox::Listed> listed;
     listed.reserve(listing.entries.size());
     for (const ScanListingEntry& entry : listing.entries) listed.push_back({entry.number, entry.size});
+    const std::size_t first = mailbox_.Count();
     mailbox_.Add(listed);
+    JudgeEntries(first, listed.size());
 }
 
 void Pop3Session::DeleteNext() {

@@ -60,6 +60,9 @@ public:
     void ReadButtonClick(std::int32_t number);
     void DeleteButtonClick(const std::vector<std::int32_t>& numbers);
     void UpdateButtons();
+    // With the account's POPApplyRules bit set, judges every row again by
+    // the owner's rules (after they changed); otherwise does nothing.
+    void JudgeAllEntries();
 
     const ::Mailbox& Mailbox() const { return mailbox_; }
     // Marks are the window's to set as well (rules); it tells the mailbox's
@@ -114,6 +117,9 @@ private:
     void FinishDeletes();
     // Sets the mailbox entry's header and display texts from a reply's rest.
     void FillEntry(std::size_t index, const std::string& rest);
+    // Sets the junk and friend marks of the entries by the owner's rules
+    // when the account applies them (session_rules.cpp).
+    void JudgeEntries(std::size_t first, std::size_t count);
     // After the login: CAPA when the account may pipeline, else LIST.
     void SendAfterLogin();
     // After LIST: the header fetch, or Ready.

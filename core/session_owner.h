@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+class RuleSet;
+
 // What the POP3 session needs from the window that owns it: what only the
 // window can do, and the notices of what changed. The session's mailbox
 // reports its changes here too. The window implements it; the tests
@@ -63,4 +65,8 @@ public:
         friend bool operator==(const ButtonStates&, const ButtonStates&) = default;
     };
     virtual void SetButtonStates(const ButtonStates& states) = 0;
+
+    // The rule list that judges rows when the account's POPApplyRules bit
+    // is set; nullptr for none.
+    virtual const RuleSet* Rules() const { return nullptr; }
 };

@@ -281,6 +281,70 @@ inline constexpr std::string_view kPageDone =
     "サインインが終わりました。このページを閉じて Boxsweeper に戻ってください。";
 inline constexpr std::string_view kPageFailed = "サインインできませんでした。Boxsweeper に戻ってください。";
 }  // namespace signin
+// The rule list that marks junk and friends.
+namespace rules {
+// Log lines: %1 the rule's name, %2 the message number.
+inline constexpr std::string_view kGaveUpLog =
+    "規則「%1」はメッセージ %2 で正規表現の照合の上限に達したため、一致しないものとしました";
+inline constexpr std::string_view kOutOfTimeLog =
+    "メッセージ %2 の規則の判定が時間内に終わらなかったため、残りの規則は一致しないものとしました";
+// The main window's button and the mail list's menu.
+inline constexpr std::string_view kRulesButton = "規則(&U)...";
+inline constexpr std::string_view kRulesButtonName = "規則";
+inline constexpr std::string_view kAddSenderToJunk = "差出人を迷惑に追加";
+inline constexpr std::string_view kAddSenderToFriends = "差出人を友人に追加";
+inline constexpr std::string_view kNotSaved = "規則を保存できませんでした";
+// The rules dialog.
+inline constexpr std::string_view kTitle = "迷惑メールと友人の規則";
+inline constexpr std::string_view kAdd = "追加(&A)...";
+inline constexpr std::string_view kEdit = "編集(&E)...";
+inline constexpr std::string_view kRemove = "削除(&R)";
+inline constexpr std::string_view kUp = "上へ(&P)";
+inline constexpr std::string_view kDown = "下へ(&N)";
+inline constexpr std::string_view kOk = "決定(&O)";
+inline constexpr std::string_view kCancel = "中止(&C)";
+inline constexpr std::string_view kKindColumn = "種類";
+inline constexpr std::string_view kNameColumn = "名前";
+inline constexpr std::string_view kFieldColumn = "項目";
+inline constexpr std::string_view kOpColumn = "条件";
+inline constexpr std::string_view kValueColumn = "値";
+// A line of the file that is not a rule, and its line number.
+inline constexpr std::string_view kInvalid = "無効な規則";
+inline constexpr std::string_view kLineNumber = "%1行目";
+// Kinds, fields and ops as the dialog shows them; the file keeps its
+// English keywords.
+inline constexpr std::string_view kJunk = "迷惑";
+inline constexpr std::string_view kFriend = "友人";
+inline constexpr std::string_view kFromAddress = "差出人のアドレス";
+inline constexpr std::string_view kFrom = "差出人";
+inline constexpr std::string_view kSubject = "題名";
+inline constexpr std::string_view kTo = "あて先（To）";
+inline constexpr std::string_view kCc = "CC";
+inline constexpr std::string_view kHeader = "ヘッダー";
+inline constexpr std::string_view kSize = "サイズ";
+inline constexpr std::string_view kContains = "を含む";
+inline constexpr std::string_view kIs = "と一致する";
+inline constexpr std::string_view kStarts = "で始まる";
+inline constexpr std::string_view kEnds = "で終わる";
+inline constexpr std::string_view kRegex = "正規表現に一致する";
+inline constexpr std::string_view kOver = "より大きい（バイト）";
+inline constexpr std::string_view kUnder = "より小さい（バイト）";
+// The editor of one rule.
+inline constexpr std::string_view kEditTitle = "規則の編集";
+inline constexpr std::string_view kKindLabel = "種類：";
+inline constexpr std::string_view kNameLabel = "名前：";
+inline constexpr std::string_view kFieldLabel = "項目：";
+inline constexpr std::string_view kHeaderLabel = "ヘッダー名：";
+inline constexpr std::string_view kOpLabel = "条件：";
+inline constexpr std::string_view kValueLabel = "値：";
+// Why the editor refuses a rule.
+inline constexpr std::string_view kBadText = "名前と値に改行やタブなどの制御文字は使えません";
+inline constexpr std::string_view kBadHeader = "ヘッダー名を正しく入力してください（コロンと空白は使えません）";
+inline constexpr std::string_view kBadOp = "この項目には使えない条件です";
+inline constexpr std::string_view kEmptyValue = "値を入力してください";
+inline constexpr std::string_view kBadSize = "サイズはバイト数を半角数字で入力してください";
+inline constexpr std::string_view kBadRegex = "正規表現が正しくありません";
+}  // namespace rules
 
 // The password prompt.
 namespace password {

@@ -2,6 +2,7 @@
 
 #include "accounts/settings.h"
 #include "core/mail_marks.h"
+#include "core/rules_store.h"
 #include "mime/display_text.h"
 #include "mime/log_text.h"
 #include "mime/message_file.h"
@@ -201,6 +202,8 @@ void TMainForm::BuildWindow() {
     sweepButton_->hide();
     buttons->addSpacing(16);
     sendButton_ = makeButton("SendButton", texts::main_window::kWrite);
+    buttons->addSpacing(16);
+    rulesButton_ = makeButton("RulesButton", texts::rules::kRulesButton);
     buttons->addStretch(1);
     readButton_->setEnabled(false);
     deleteButton_->setEnabled(false);
@@ -218,6 +221,7 @@ void TMainForm::BuildWindow() {
     panelLayout->addWidget(splitter1);
 
     mailModel_ = new MailListModel(session_->Mailbox(), this);
+    mailModel_->SetRuleNames([this](std::uint32_t rule) { return ruleSet_.Name(rule); });
     mailList_ = new MailListView(splitter1);
     mailList_->setObjectName(QStringLiteral("MailList"));
     mailList_->setModel(mailModel_);
@@ -371,6 +375,7 @@ void TMainForm::BuildMenus() {
     saveMessage->setData(-1);  // not a sort key
     connect(saveMessage, &QAction::triggered, this, &TMainForm::SaveMessageAsClick);
     connect(mailListPopup_, &QMenu::triggered, this, &TMainForm::SortByXClick);
+    BuildRuleControls();
 
     logPopup_ = new QMenu(this);
     logPopup_->setObjectName(QStringLiteral("LogPopup"));
@@ -382,6 +387,8 @@ void TMainForm::BuildMenus() {
 
 bool TMainForm::FormCreate() {
     accounts_ = LoadSettings();
+    ruleFile_ = LoadRuleFile();
+    ruleSet_ = RuleSet(ruleFile_);
     for (const Account& account : accounts_) AddTab(account);
     while (accounts_.empty()) {
         FirstRunBox box(this);
@@ -806,6 +813,7 @@ void TMainForm::ApplyButtonStates() {
     deleteButton_->setEnabled(states.remove && chosen);
     sweepButton_->setEnabled(states.remove && mailModel_->MarksShown() && mailModel_->JunkCount() > 0);
     sendButton_->setEnabled(states.send);
+    UpdateRuleControls();
 }
 
 // --- buttons and commands --------------------------------------------------------
@@ -929,6 +937,7 @@ void TMainForm::MailListSelectItem() {
 
 void TMainForm::MailListPopupPopup() {
     for (QAction* action : sortActions_) action->setChecked(action->data().toInt() == sortTag_);
+    UpdateRuleControls();
 }
 
 void TMainForm::SortByXClick(QAction* item) {

@@ -2,6 +2,7 @@
 
 #include "accounts/account.h"
 #include "core/pop3_session.h"
+#include "core/rules.h"
 #include "core/session_owner.h"
 #include "mime/mime_body.h"
 #include "ui/session_log.h"
@@ -92,6 +93,8 @@ public:
     // Names junk rules in the 状態 column (UTF-8); see MailListModel.
     void SetRuleNames(std::function<std::string(std::uint32_t rule)> names);
 
+    const RuleSet* Rules() const override { return &ruleSet_; }
+
     // The mail list as shown: rows in view order, the selection.
     int RowCount() const;
     std::string RowCaption(int row) const;
@@ -150,6 +153,10 @@ public slots:
     void SaveLogClick();
     void SaveMessageAsClick();
     void SaveAttachmentClick(int index);
+    // The rule list (main_form_rules.cpp): the dialog, and the mail list's
+    // items that add the selected rows' senders.
+    void RulesButtonClick();
+    void AddSenderClick(RuleKind kind);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -257,6 +264,17 @@ private:
     QMenu* mailListPopup_ = nullptr;
     QMenu* logPopup_ = nullptr;
     std::vector<QAction*> sortActions_;
+
+    // The rule list, loaded at start-up; saved, compiled again and applied
+    // to every row whenever it changes.
+    void BuildRuleControls();
+    void UpdateRuleControls();
+    void ApplyRuleFile(RuleFile file);
+    RuleFile ruleFile_;
+    RuleSet ruleSet_;
+    QPushButton* rulesButton_ = nullptr;
+    QAction* addSenderToJunk_ = nullptr;
+    QAction* addSenderToFriends_ = nullptr;
 
     // Last: goes first, so the connection is closed before anything it
     // could still report to.

@@ -26,7 +26,9 @@ public:
     std::vector<std::string> messages;  // message boxes in the order shown
     ButtonStates buttons;
     int sortResets = 0;
-    int markNotices = 0;  // EntriesMarked calls
+    // The rule list the session is given, and how often it said marks changed.
+    const RuleSet* rules = nullptr;
+    int markNotices = 0;
 
     // The password prompt: what it answers and how often it was shown.
     bool promptConfirms = true;
@@ -45,6 +47,7 @@ public:
     bool PromptPassword(std::string& password) override;
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
     void SetButtonStates(const ButtonStates& states) override;
+    const RuleSet* Rules() const override { return rules; }
 
     void EntriesAdded(const Mailbox& box, std::size_t first, std::size_t count) override;
     void EntryFilled(const Mailbox& box, std::size_t index) override;
