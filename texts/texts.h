@@ -165,6 +165,9 @@ inline constexpr std::string_view kNone = "なし";
 inline constexpr std::string_view kSslTls = "SSL/TLS";
 inline constexpr std::string_view kStartTls = "STARTTLS";
 inline constexpr std::string_view kSavePassword = "保存する";
+// Beside kSavePassword: where a saved password goes.
+inline constexpr std::string_view kPasswordInKeyring = "パスワードはシステムのキーリングに保存されます";
+inline constexpr std::string_view kPasswordInFile = "パスワードはこのユーザーだけが読めるファイルに保存されます";
 inline constexpr std::string_view kReadHeader = "リストと同時にヘッダも読み込む";
 inline constexpr std::string_view kPopServer = "POP3サーバー名：";
 inline constexpr std::string_view kPopServerExample = "例：pop.example.ne.jp";

@@ -9,6 +9,7 @@
 #include "platform/cp932.h"
 #include "texts/texts.h"
 #include "ui/cp932_qstring.h"
+#include "ui/keyring.h"
 #include "ui/mail_list.h"
 #include "ui/message_box.h"
 #include "ui/pass_input_form.h"
@@ -821,6 +822,7 @@ void TMainForm::ApplyButtonStates() {
 void TMainForm::ConnectButtonClick() {
     sessionTab_ = accountTab_->currentIndex();
     UpdateMarksShown();
+    if (InState(SessionState::Idle)) keyring::FetchPassword(CurrentAccount());
     session_->ConnectButtonClick();
 }
 
@@ -859,6 +861,7 @@ void TMainForm::SweepButtonClick() {
 
 void TMainForm::SendButtonClick() {
     // Modal and made for one use; it works on its own copy of the account.
+    keyring::FetchPassword(CurrentAccount());
     TSendMailForm form(this, CurrentAccount());
     form.SetOAuthTokenSource([this](bool refresh, std::string& token,
                                     std::string& error) { return OAuthAccessToken(refresh, token, error); },
@@ -898,6 +901,7 @@ void TMainForm::DeleteAccountClick() {
     if (box.exec() != QMessageBox::Ok) return;
     const int index = accountTab_->currentIndex();
     if (index < 0 || index >= static_cast<int>(accounts_.size())) return;
+    keyring::Forget(accounts_[static_cast<std::size_t>(index)]);
     accounts_.erase(accounts_.begin() + index);
     accountTab_->removeTab(index);
     accountTab_->setCurrentIndex(0);
@@ -1014,9 +1018,11 @@ bool TMainForm::FormCloseQuery() {
 void TMainForm::FormClose() {
     if (closed_) return;
     closed_ = true;
-    // A password with a comma (typed into the prompt, which cannot refuse
-    // it) would split the stored record; it served this run and is stored empty.
     std::vector<Account> stored = accounts_;
+    keyring::PlacePasswords(stored);
+    // A password with a comma (typed into the prompt, which cannot refuse
+    // it) would split the stored record; unless the keyring took it, it
+    // served this run and is stored empty.
     for (Account& account : stored)
         if (account.popPassword.find(',') != std::string::npos) account.popPassword.clear();
     if (!SaveSettings(stored)) ShowBox(Text(texts::main_window::kSettingsNotSaved));

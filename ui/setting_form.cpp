@@ -5,6 +5,7 @@
 #include "texts/texts.h"
 #include "ui/app_font.h"
 #include "ui/cp932_qstring.h"
+#include "ui/keyring.h"
 #include "ui/message_box.h"
 #include "ui/provider_presets.h"
 #include "ui/ui_text.h"
@@ -223,6 +224,11 @@ TSettingForm::TSettingForm(QWidget* owner, Account& account)
         grid->addWidget(c.popPassword, 3, 1);
         grid->addWidget(Label(pop, Text(texts::settings::kPasswordExample)), 3, 2);
         grid->addWidget(c.popSavePassword, 4, 1);
+        grid->addWidget(Label(pop,
+                              Text(keyring::Running() ? texts::settings::kPasswordInKeyring
+                                                      : texts::settings::kPasswordInFile),
+                              "PasswordStoreLabel"),
+                        4, 2);
         grid->addWidget(Label(pop, Text(texts::settings::kOptions)), 5, 0);
         grid->addWidget(c.popReadHeader, 5, 1, 1, 2);
 
