@@ -46,7 +46,7 @@ std::string TPopLogin::Expect(const std::string& command, const std::string& hea
 
 void TPopLogin::Run() {
     // Never a password in place of the token.
-    if (oauth_) throw std::runtime_error(Headline() + "\nPOP before SMTP does not sign in with OAuth2");
+    if (login_ == PopLogin::OAuth2) throw std::runtime_error(Headline() + "\nPOP before SMTP does not sign in with OAuth2");
     Connect();
     try {
         if (tls_) StartTls();

@@ -1,6 +1,7 @@
 #include "ui/main_form.h"
 
 #include "accounts/settings.h"
+#include "accounts/token_store.h"
 #include "core/mail_marks.h"
 #include "core/rules_store.h"
 #include "mime/display_text.h"
@@ -902,6 +903,7 @@ void TMainForm::DeleteAccountClick() {
     const int index = accountTab_->currentIndex();
     if (index < 0 || index >= static_cast<int>(accounts_.size())) return;
     keyring::Forget(accounts_[static_cast<std::size_t>(index)]);
+    TokenStore().Remove(accounts_[static_cast<std::size_t>(index)].id);
     accounts_.erase(accounts_.begin() + index);
     accountTab_->removeTab(index);
     accountTab_->setCurrentIndex(0);

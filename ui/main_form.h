@@ -5,6 +5,7 @@
 #include "core/rules.h"
 #include "core/session_owner.h"
 #include "mime/mime_body.h"
+#include "ui/oauth_signin.h"
 #include "ui/session_log.h"
 
 #include <QMainWindow>
@@ -12,6 +13,7 @@
 
 #include <chrono>
 #include <deque>
+#include <map>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -94,6 +96,10 @@ public:
     void SetRuleNames(std::function<std::string(std::uint32_t rule)> names);
 
     const RuleSet* Rules() const override { return &ruleSet_; }
+    // OAuth2 for the current account: one browser sign-in per account and
+    // provider, its refresh token kept in the token file.
+    bool OAuthAccessToken(bool refresh, std::string& token, std::string& error) override;
+    void OAuthSignInNeeded() override;
 
     // The mail list as shown: rows in view order, the selection.
     int RowCount() const;
@@ -272,6 +278,7 @@ private:
     void ApplyRuleFile(RuleFile file);
     RuleFile ruleFile_;
     RuleSet ruleSet_;
+    std::map<std::string, std::unique_ptr<OAuthSignIn>> signIns_;  // by account id and provider
     QPushButton* rulesButton_ = nullptr;
     QAction* addSenderToJunk_ = nullptr;
     QAction* addSenderToFriends_ = nullptr;

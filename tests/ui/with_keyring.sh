@@ -4,7 +4,8 @@
 # KEYRING_LOCKED=1 leaves the keyring locked: nothing can be stored in it.
 set -euo pipefail
 scratch=$(mktemp -d)
-trap 'kill "${GNOME_KEYRING_PID:-0}" 2>/dev/null || true; rm -rf "$scratch"' EXIT
+# The daemon ends with the session bus; only the scratch directory is ours to remove.
+trap 'rm -rf "$scratch"' EXIT
 export HOME=$scratch/home XDG_RUNTIME_DIR=$scratch/run XDG_DATA_HOME=$scratch/home/.local/share
 mkdir -p "$XDG_DATA_HOME"
 mkdir -m 0700 "$XDG_RUNTIME_DIR"
@@ -12,5 +13,5 @@ if [ "${KEYRING_LOCKED:-}" != 1 ]; then
   eval "$(printf 'test-password' | gnome-keyring-daemon --unlock --components=secrets)"
 fi
 eval "$(gnome-keyring-daemon --start --components=secrets)"
-export GNOME_KEYRING_CONTROL GNOME_KEYRING_PID
+export GNOME_KEYRING_CONTROL
 "$@"
