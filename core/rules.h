@@ -107,7 +107,7 @@ struct RuleMessage {
     bool decodeMime = false;  // how To, Cc and header:NAME values are decoded
 };
 
-// The addr-spec of a From text: inside the last <> when there is one,
+// The bare address of a From text: inside the last <> when there is one,
 // otherwise the whole text, trimmed.
 std::string_view RuleAddressOf(std::string_view from);
 // Appends a rule "from-address is <address>" named after the address for

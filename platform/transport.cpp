@@ -66,25 +66,29 @@ bool Transport::ConnectSucceeded() const {
     return fd < 0 || platform::ConnectSucceeded(fd);
 }
 
+IoStatus Transport::FromTls(TlsStatus status) {
+    switch (status) {
+        case TlsStatus::Done:
+            return IoStatus::Done;
+        case TlsStatus::WantRead:
+            return IoStatus::WantRead;
+        case TlsStatus::WantWrite:
+            return IoStatus::WantWrite;
+        case TlsStatus::Closed:
+            return IoStatus::Closed;
+        case TlsStatus::Failed:
+            break;
+    }
+    failureText_ = tls_->FailureText();
+    return IoStatus::Failed;
+}
+
 IoStatus Transport::Read(char* buffer, std::size_t size, std::size_t& got) {
     got = 0;
     {
         std::lock_guard<std::mutex> lock(tlsMutex_);
         if (tls_) {
-            const TlsStatus status = tls_->Read(buffer, size, got);
-            switch (status) {
-                case TlsStatus::Done:
-                    return IoStatus::Done;
-                case TlsStatus::WantRead:
-                    return IoStatus::WantRead;
-                case TlsStatus::WantWrite:
-                    return IoStatus::WantWrite;
-                case TlsStatus::Closed:
-                    return IoStatus::Closed;
-                case TlsStatus::Failed:
-                    failureText_ = tls_->FailureText();
-                    return IoStatus::Failed;
-            }
+            return FromTls(tls_->Read(buffer, size, got));
         }
     }
     bool wouldBlock = false;
@@ -102,20 +106,7 @@ IoStatus Transport::Write(const char* data, std::size_t size, std::size_t& writt
     {
         std::lock_guard<std::mutex> lock(tlsMutex_);
         if (tls_) {
-            const TlsStatus status = tls_->Write(data, size, written);
-            switch (status) {
-                case TlsStatus::Done:
-                    return IoStatus::Done;
-                case TlsStatus::WantRead:
-                    return IoStatus::WantRead;
-                case TlsStatus::WantWrite:
-                    return IoStatus::WantWrite;
-                case TlsStatus::Closed:
-                    return IoStatus::Closed;
-                case TlsStatus::Failed:
-                    failureText_ = tls_->FailureText();
-                    return IoStatus::Failed;
-            }
+            return FromTls(tls_->Write(data, size, written));
         }
     }
     bool wouldBlock = false;

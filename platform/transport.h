@@ -122,6 +122,10 @@ public:
     int Descriptor() const { return stream_->Descriptor(); }
 
 private:
+    // A TLS read's or write's outcome as the stream's; a failure keeps its text.
+    // Called with tlsMutex_ held.
+    IoStatus FromTls(TlsStatus status);
+
     std::unique_ptr<ByteStream> stream_;
     mutable std::mutex tlsMutex_;  // around every call into tls_
     std::unique_ptr<TlsClient> tls_;

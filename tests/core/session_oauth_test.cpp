@@ -4,7 +4,7 @@
 #include "core/pop3_session.h"
 #include "core/task_queue.h"
 #include "support/dovecot.h"
-#include "support/introspection.h"
+#include "support/token_check.h"
 #include "support/recording_owner.h"
 #include "support/test_certificates.h"
 #include "texts/texts.h"

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A token introspection endpoint (RFC 7662) for the tests' Dovecot.
 
-    introspection_server.py TOKENS_FILE
+    token_check_server.py TOKENS_FILE
 
 Listens on a free port of 127.0.0.1 and prints "ready PORT". Each POST
 with a form body "token=..." is answered from TOKENS_FILE, read afresh for

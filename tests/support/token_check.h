@@ -3,7 +3,7 @@
 #include <sys/types.h>
 #include <string>
 
-// tests/support/introspection_server.py on 127.0.0.1: a token
+// tests/support/token_check_server.py on 127.0.0.1: a token
 // introspection endpoint (RFC 7662) whose active tokens the test sets.
 class IntrospectionServer {
 public:

@@ -1,4 +1,4 @@
-#include "support/introspection.h"
+#include "support/token_check.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,7 +17,7 @@ IntrospectionServer::IntrospectionServer() {
     RevokeAll();
     int out[2];
     if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
-    std::vector<std::string> args = {"/usr/bin/python3", BOXSWEEPER_SOURCE_DIR "/tests/support/introspection_server.py",
+    std::vector<std::string> args = {"/usr/bin/python3", BOXSWEEPER_SOURCE_DIR "/tests/support/token_check_server.py",
                                      dir_ + "/tokens"};
     pid_ = ::fork();
     if (pid_ == 0) {
